@@ -1,0 +1,90 @@
+// The window services the player object needs.
+//
+// CPreviewDlg holds the per-run state and drives the launch sequence, but it
+// never talks to a toolkit directly: it calls the operations below. The GTK
+// shell (player_window_gtk.cc) implements them for real; the tests use a
+// recording implementation so that the whole launch runs without a display.
+#ifndef MORVA_APP_WINDOW_H_
+#define MORVA_APP_WINDOW_H_
+
+#include <cstdint>
+#include <string>
+
+namespace morva {
+
+struct Rect {
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t right = 0;
+  int32_t bottom = 0;
+  bool operator==(const Rect&) const = default;
+};
+
+// Resource and command identifiers of the player.
+constexpr int kIdAboutBox = 100;            // About box template
+constexpr int kIdsAboutMorva = 101;         // "&About Morva..." string
+constexpr int kIdPlayerDialog = 102;        // player window template
+constexpr int kIdIcon = 128;                // application icon
+constexpr int kIdBrowserPlaceholder = 1000; // control the browser replaces
+constexpr int kIdmAboutBox = 16;            // About command id
+
+// System metrics the launch sequence reads (Win32 SM_* values).
+constexpr int kSmCyCaption = 4;
+constexpr int kSmCxSizeFrame = 32;
+constexpr int kSmCySizeFrame = 33;
+
+// Flags for SetWindowPos and ShowWindow.
+constexpr unsigned kSwpHideWindow = 0x0080;
+constexpr int kSwShowNormal = 1;
+enum class ZOrder { kTop };
+
+// Called by the window while it runs modally.
+class DialogHandler {
+ public:
+  virtual ~DialogHandler() = default;
+  // The window exists but is not shown yet. Returns true for default focus.
+  virtual bool OnInitDialog() = 0;
+  // The window is being destroyed; its children (the browser) still exist.
+  virtual void OnDestroy() = 0;
+};
+
+class PlayerWindow {
+ public:
+  virtual ~PlayerWindow() = default;
+
+  // Creates the window from the player template, calls handler->OnInitDialog(),
+  // shows the window and runs until it is closed; handler->OnDestroy() runs
+  // during destruction. Returns the end code (1 OK, 2 Cancel/close).
+  virtual int RunModal(DialogHandler* handler) = 0;
+
+  // Resources.
+  virtual std::string LoadText(int string_id) = 0;  // empty when missing
+  virtual int LoadIconResource(int icon_id) = 0;    // an icon handle, 0 if none
+
+  // The operations of the launch sequence, in the order it uses them.
+  virtual bool HasSystemMenu() = 0;
+  virtual void AppendMenuSeparator() = 0;
+  virtual void AppendMenuItem(int command_id, const std::string& text) = 0;
+  virtual void SetIcon(int icon, bool big) = 0;
+  // Puts the browser control in place of the placeholder control with this id.
+  // Returns false when there is no such control.
+  virtual bool ReplacePlaceholder(int control_id) = 0;
+  virtual int GetSystemMetrics(int index) = 0;
+  virtual void CenterWindow() = 0;
+  // The title as bytes in the package's code page.
+  virtual void SetTitle(const std::string& title) = 0;
+  virtual Rect GetClientRect() = 0;
+  virtual void MoveChild(int control_id, const Rect& rect, bool repaint) = 0;
+  virtual void ShowWindow(int show_command) = 0;
+  virtual void SetWindowPos(ZOrder insert_after, int x, int y, int cx, int cy,
+                            unsigned flags) = 0;
+  // Navigates the browser control; does nothing when there is none.
+  virtual void Navigate(const std::string& address, unsigned flags,
+                        const std::string& target_frame,
+                        const std::string& headers,
+                        const std::string& post_data) = 0;
+};
+
+}  // namespace morva
+
+#endif  // MORVA_APP_WINDOW_H_
