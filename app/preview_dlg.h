@@ -1,0 +1,68 @@
+// The player object: all per-run state, and the launch sequence that turns
+// the executable's appended package into a sized window showing the tour.
+#ifndef MORVA_APP_PREVIEW_DLG_H_
+#define MORVA_APP_PREVIEW_DLG_H_
+
+#include <string>
+
+#include "app/window.h"
+
+namespace morva {
+
+// The browser control as the player object sees it. The real control lives
+// in the window (it needs the toolkit); this forwards to it.
+class HtmlCtrlRef {
+ public:
+  explicit HtmlCtrlRef(PlayerWindow* window) : window_(window) {}
+  bool ReplacePlaceholder(int control_id);
+  void Navigate(const std::string& address, unsigned flags,
+                const std::string& target_frame, const std::string& headers,
+                const std::string& post_data);
+
+ private:
+  PlayerWindow* window_;
+};
+
+class CPreviewDlg : public DialogHandler {
+ public:
+  // REQUIRES: window outlives the player object.
+  explicit CPreviewDlg(PlayerWindow* window);
+
+  // Runs the window modally; returns its end code.
+  int DoModal();
+
+  // DialogHandler.
+  bool OnInitDialog() override;
+  void OnDestroy() override;
+
+  // The launch steps; each returns 1 on success, 0 on failure.
+  int CreateTempZip();
+  int UnpackTempZip();
+  int ReadStartPage();
+
+  // State, read by tests and the packer's check.
+  const Rect& client_rect() const { return client_rect_; }
+  const Rect& requested_size() const { return requested_size_; }
+  const std::string& start_address() const { return start_address_; }
+  const std::string& temp_zip_path() const { return temp_zip_path_; }
+  const std::string& content_folder() const { return content_folder_; }
+  const std::string& work_folder() const { return work_folder_; }
+
+ private:
+  PlayerWindow* window_;
+
+  HtmlCtrlRef browser_;
+  Rect client_rect_;
+  Rect requested_size_;
+  std::string start_address_;
+  std::string temp_zip_path_;
+  std::string content_folder_;
+  int icon_;
+  // The work folder this run created itself, so that the cleanup removes
+  // exactly that folder and nothing else. Empty when none was created.
+  std::string work_folder_;
+};
+
+}  // namespace morva
+
+#endif  // MORVA_APP_PREVIEW_DLG_H_
