@@ -36,6 +36,9 @@ class File {
     if (length < 0) Fail("fstat");
     return length;
   }
+  void Truncate() {
+    if (Files()->Ftruncate(fd_, 0) != 0) Fail("ftruncate");
+  }
   void SeekTo(int64_t offset) {
     if (Files()->Seek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) Fail("lseek");
   }
@@ -87,10 +90,12 @@ int CreateTempZip(std::string* temp_zip_path) {
 
   std::unique_ptr<File> zip, exe;
   try {
-    zip = std::make_unique<File>(zip_path, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW,
-                                 0600);
+    // Truncated only when not empty already: ext4 flushes a file at close
+    // when it was truncated to zero and rewritten, which slows the copy down
+    // and buys nothing for a file that was made a moment ago.
+    zip = std::make_unique<File>(zip_path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
     exe = std::make_unique<File>(exe_path, O_RDONLY);
-    zip->Length();
+    if (zip->Length() != 0) zip->Truncate();
     const int64_t length = exe->Length();
     Trace("zip file %s", zip_path.c_str());
     Trace("exe file %s", exe_path.c_str());

@@ -44,6 +44,7 @@ class FileSystem {
   virtual int Dup(int fd) = 0;
   virtual int UnlinkAt(int dir_fd, const std::string& path, int flags) = 0;
   virtual int MkdirAt(int dir_fd, const std::string& path, mode_t mode) = 0;
+  virtual int Ftruncate(int fd, off_t length) = 0;
   virtual int Fchmod(int fd, mode_t mode) = 0;
   virtual int ChmodAt(int dir_fd, const std::string& path, mode_t mode) = 0;
   virtual int Futimens(int fd, const struct timespec times[2]) = 0;
@@ -85,6 +86,9 @@ class FileSystemWrapper : public FileSystem {
   }
   int MkdirAt(int dir_fd, const std::string& path, mode_t mode) override {
     return target_->MkdirAt(dir_fd, path, mode);
+  }
+  int Ftruncate(int fd, off_t length) override {
+    return target_->Ftruncate(fd, length);
   }
   int Fchmod(int fd, mode_t mode) override { return target_->Fchmod(fd, mode); }
   int ChmodAt(int dir_fd, const std::string& path, mode_t mode) override {

@@ -52,6 +52,7 @@ class PosixFileSystem : public FileSystem {
   int MkdirAt(int dir_fd, const std::string& path, mode_t mode) override {
     return mkdirat(dir_fd, path.c_str(), mode);
   }
+  int Ftruncate(int fd, off_t length) override { return ftruncate(fd, length); }
   int Fchmod(int fd, mode_t mode) override { return fchmod(fd, mode); }
   int ChmodAt(int dir_fd, const std::string& path, mode_t mode) override {
     return fchmodat(dir_fd, path.c_str(), mode, 0);
