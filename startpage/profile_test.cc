@@ -3,7 +3,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "startpage/scoped_test_folder.h"
+#include "tests/test_util.h"
 
 namespace morva {
 namespace {
@@ -27,7 +27,7 @@ class ProfileTest : public ::testing::Test {
     return value;
   }
 
-  startpage_test::ScopedTestFolder folder_;
+  testing::ScopedTempDir folder_;
 };
 
 TEST_F(ProfileTest, PackageFileWithBlankAfterBracketAndCrCrLf) {

@@ -9,15 +9,12 @@
 #include <algorithm>
 #include <charconv>
 
+#include "platform/path.h"
 #include "startpage/profile.h"
 
 namespace morva {
 
 namespace {
-
-// The native folder separator. Kept here until the platform layer provides
-// its own constant; then this one goes and that one is used.
-constexpr char kPathSeparator = '/';
 
 // Lower case, since the search folds the text to lower case before matching.
 constexpr char kPopupCallPattern[] =

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "startpage/scoped_test_folder.h"
+#include "tests/test_util.h"
 
 namespace morva {
 namespace {
@@ -33,7 +33,7 @@ class StartPageTest : public ::testing::Test {
         &page_);
   }
 
-  startpage_test::ScopedTestFolder folder_;
+  testing::ScopedTempDir folder_;
   std::string content_;
   StartPage page_;
   std::vector<std::string> titles_;
@@ -258,7 +258,7 @@ class ReadLauncherTextTest : public ::testing::Test {
     EXPECT_TRUE(ReadLauncherText(folder_.Write("l.html", bytes), &text));
     return text;
   }
-  startpage_test::ScopedTestFolder folder_;
+  testing::ScopedTempDir folder_;
 };
 
 TEST_F(ReadLauncherTextTest, JoinsLinesAsTextModeReads) {

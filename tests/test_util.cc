@@ -42,6 +42,17 @@ ScopedTempDir::~ScopedTempDir() {
   RemoveTree(path_);
 }
 
+std::string ScopedTempDir::Write(const std::string& name,
+                                 std::string_view bytes) const {
+  std::string full = path_ + "/" + name;
+  for (size_t slash = full.find('/', path_.size() + 1); slash != std::string::npos;
+       slash = full.find('/', slash + 1)) {
+    mkdir(full.substr(0, slash).c_str(), 0700);
+  }
+  WriteFile(full, std::string(bytes));
+  return full;
+}
+
 std::vector<std::string> ScopedTempDir::List() const {
   std::vector<std::string> names;
   if (DIR* dir = opendir(path_.c_str())) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace morva::testing {
@@ -21,6 +22,9 @@ class ScopedTempDir {
 
   const std::string& path() const { return path_; }
   std::string Join(const std::string& name) const { return path_ + "/" + name; }
+  // Writes bytes to name (which may hold "/"-separated folders, created as
+  // needed) and returns the file's full path.
+  std::string Write(const std::string& name, std::string_view bytes) const;
   // Names in the folder (not recursive), sorted.
   std::vector<std::string> List() const;
 
