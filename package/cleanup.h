@@ -1,0 +1,26 @@
+// Removing what a launch left on disk.
+#ifndef MORVA_PACKAGE_CLEANUP_H_
+#define MORVA_PACKAGE_CLEANUP_H_
+
+#include <string>
+
+namespace morva {
+
+// Removes folder with everything below it, depth first. Links are removed as
+// links and never followed, also when a folder is swapped for a link during
+// the walk; read-only files and folders are removed too. A file that cannot
+// be removed stays, with the folders above it, and the walk goes on. The
+// process's current folder moves up one level ("..") for every folder the
+// walk removes or tries to remove. Returns true when folder itself was
+// removed at the end.
+bool DeleteDirTree(const std::string& folder);
+
+// The cleanup when the player window is destroyed: removes the work folder
+// the launch created (nothing when it created none), then the temporary
+// archive if its path is still set.
+void RemoveLaunchFiles(const std::string& work_folder,
+                       const std::string& temp_zip_path);
+
+}  // namespace morva
+
+#endif  // MORVA_PACKAGE_CLEANUP_H_

@@ -1,0 +1,138 @@
+#include "package/temp_zip.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/trace.h"
+
+namespace morva {
+namespace {
+
+// File errors inside the copy raise this; the copy turns any of them into
+// the 0 result.
+class FileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// An open file that throws FileError on every failed operation.
+class File {
+ public:
+  File(const std::string& path, int flags, mode_t mode = 0)
+      : path_(path), fd_(Files()->OpenAt(AT_FDCWD, path, flags, mode)) {
+    if (fd_ < 0) Fail("open");
+  }
+  ~File() { Abandon(); }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  int64_t Length() {
+    int64_t length = FileLength(fd_);
+    if (length < 0) Fail("fstat");
+    return length;
+  }
+  void Truncate() {
+    if (Files()->Ftruncate(fd_, 0) != 0) Fail("ftruncate");
+  }
+  void SeekTo(int64_t offset) {
+    if (Files()->Seek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) Fail("lseek");
+  }
+  // Reads exactly count bytes; the file ending first is an error too, since
+  // the archive region was worked out from the length a moment ago.
+  void ReadExactly(void* buffer, size_t count) {
+    ssize_t n = ReadFully(fd_, buffer, count);
+    if (n < 0) Fail("read");
+    if (static_cast<size_t>(n) != count) {
+      throw FileError("read(" + path_ + "): file ended early");
+    }
+  }
+  void WriteAll(const void* buffer, size_t count) {
+    if (!WriteFully(fd_, buffer, count)) Fail("write");
+  }
+  void Close() {
+    int fd = fd_;
+    fd_ = -1;
+    if (Files()->Close(fd) != 0) Fail("close");
+  }
+  // Closes without reporting errors (the failure path).
+  void Abandon() {
+    if (fd_ >= 0) Files()->Close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  [[noreturn]] void Fail(const char* call) {
+    throw FileError(ErrnoMessage(call, path_));
+  }
+
+  std::string path_;
+  int fd_;
+};
+
+}  // namespace
+
+std::string MakeTempFileName() {
+  return CreateUniqueTempFile(TempFolder(), kTempPrefix);
+}
+
+int CreateTempZip(std::string* temp_zip_path) {
+  const std::string exe_path = Files()->ModuleFileName();
+  const std::string zip_path = MakeTempFileName();
+  Trace("zip file %s", zip_path.c_str());
+  Trace("exe file %s", exe_path.c_str());
+  // Without a temporary name there is nothing to copy into; touch nothing.
+  if (zip_path.empty()) return 0;
+
+  std::unique_ptr<File> zip, exe;
+  try {
+    // Truncated only when not empty already: ext4 flushes a file at close
+    // when it was truncated to zero and rewritten, which slows the copy down
+    // and buys nothing for a file that was made a moment ago.
+    zip = std::make_unique<File>(zip_path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+    exe = std::make_unique<File>(exe_path, O_RDONLY);
+    if (zip->Length() != 0) zip->Truncate();
+    const int64_t length = exe->Length();
+    Trace("zip file %s", zip_path.c_str());
+    Trace("exe file %s", exe_path.c_str());
+
+    std::vector<char> buffer(kCopyChunk + 1, 0);
+    if (length < 4) throw FileError("executable shorter than its trailer");
+    exe->SeekTo(length - 4);
+    unsigned char trailer[4];
+    exe->ReadExactly(trailer, 4);
+    const uint32_t n = uint32_t{trailer[0]} | uint32_t{trailer[1]} << 8 |
+                       uint32_t{trailer[2]} << 16 | uint32_t{trailer[3]} << 24;
+    // A trailer larger than what precedes it names no region of the file.
+    if (n > length - 4) throw FileError("trailer names no region of the executable");
+    exe->SeekTo(length - 4 - n);
+
+    for (uint32_t i = 0; i < n / kCopyChunk; ++i) {
+      exe->ReadExactly(buffer.data(), kCopyChunk);
+      zip->WriteAll(buffer.data(), kCopyChunk);
+    }
+    const size_t rest = n % kCopyChunk;
+    if (rest != 0) {
+      std::memset(buffer.data(), 0, buffer.size());
+      exe->ReadExactly(buffer.data(), rest);
+      zip->WriteAll(buffer.data(), rest);
+    }
+    zip->Close();
+    exe->Close();
+  } catch (const FileError&) {
+    if (zip) zip->Abandon();
+    if (exe) exe->Abandon();
+    Trace("CPreviewDlg::CreateTempZip 1 %s", zip_path.c_str());
+    RemoveFile(zip_path);
+    Trace("CPreviewDlg::CreateTempZip end %s", zip_path.c_str());
+    return 0;
+  }
+  *temp_zip_path = zip_path;
+  return 1;
+}
+
+}  // namespace morva

@@ -1,0 +1,116 @@
+#include "platform/files.h"
+
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/path.h"
+
+namespace morva {
+
+std::string TempFolder() {
+  const char* env = std::getenv("TMPDIR");
+  if (env != nullptr && env[0] != '\0') {
+    std::string folder(env);
+    while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
+    struct stat st;
+    if (Files()->StatAt(AT_FDCWD, folder, &st, 0) == 0 && S_ISDIR(st.st_mode))
+      return folder;
+  }
+  return "/tmp";
+}
+
+std::string CreateUniqueTempFile(const std::string& folder,
+                                 const std::string& prefix) {
+  // Random names make a clash unlikely; O_EXCL makes one harmless. Give up
+  // after a bounded number of tries so a full or hostile folder cannot hang us.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint32_t value = 0;
+    if (getrandom(&value, sizeof value, 0) != sizeof value) {
+      value = static_cast<uint32_t>(getpid()) * 2654435761u + attempt;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "%08X.tmp", value);
+    std::string path = JoinPath(folder, prefix + name);
+    int fd = Files()->OpenAt(AT_FDCWD, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                             0600);
+    if (fd >= 0) {
+      Files()->Close(fd);
+      return path;
+    }
+    if (errno != EEXIST) return std::string();
+  }
+  return std::string();
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return Files()->StatAt(AT_FDCWD, path, &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool MakeFolder(const std::string& path, mode_t mode) {
+  return Files()->MkdirAt(AT_FDCWD, path, mode) == 0;
+}
+
+bool RemoveFile(const std::string& path, bool* gone) {
+  if (gone != nullptr) *gone = false;
+  if (Files()->UnlinkAt(AT_FDCWD, path, 0) == 0) return true;
+  if (gone != nullptr && errno == ENOENT) *gone = true;
+  return false;
+}
+
+int64_t FileLength(int fd) {
+  struct stat st;
+  if (Files()->Fstat(fd, &st) != 0) return -1;
+  return st.st_size;
+}
+
+bool ChangeCurrentFolder(const std::string& path) {
+  return Files()->Chdir(path) == 0;
+}
+
+std::string ErrnoMessage(const char* call, const std::string& path) {
+  std::string message(call);
+  message += "(" + path + "): ";
+  message += std::strerror(errno);
+  return message;
+}
+
+ssize_t ReadFully(int fd, void* buffer, size_t count) {
+  size_t done = 0;
+  char* out = static_cast<char*>(buffer);
+  while (done < count) {
+    ssize_t n = Files()->Read(fd, out + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+bool WriteFully(int fd, const void* buffer, size_t count) {
+  size_t done = 0;
+  const char* in = static_cast<const char*>(buffer);
+  while (done < count) {
+    ssize_t n = Files()->Write(fd, in + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace morva

@@ -1,0 +1,163 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <regex>
+
+#include "gtest/gtest.h"
+#include "platform/attributes.h"
+#include "platform/file_times.h"
+#include "platform/files.h"
+#include "platform/trace.h"
+#include "tests/test_util.h"
+
+namespace morva {
+namespace {
+
+using testing::ScopedTempDir;
+
+TEST(TempFolderTest, FollowsTmpdirOnlyWhenItNamesAFolder) {
+  ScopedTempDir tmp;
+  EXPECT_EQ(TempFolder(), tmp.path());
+  setenv("TMPDIR", (tmp.path() + "/").c_str(), 1);
+  EXPECT_EQ(TempFolder(), tmp.path()) << "a trailing separator is dropped";
+  setenv("TMPDIR", tmp.Join("missing").c_str(), 1);
+  EXPECT_EQ(TempFolder(), "/tmp");
+  testing::WriteFile(tmp.Join("file"), "x");
+  setenv("TMPDIR", tmp.Join("file").c_str(), 1);
+  EXPECT_EQ(TempFolder(), "/tmp");
+  setenv("TMPDIR", "", 1);
+  EXPECT_EQ(TempFolder(), "/tmp");
+}
+
+TEST(TempFileTest, CreatesDistinctPrivateEmptyFiles) {
+  ScopedTempDir tmp;
+  std::string a = CreateUniqueTempFile(tmp.path(), "QZ");
+  std::string b = CreateUniqueTempFile(tmp.path(), "QZ");
+  ASSERT_FALSE(a.empty());
+  ASSERT_NE(a, b);
+  EXPECT_TRUE(std::regex_match(a, std::regex(tmp.path() + "/QZ[0-9A-F]+\\.tmp")))
+      << a;
+  struct stat st;
+  ASSERT_EQ(stat(a.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_size, 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(TempFileTest, FailsWithEmptyTextInAMissingFolder) {
+  ScopedTempDir tmp;
+  EXPECT_EQ(CreateUniqueTempFile(tmp.Join("missing"), "QZ"), "");
+}
+
+TEST(FilesTest, ListFolderNeverFollowsLinks) {
+  ScopedTempDir tmp;
+  ASSERT_EQ(mkdir(tmp.Join("d").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(tmp.Join("outside").c_str(), 0700), 0);
+  testing::WriteFile(tmp.Join("d/f"), "1");
+  ASSERT_EQ(mkdir(tmp.Join("d/sub").c_str(), 0700), 0);
+  ASSERT_EQ(symlink(tmp.Join("outside").c_str(), tmp.Join("d/link").c_str()), 0);
+  int fd = open(tmp.Join("d").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  std::vector<DirEntry> entries;
+  ASSERT_EQ(Files()->ListFolder(fd, &entries), 0);
+  // The descriptor stays usable and listing twice gives the same.
+  std::vector<DirEntry> again;
+  ASSERT_EQ(Files()->ListFolder(fd, &again), 0);
+  close(fd);
+  std::sort(entries.begin(), entries.end(),
+            [](const DirEntry& x, const DirEntry& y) { return x.name < y.name; });
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(again.size(), 3u);
+  EXPECT_EQ(entries[0].name, "f");
+  EXPECT_FALSE(entries[0].is_dir);
+  EXPECT_EQ(entries[1].name, "link");
+  EXPECT_FALSE(entries[1].is_dir) << "a link to a folder is not a folder";
+  EXPECT_EQ(entries[2].name, "sub");
+  EXPECT_TRUE(entries[2].is_dir);
+}
+
+TEST(FilesTest, PathExistsRemoveFileAndMakeFolder) {
+  ScopedTempDir tmp;
+  EXPECT_FALSE(PathExists(tmp.Join("a")));
+  EXPECT_TRUE(MakeFolder(tmp.Join("a")));
+  EXPECT_FALSE(MakeFolder(tmp.Join("a"))) << "exists already";
+  EXPECT_FALSE(MakeFolder(tmp.Join("x/y"))) << "parent missing";
+  EXPECT_TRUE(PathExists(tmp.Join("a")));
+  ASSERT_EQ(symlink("nowhere", tmp.Join("dangling").c_str()), 0);
+  EXPECT_TRUE(PathExists(tmp.Join("dangling")));
+  testing::WriteFile(tmp.Join("f"), "x");
+  bool gone = true;
+  EXPECT_TRUE(RemoveFile(tmp.Join("f"), &gone));
+  EXPECT_FALSE(gone);
+  EXPECT_FALSE(RemoveFile(tmp.Join("f"), &gone));
+  EXPECT_TRUE(gone);
+  EXPECT_FALSE(RemoveFile(tmp.Join("a"), &gone)) << "never removes a folder";
+  EXPECT_TRUE(PathExists(tmp.Join("a")));
+}
+
+TEST(FilesTest, ModuleFileNameIsThisExecutable) {
+  std::string path = Files()->ModuleFileName();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path.front(), '/');
+  EXPECT_EQ(access(path.c_str(), X_OK), 0);
+}
+
+TEST(FileTimeTest, UnixAndTimespecConversions) {
+  EXPECT_EQ(UnixSecondsToFileTime(0).value(), 116444736000000000ull);
+  EXPECT_EQ(UnixSecondsToFileTime(1).value(), 116444736010000000ull);
+  // Before 1970 the seconds count signed.
+  EXPECT_EQ(UnixSecondsToFileTime(-1).value(), 116444735990000000ull);
+  EXPECT_EQ(UnixSecondsToFileTime(-kSecondsFrom1601To1970 - 1).value(), 0u);
+  FileTime t = UnixSecondsToFileTime(1600000000);
+  EXPECT_EQ(t.high, static_cast<uint32_t>(t.value() >> 32));
+  timespec ts = FileTimeToTimespec(FileTime::FromValue(t.value() + 1234567));
+  EXPECT_EQ(ts.tv_sec, 1600000000);
+  EXPECT_EQ(ts.tv_nsec, 123456700);
+  EXPECT_EQ(TimespecToFileTime(ts).value(), t.value() + 1234567);
+  timespec before{-100, 0};
+  EXPECT_EQ(FileTimeToTimespec(TimespecToFileTime(before)).tv_sec, -100);
+}
+
+TEST(FileTimeTest, DosDateTimeWithoutTimeZone) {
+  // 2020-06-15 12:30:10 -> Unix 1592224210.
+  uint16_t date = static_cast<uint16_t>(((2020 - 1980) << 9) | (6 << 5) | 15);
+  uint16_t time = static_cast<uint16_t>((12 << 11) | (30 << 5) | 5);
+  FileTime ft;
+  ASSERT_TRUE(DosDateTimeToFileTime(date, time, &ft));
+  EXPECT_EQ(ft, UnixSecondsToFileTime(1592224210));
+  // 2000-02-29 is a leap day; 2100 is out of the DOS range anyway.
+  uint16_t leap = static_cast<uint16_t>((20 << 9) | (2 << 5) | 29);
+  EXPECT_TRUE(DosDateTimeToFileTime(leap, 0, &ft));
+  EXPECT_EQ(ft, UnixSecondsToFileTime(951782400));
+  FileTime untouched = FileTime::FromValue(42);
+  FileTime out = untouched;
+  EXPECT_FALSE(DosDateTimeToFileTime(0, 0, &out)) << "all zero";
+  EXPECT_FALSE(DosDateTimeToFileTime((40 << 9) | (13 << 5) | 1, 0, &out));
+  EXPECT_FALSE(DosDateTimeToFileTime((21 << 9) | (2 << 5) | 29, 0, &out))
+      << "2001-02-29";
+  EXPECT_FALSE(DosDateTimeToFileTime(date, (24 << 11), &out)) << "hour 24";
+  EXPECT_FALSE(DosDateTimeToFileTime(date, 30, &out)) << "second 60";
+  EXPECT_EQ(out, untouched);
+}
+
+TEST(AttributesTest, ReadOnlyIsMissingWriteBits) {
+  EXPECT_EQ(FileModeForAttributes(kAttrNormal), 0666u);
+  EXPECT_EQ(FileModeForAttributes(kAttrReadOnly | kAttrArchive), 0444u);
+  EXPECT_EQ(AttributesForMode(S_IFREG | 0644), kAttrNormal);
+  EXPECT_EQ(AttributesForMode(S_IFREG | 0444), kAttrReadOnly);
+  EXPECT_EQ(AttributesForMode(S_IFDIR | 0755), kAttrDirectory);
+}
+
+TEST(TraceTest, SinkKeepsFormattedLines) {
+  std::vector<std::string> lines;
+  TraceSink old = SetTraceSink([&](const std::string& l) { lines.push_back(l); });
+  Trace("zip file %s", "/tmp/QZ1.tmp");
+  Trace("%d%%", 5);
+  SetTraceSink(old);
+  Trace("not kept");
+  EXPECT_EQ(lines, (std::vector<std::string>{"zip file /tmp/QZ1.tmp", "5%"}));
+}
+
+}  // namespace
+}  // namespace morva

@@ -1,0 +1,135 @@
+#include "startpage/profile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace morva {
+
+namespace {
+
+// Windows counts Ctrl-Z among the blanks of a profile line: editors of the
+// DOS era left one at the end of the file.
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' ||
+         c == '\x1a';
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// ASCII only: names are bytes in whatever code page the package was made in,
+// and only A-Z have a case that every code page agrees on.
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+
+bool NamesEqual(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(x) == AsciiLower(y);
+         });
+}
+
+std::string ValueOf(std::string_view raw) {
+  size_t nul = raw.find('\0');
+  if (nul != std::string_view::npos) raw = raw.substr(0, nul);
+  raw = Trim(raw);
+  if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') &&
+      raw.back() == raw.front()) {
+    raw = raw.substr(1, raw.size() - 2);
+  }
+  return std::string(raw.substr(0, kMaxProfileValue));
+}
+
+std::string ErrnoMessage(const char* call, const std::string& path) {
+  return std::string(call) + "(" + path + "): " + strerror(errno);
+}
+
+bool ReadWholeFile(const std::string& path, std::string* text,
+                   std::string* err) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (err) *err = ErrnoMessage("open", path);
+    return false;
+  }
+  char buf[16384];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (err) *err = ErrnoMessage("read", path);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    text->append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return true;
+}
+
+}  // namespace
+
+ProfileStatus FindProfileValue(std::string_view ini_text,
+                               std::string_view section, std::string_view key,
+                               std::string* value) {
+  value->clear();
+  // Notepad starts UTF-8 files with a byte order mark; it is not part of the
+  // first line.
+  constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+  if (ini_text.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+    ini_text.remove_prefix(kUtf8Bom.size());
+  }
+  section = Trim(section);
+  key = Trim(key);
+  // Keys before any header sit in a section without a name.
+  bool in_section = section.empty();
+
+  size_t pos = 0;
+  while (pos < ini_text.size()) {
+    size_t end = ini_text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = ini_text.size();
+    std::string_view line = Trim(ini_text.substr(pos, end - pos));
+    pos = end + 1;
+
+    if (line.empty() || line.front() == ';') continue;
+
+    if (line.front() == '[') {
+      size_t close = line.find(']');
+      if (close != std::string_view::npos) {
+        // Only the first matching section counts; a later one of the same
+        // name is never searched.
+        if (in_section) return ProfileStatus::kNotFound;
+        in_section = NamesEqual(Trim(line.substr(1, close - 1)), section);
+        continue;
+      }
+      // Without a closing bracket the line is no header; read it as any
+      // other line.
+    }
+
+    if (!in_section) continue;
+    size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    if (NamesEqual(Trim(line.substr(0, eq)), key)) {
+      *value = ValueOf(line.substr(eq + 1));
+      return ProfileStatus::kFound;
+    }
+  }
+  return ProfileStatus::kNotFound;
+}
+
+ProfileStatus GetProfileValue(const std::string& ini_path,
+                              std::string_view section, std::string_view key,
+                              std::string* value, std::string* err) {
+  value->clear();
+  std::string text;
+  if (!ReadWholeFile(ini_path, &text, err)) return ProfileStatus::kUnreadable;
+  return FindProfileValue(text, section, key, value);
+}
+
+}  // namespace morva

@@ -1,0 +1,193 @@
+#include "startpage/start_page.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <re2/re2.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+
+#include "platform/path.h"
+#include "startpage/profile.h"
+
+namespace morva {
+
+namespace {
+
+// Lower case, since the search folds the text to lower case before matching.
+constexpr char kPopupCallPattern[] =
+    R"(javascript:window\.open\('([^']+)','[^']+','.+width=(\d+).+height=(\d+)')";
+
+// Built once: compiling is far dearer than a match on a typical page.
+// Latin-1 makes every byte one character, whatever the page's encoding, and
+// "." then matches every byte but LF, which the joined text no longer holds.
+// RE2's default leftmost-first semantics give the submatches a backtracking
+// engine with greedy runs would give, without its exponential cases or its
+// recursion depth on long one-line pages.
+const RE2& PopupCallRegex() {
+  static const RE2* const regex = [] {
+    RE2::Options options;
+    options.set_encoding(RE2::Options::EncodingLatin1);
+    options.set_log_errors(false);
+    return new RE2(kPopupCallPattern, options);
+  }();
+  return *regex;
+}
+
+bool ParseInt32(std::string_view digits, int32_t* out) {
+  const char* end = digits.data() + digits.size();
+  auto [ptr, ec] = std::from_chars(digits.data(), end, *out);
+  return ec == std::errc() && ptr == end;
+}
+
+// Packages come from Windows, where "\" separates folders in a file name.
+std::string JoinPath(const std::string& folder, std::string_view name) {
+  std::string path = folder;
+  path += kPathSeparator;
+  size_t start = path.size();
+  path.append(name);
+  std::replace(path.begin() + start, path.end(), '\\', kPathSeparator);
+  return path;
+}
+
+// Only the blank is decoded: launcher pages escape the blanks in tour names
+// and nothing else, and decoding more would change which file is opened.
+std::string DecodeBlanks(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  size_t pos = 0;
+  for (;;) {
+    size_t hit = s.find("%20", pos);
+    if (hit == std::string_view::npos) break;
+    out.append(s.substr(pos, hit - pos));
+    out += ' ';
+    pos = hit + 3;
+  }
+  out.append(s.substr(pos));
+  return out;
+}
+
+}  // namespace
+
+bool MatchPopupCall(std::string_view text, std::string* page, int32_t* width,
+                    int32_t* height) {
+  // Folding only A-Z keeps every other byte, so offsets into the folded copy
+  // are offsets into the original and the groups keep their case.
+  std::string folded(text);
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  re2::StringPiece groups[4];
+  if (!PopupCallRegex().Match(folded, 0, folded.size(), RE2::UNANCHORED, groups,
+                              4)) {
+    return false;
+  }
+  auto original = [&](const re2::StringPiece& group) {
+    return text.substr(static_cast<size_t>(group.data() - folded.data()),
+                       group.size());
+  };
+  int32_t w = 0;
+  int32_t h = 0;
+  if (!ParseInt32(original(groups[2]), &w) ||
+      !ParseInt32(original(groups[3]), &h)) {
+    return false;
+  }
+  page->assign(original(groups[1]));
+  *width = w;
+  *height = h;
+  return true;
+}
+
+bool ReadLauncherText(const std::string& path, std::string* text) {
+  text->clear();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    text->reserve(static_cast<size_t>(st.st_size));
+  }
+
+  // A CR is held back until the next byte shows whether it ends a line; the
+  // next byte may be in the next read.
+  bool pending_cr = false;
+  bool ended = false;
+  char buf[65536];
+  while (!ended) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      close(fd);
+      text->clear();
+      return false;
+    }
+    if (n == 0) break;
+    const char* p = buf;
+    const char* const end = buf + n;
+    while (p < end) {
+      if (pending_cr) {
+        pending_cr = false;
+        if (*p == '\n') {
+          ++p;
+          continue;
+        }
+        *text += '\r';
+      }
+      const char* run = p;
+      while (p < end && *p != '\r' && *p != '\n' && *p != '\0' &&
+             *p != '\x1a') {
+        ++p;
+      }
+      text->append(run, static_cast<size_t>(p - run));
+      if (p == end) break;
+      char c = *p++;
+      if (c == '\r') {
+        pending_cr = true;
+      } else if (c != '\n') {  // 0x1A ends the file, NUL the text.
+        ended = true;
+        break;
+      }
+    }
+  }
+  close(fd);
+  if (pending_cr) *text += '\r';
+  return true;
+}
+
+StartPageStatus FindStartPage(
+    const std::string& content_folder,
+    const std::function<void(const std::string&)>& set_title, StartPage* out) {
+  *out = StartPage();
+  std::string value;
+  ProfileStatus profile =
+      GetProfileValue(JoinPath(content_folder, "autorun.inf"), "autorun",
+                      "shellexecute", &value);
+  if (profile == ProfileStatus::kUnreadable) return StartPageStatus::kNoAutorun;
+  if (value.empty()) return StartPageStatus::kNoValue;
+
+  // A byte search is safe in any code page a package may use: no multibyte
+  // encoding uses 0x2E inside a character.
+  size_t dot = value.find('.');
+  if (dot == std::string::npos) return StartPageStatus::kNoDot;
+  out->title = value.substr(0, dot) + kTitleSuffix;
+  if (set_title) set_title(out->title);
+
+  out->launcher_path = JoinPath(content_folder, value);
+  std::string text;
+  if (!ReadLauncherText(out->launcher_path, &text)) {
+    return StartPageStatus::kNoLauncher;
+  }
+  std::string page;
+  int32_t width = 0;
+  int32_t height = 0;
+  if (!MatchPopupCall(text, &page, &width, &height)) {
+    return StartPageStatus::kNoMatch;
+  }
+  out->start_address = JoinPath(content_folder, DecodeBlanks(page));
+  out->width = width;
+  out->height = height;
+  return StartPageStatus::kOk;
+}
+
+}  // namespace morva

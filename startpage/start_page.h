@@ -1,0 +1,69 @@
+// Finding the tour page and the window size in an unpacked package.
+//
+// The package's autorun.inf names a launcher page; that page opens the tour in
+// a pop-up with a call like
+//   javascript:window.open('Tour%20page.html','_blank','...,width=1024,height=768')
+// and the player shows the same page at the same size instead.
+#ifndef MORVA_STARTPAGE_START_PAGE_H_
+#define MORVA_STARTPAGE_START_PAGE_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace morva {
+
+// Appended to the launcher's name to form the window title.
+inline constexpr char kTitleSuffix[] = "  -  Morva";
+
+enum class StartPageStatus {
+  kOk,
+  kNoAutorun,   // autorun.inf could not be opened or read.
+  kNoValue,     // autorun.inf has no (or an empty) [autorun] shellexecute.
+  kNoDot,       // The launcher name has no "."; no title was set.
+  kNoLauncher,  // The launcher page could not be opened or read.
+  kNoMatch,     // The launcher page holds no usable pop-up call.
+};
+
+struct StartPage {
+  // The launcher name up to its first "." followed by kTitleSuffix.
+  std::string title;
+  // The content folder joined with the launcher name.
+  std::string launcher_path;
+  // The content folder joined with the pop-up's page, "%20" decoded to " ".
+  std::string start_address;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+// Reads autorun.inf in `content_folder`, then the launcher page it names, and
+// fills *out. `set_title` (may be empty) is called with the title as soon as
+// it is known, before the launcher is read, so the window keeps its title
+// when a later step fails. Fields are filled as far as the steps got; "\" in
+// file names is taken as a folder separator, as in a Windows package.
+// REQUIRES: content_folder does not end with a separator.
+StartPageStatus FindStartPage(
+    const std::string& content_folder,
+    const std::function<void(const std::string&)>& set_title, StartPage* out);
+
+// Searches `text` for the pop-up call, ignoring ASCII letter case. The match
+// is the leftmost one, with greedy runs, so in a page that holds the call
+// twice the page comes from the first call and the width and height from the
+// last "width=" and "height=NNN'" after it. On a match fills *page (undecoded,
+// in its original case), *width and *height and returns true; returns false
+// when there is none or the width or height does not fit an int32_t.
+// Runs in time linear in the text's length.
+bool MatchPopupCall(std::string_view text, std::string* page, int32_t* width,
+                    int32_t* height);
+
+// Reads the file at `path` the way a Windows text-mode reader would and joins
+// its lines without separators: LF ends a line and a CR right before it goes
+// with it, a lone CR stays, and a 0x1A byte ends the file. A NUL byte ends
+// the text. Returns false (and leaves *text empty) when the file cannot be
+// opened or read.
+bool ReadLauncherText(const std::string& path, std::string* text);
+
+}  // namespace morva
+
+#endif  // MORVA_STARTPAGE_START_PAGE_H_

@@ -1,0 +1,314 @@
+#include "startpage/start_page.h"
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/test_util.h"
+
+namespace morva {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr char kCall[] =
+    "<a href=\"javascript:window.open('A%20B.html','_blank','status=yes,"
+    "resizable=yes,top=0,left=0,width=800,height=600')\">Start</a>";
+
+class StartPageTest : public ::testing::Test {
+ protected:
+  StartPageTest() : content_(folder_.path() + "/content") {}
+
+  void WriteAutorun(std::string_view value) {
+    folder_.Write("content/autorun.inf",
+                  "[autorun] \r\r\nshellexecute="s + std::string(value));
+  }
+  void WriteLauncher(const std::string& name, std::string_view text) {
+    folder_.Write("content/" + name, text);
+  }
+
+  StartPageStatus Find() {
+    return FindStartPage(
+        content_, [this](const std::string& t) { titles_.push_back(t); },
+        &page_);
+  }
+
+  testing::ScopedTempDir folder_;
+  std::string content_;
+  StartPage page_;
+  std::vector<std::string> titles_;
+};
+
+TEST_F(StartPageTest, PackageAsShipped) {
+  WriteAutorun("Tour name.html");
+  WriteLauncher("Tour name.html", "<html>\r\n"s + kCall + "\r\n</html>\r\n");
+  ASSERT_EQ(Find(), StartPageStatus::kOk);
+  EXPECT_EQ(titles_, std::vector<std::string>{"Tour name  -  Morva"});
+  EXPECT_EQ(page_.title, "Tour name  -  Morva");
+  EXPECT_EQ(page_.launcher_path, content_ + "/Tour name.html");
+  EXPECT_EQ(page_.start_address, content_ + "/A B.html");
+  EXPECT_EQ(page_.width, 800);
+  EXPECT_EQ(page_.height, 600);
+}
+
+TEST_F(StartPageTest, TitleIsTheNameBeforeTheFirstDot) {
+  WriteAutorun("a.b.html");
+  WriteLauncher("a.b.html", kCall);
+  EXPECT_EQ(Find(), StartPageStatus::kOk);
+  EXPECT_EQ(page_.title, "a  -  Morva");
+
+  WriteAutorun(".html");
+  WriteLauncher(".html", kCall);
+  titles_.clear();
+  EXPECT_EQ(Find(), StartPageStatus::kOk);
+  EXPECT_EQ(titles_, std::vector<std::string>{"  -  Morva"});
+}
+
+TEST_F(StartPageTest, FailuresBeforeTheTitleSetNone) {
+  EXPECT_EQ(Find(), StartPageStatus::kNoAutorun);
+  WriteAutorun("");
+  EXPECT_EQ(Find(), StartPageStatus::kNoValue);
+  folder_.Write("content/autorun.inf", "[autorun]\nopen=x.exe\n");
+  EXPECT_EQ(Find(), StartPageStatus::kNoValue);
+  WriteAutorun("index");
+  WriteLauncher("index", kCall);
+  EXPECT_EQ(Find(), StartPageStatus::kNoDot);
+  EXPECT_TRUE(titles_.empty());
+  EXPECT_EQ(page_.title, "");
+}
+
+TEST_F(StartPageTest, FailuresAfterTheTitleKeepIt) {
+  WriteAutorun("Tour.html");
+  EXPECT_EQ(Find(), StartPageStatus::kNoLauncher);
+  EXPECT_EQ(titles_, std::vector<std::string>{"Tour  -  Morva"});
+  EXPECT_EQ(page_.title, "Tour  -  Morva");
+
+  WriteLauncher("Tour.html", "<a href=\"Tour%20page.html\">Start</a>");
+  EXPECT_EQ(Find(), StartPageStatus::kNoMatch);
+  EXPECT_EQ(page_.title, "Tour  -  Morva");
+  EXPECT_EQ(page_.start_address, "");
+}
+
+TEST_F(StartPageTest, BackslashesAreFolderSeparators) {
+  WriteAutorun("sub\\Tour.html");
+  WriteLauncher(
+      "sub/Tour.html",
+      "javascript:window.open('pages\\p%20q.html','w','left=0,width=1,"
+      "height=2'");
+  ASSERT_EQ(Find(), StartPageStatus::kOk);
+  EXPECT_EQ(page_.title, "sub\\Tour  -  Morva");
+  EXPECT_EQ(page_.launcher_path, content_ + "/sub/Tour.html");
+  EXPECT_EQ(page_.start_address, content_ + "/pages/p q.html");
+}
+
+TEST_F(StartPageTest, OnlyBlanksAreDecoded) {
+  WriteAutorun("t.html");
+  WriteLauncher("t.html",
+                "javascript:window.open('it%27s%2520a%20b%2%2020%20%20.html',"
+                "'w','left=0,width=1,height=2'");
+  ASSERT_EQ(Find(), StartPageStatus::kOk);
+  EXPECT_EQ(page_.start_address, content_ + "/it%27s%2520a b%2 20  .html");
+}
+
+// The pop-up call search on text in memory.
+struct Popup {
+  bool matched = false;
+  std::string page;
+  int32_t width = -1;
+  int32_t height = -1;
+};
+Popup Match(std::string_view text) {
+  Popup p;
+  p.matched = MatchPopupCall(text, &p.page, &p.width, &p.height);
+  return p;
+}
+
+TEST(MatchPopupCallTest, TakesPageAndSize) {
+  Popup p = Match(kCall);
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.page, "A%20B.html");
+  EXPECT_EQ(p.width, 800);
+  EXPECT_EQ(p.height, 600);
+
+  p = Match("javascript:window.open('x','y','left=0,width=0800,height=0'");
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.width, 800);
+  EXPECT_EQ(p.height, 0);
+}
+
+TEST(MatchPopupCallTest, IgnoresCaseButGroupsKeepIt) {
+  Popup p = Match(
+      "JAVASCRIPT:WINDOW.OPEN('Tour%20Page.HTML','_BLANK','LEFT=0,WIDTH=1024,"
+      "HEIGHT=768')");
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.page, "Tour%20Page.HTML");
+  EXPECT_EQ(p.width, 1024);
+  EXPECT_EQ(p.height, 768);
+  // Only A-Z fold: a Latin-1 capital is not its small letter.
+  EXPECT_TRUE(
+      Match("javascript:window.open('a','b',' wIdth=1,heigHt=2'").matched);
+  EXPECT_FALSE(Match("javascript:window.open('a','b','w\xCD"
+                     "dth=1,height=2'")
+                   .matched);
+}
+
+TEST(MatchPopupCallTest, ExactPunctuationRequired) {
+  EXPECT_FALSE(
+      Match("javascript:window.open('a.html', 'x', 'left=0,width=1,height=2'")
+          .matched);
+  EXPECT_FALSE(
+      Match("javascript:window.open('a.html','','left=0,width=1,height=2'")
+          .matched);
+  EXPECT_FALSE(
+      Match("javascript:window.open('','x','left=0,width=1,height=2'").matched);
+  EXPECT_FALSE(Match("javascript:window.open(\"a.html\",\"x\",\"left=0,width=1,"
+                     "height=2\")")
+                   .matched);
+  // The runs take one character at least: something must stand between the
+  // apostrophe and width=, and between the width and height=. A feature list
+  // that starts with width= therefore does not match.
+  EXPECT_FALSE(
+      Match("javascript:window.open('a.html','x','width=1,height=2'").matched);
+  EXPECT_FALSE(
+      Match("javascript:window.open('a.html','x',',width=1height=2'").matched);
+  EXPECT_TRUE(
+      Match("javascript:window.open('a.html','x',',width=1,height=2'").matched);
+  // Digits on both sides, and the apostrophe right after the height.
+  EXPECT_FALSE(
+      Match("javascript:window.open('a.html','x',',width=,height=2'").matched);
+  EXPECT_FALSE(
+      Match("javascript:window.open('a.html','x',',width=1,height=2)").matched);
+  EXPECT_FALSE(Match("javascript:window.open('a.html','x',',width=1,height=2 '")
+                   .matched);
+}
+
+TEST(MatchPopupCallTest, GreedyRunsTakeTheLastSizeThatFits) {
+  // Two copies of the call: the page from the first, the size from the last.
+  Popup p = Match(
+      "javascript:window.open('first.html','a','left=0,width=1,height=2')"
+      "<p>javascript:window.open('second.html','b','left=0,width=3,height=4')");
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.page, "first.html");
+  EXPECT_EQ(p.width, 3);
+  EXPECT_EQ(p.height, 4);
+
+  // A later width= with no height after it, and a later height= not followed
+  // by digits and an apostrophe, are given back.
+  p = Match(
+      "javascript:window.open('p.html','a','left=0,width=1,height=2') width=5 "
+      "height=6) height=7x'");
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.width, 1);
+  EXPECT_EQ(p.height, 2);
+
+  // The start is leftmost even when an earlier call cannot complete alone.
+  p = Match(
+      "javascript:window.open('early.html','a','x') "
+      "javascript:window.open('late.html','b','left=0,width=9,height=8')");
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.page, "early.html");
+  EXPECT_EQ(p.width, 9);
+}
+
+TEST(MatchPopupCallTest, AnyByteButTheEndMatchesTheRuns) {
+  Popup p = Match(
+      "javascript:window.open('p.html','a','\r\x01\xff width=1\r\x80height=2'");
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.width, 1);
+  EXPECT_EQ(p.height, 2);
+  p = Match(
+      "javascript:window.open('p\xe9\r.html','\xff','left=0,width=1,height=2'");
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.page, "p\xe9\r.html");
+}
+
+TEST(MatchPopupCallTest, SizeMustFitInt32) {
+  EXPECT_FALSE(
+      Match(
+          "javascript:window.open('a','b','left=0,width=99999999999,height=2'")
+          .matched);
+  EXPECT_FALSE(
+      Match("javascript:window.open('a','b','left=0,width=1,height=2147483648'")
+          .matched);
+  Popup p = Match(
+      "javascript:window.open('a','b','left=0,width=2147483647,height=1'");
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.width, 2147483647);
+}
+
+TEST(MatchPopupCallTest, LongSingleLinePage) {
+  // Engines that recurse per character overflow the stack here.
+  std::string filler;
+  while (filler.size() < 5 * 1024 * 1024) {
+    filler += "<td class=\"x\">javascript:window.open('a','b','height=1 width=";
+  }
+  EXPECT_FALSE(Match(filler).matched);
+  Popup p = Match("javascript:window.open('p.html','b','left=0,width=7" +
+                  filler + "height=8'");
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.page, "p.html");
+  EXPECT_EQ(p.width, 7);
+  EXPECT_EQ(p.height, 8);
+}
+
+class ReadLauncherTextTest : public ::testing::Test {
+ protected:
+  std::string Read(std::string_view bytes) {
+    std::string text = "stale";
+    EXPECT_TRUE(ReadLauncherText(folder_.Write("l.html", bytes), &text));
+    return text;
+  }
+  testing::ScopedTempDir folder_;
+};
+
+TEST_F(ReadLauncherTextTest, JoinsLinesAsTextModeReads) {
+  EXPECT_EQ(Read("a\r\nb\nc\rd\r\r\ne\r"), "abc\rd\re\r");
+  EXPECT_EQ(Read(""), "");
+  // A CR and its LF split across reads still go together.
+  std::string before(65535, 'x');
+  EXPECT_EQ(Read(before + "\r\ny"), before + "y");
+  EXPECT_EQ(Read(before + "\ry"), before + "\ry");
+}
+
+TEST_F(ReadLauncherTextTest, CtrlZAndNulEndTheText) {
+  EXPECT_EQ(Read("ab\r\ncd\x1a"
+                 "ef\r\ngh"),
+            "abcd");
+  EXPECT_EQ(Read("ab\r\x1a\n"), "ab\r");
+  EXPECT_EQ(Read("ab\0cd\r\nef"s), "ab");
+}
+
+TEST_F(ReadLauncherTextTest, MissingFile) {
+  std::string text = "stale";
+  EXPECT_FALSE(ReadLauncherText(folder_.path() + "/absent.html", &text));
+  EXPECT_EQ(text, "");
+}
+
+TEST_F(ReadLauncherTextTest, MatchesAcrossJoinedLines) {
+  Popup p = Match(Read(
+      "<a href=\"javascript:window.open('p.html',\r\n'w','left=0,width=640,\r\n"
+      "height=480')\">"));
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.width, 640);
+  EXPECT_EQ(p.height, 480);
+
+  // A lone CR stays in the text and the runs match it.
+  p = Match(Read("javascript:window.open('p.html','w','\rwidth=1\rheight=2'"));
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.height, 2);
+
+  // After 0x1A or NUL nothing counts.
+  EXPECT_FALSE(
+      Match(
+          Read("javascript:window.open('p.html','w','left=0,width=1,height=\x1a"
+               "2'"))
+          .matched);
+  EXPECT_FALSE(
+      Match(
+          Read(
+              "javascript:window.open('p.html','w','left=0,width=1,\0height=2'"s))
+          .matched);
+}
+
+}  // namespace
+}  // namespace morva

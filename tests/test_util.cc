@@ -1,0 +1,218 @@
+#include "tests/test_util.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <minizip/zip.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "gtest/gtest.h"
+
+namespace morva::testing {
+
+ScopedTempDir::ScopedTempDir() {
+  const char* base = std::getenv("MORVA_TEST_TMP");
+  std::string root = base != nullptr && base[0] != '\0' ? base : "/tmp";
+  mkdir(root.c_str(), 0700);
+  std::string templ = root + "/morva-test-XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp(" << templ << ") failed";
+  }
+  path_ = buf.data();
+  const char* old = std::getenv("TMPDIR");
+  had_tmpdir_ = old != nullptr;
+  if (old != nullptr) old_tmpdir_ = old;
+  setenv("TMPDIR", path_.c_str(), 1);
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  if (had_tmpdir_) {
+    setenv("TMPDIR", old_tmpdir_.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  RemoveTree(path_);
+}
+
+std::string ScopedTempDir::Write(const std::string& name,
+                                 std::string_view bytes) const {
+  std::string full = path_ + "/" + name;
+  for (size_t slash = full.find('/', path_.size() + 1); slash != std::string::npos;
+       slash = full.find('/', slash + 1)) {
+    mkdir(full.substr(0, slash).c_str(), 0700);
+  }
+  WriteFile(full, std::string(bytes));
+  return full;
+}
+
+std::vector<std::string> ScopedTempDir::List() const {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(path_.c_str())) {
+    while (dirent* e = readdir(dir)) {
+      std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListTree(const std::string& folder) {
+  std::vector<std::string> result;
+  std::function<void(const std::string&)> walk = [&](const std::string& rel) {
+    std::string full = rel.empty() ? folder : folder + "/" + rel;
+    DIR* dir = opendir(full.c_str());
+    if (dir == nullptr) return;
+    while (dirent* e = readdir(dir)) {
+      std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      std::string child = rel.empty() ? name : rel + "/" + name;
+      struct stat st;
+      if (lstat((folder + "/" + child).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        result.push_back(child + "/");
+        walk(child);
+      } else {
+        result.push_back(child);
+      }
+    }
+    closedir(dir);
+  };
+  walk("");
+  std::sort(result.begin(), result.end());
+  return result;
+}
+
+void RemoveTree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    chmod(path.c_str(), 0700);
+    if (DIR* dir = opendir(path.c_str())) {
+      std::vector<std::string> names;
+      while (dirent* e = readdir(dir)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+      }
+      closedir(dir);
+      for (const std::string& name : names) RemoveTree(path + "/" + name);
+    }
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+std::string LittleEndian32(uint32_t value) {
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  return out;
+}
+
+std::string AppendPackage(const std::string& exe, const std::string& archive) {
+  return exe + archive + LittleEndian32(static_cast<uint32_t>(archive.size()));
+}
+
+ZipWriter& ZipWriter::Add(ZipEntrySpec entry) {
+  entries_.push_back(std::move(entry));
+  return *this;
+}
+
+ZipWriter& ZipWriter::AddFile(const std::string& name, const std::string& data) {
+  ZipEntrySpec e;
+  e.name = name;
+  e.data = data;
+  return Add(std::move(e));
+}
+
+ZipWriter& ZipWriter::AddDir(const std::string& name) {
+  ZipEntrySpec e;
+  e.name = name;
+  e.method = 0;
+  e.external_attributes = 0x41ED0010;  // folder, 0755, DOS directory bit
+  return Add(std::move(e));
+}
+
+void ZipWriter::Write(const std::string& path) const {
+  zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+  ASSERT_NE(zip, nullptr) << "zipOpen64(" << path << ")";
+  for (const ZipEntrySpec& e : entries_) {
+    zip_fileinfo info{};
+    info.dosDate = e.dos_date_time != 0 ? e.dos_date_time : 0x50CF6300;
+    info.external_fa = e.external_attributes != 0 ? e.external_attributes
+                                                  : 0x81A40000;  // file, 0644
+    int level = e.method == 0 ? 0 : Z_DEFAULT_COMPRESSION;
+    int rc = zipOpenNewFileInZip4_64(
+        zip, e.name.c_str(), &info,
+        e.extra_local.empty() ? nullptr : e.extra_local.data(),
+        static_cast<uInt>(e.extra_local.size()),
+        e.extra_central.empty() ? nullptr : e.extra_central.data(),
+        static_cast<uInt>(e.extra_central.size()), nullptr, e.method, level,
+        e.raw ? 1 : 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+        (3 << 8) | 20 /* Unix host */, 0, 0);
+    ASSERT_EQ(rc, ZIP_OK) << "zipOpenNewFileInZip4_64(" << e.name << ")";
+    if (!e.data.empty()) {
+      ASSERT_EQ(zipWriteInFileInZip(zip, e.data.data(),
+                                    static_cast<unsigned>(e.data.size())),
+                ZIP_OK);
+    }
+    if (e.raw) {
+      ASSERT_EQ(zipCloseFileInZipRaw64(zip, e.raw_uncompressed_size, e.raw_crc),
+                ZIP_OK);
+    } else {
+      ASSERT_EQ(zipCloseFileInZip(zip), ZIP_OK);
+    }
+  }
+  ASSERT_EQ(zipClose(zip, nullptr), ZIP_OK);
+}
+
+std::string ZipWriter::Bytes(const std::string& scratch_folder) const {
+  std::string path = scratch_folder + "/.zipwriter-scratch.zip";
+  Write(path);
+  std::string bytes = ReadFile(path);
+  unlink(path.c_str());
+  return bytes;
+}
+
+std::string ExtraBlock(uint16_t id, const std::string& payload) {
+  std::string out;
+  out += static_cast<char>(id & 0xFF);
+  out += static_cast<char>(id >> 8);
+  out += static_cast<char>(payload.size() & 0xFF);
+  out += static_cast<char>((payload.size() >> 8) & 0xFF);
+  return out + payload;
+}
+
+std::string UtBlock(uint8_t flags, const std::vector<int32_t>& times) {
+  std::string payload(1, static_cast<char>(flags));
+  for (int32_t t : times) payload += LittleEndian32(static_cast<uint32_t>(t));
+  return ExtraBlock(0x5455, payload);
+}
+
+}  // namespace morva::testing
