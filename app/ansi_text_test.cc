@@ -11,7 +11,9 @@ TEST(AnsiTextTest, ValidUtf8PassesUnchanged) {
   EXPECT_EQ(AnsiToUtf8(""), "");
   EXPECT_EQ(AnsiToUtf8("Tour name  -  Morva"), "Tour name  -  Morva");
   // Two-, three- and four-byte forms.
-  const std::string mixed = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x8C\x8D";
+  const std::string mixed =
+      "Gr\xC3\xBC\xC3\x9F"
+      "e \xE2\x82\xAC \xF0\x9F\x8C\x8D";
   EXPECT_EQ(AnsiToUtf8(mixed), mixed);
 }
 
@@ -41,14 +43,14 @@ TEST(AnsiTextTest, OneBadSequenceSwitchesTheWholeText) {
 
 TEST(AnsiTextTest, RejectsMalformedUtf8) {
   EXPECT_TRUE(IsValidUtf8("plain"));
-  EXPECT_TRUE(IsValidUtf8("\xF4\x8F\xBF\xBF"));    // U+10FFFF
-  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));           // overlong "/"
-  EXPECT_FALSE(IsValidUtf8("\xE0\x80\xAF"));       // overlong, 3 bytes
-  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));       // surrogate U+D800
-  EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));   // above U+10FFFF
-  EXPECT_FALSE(IsValidUtf8("\xE2\x82"));           // truncated at the end
-  EXPECT_FALSE(IsValidUtf8("\xE2\x28\xA1"));       // bad continuation
-  EXPECT_FALSE(IsValidUtf8("\x80"));               // lone continuation
+  EXPECT_TRUE(IsValidUtf8("\xF4\x8F\xBF\xBF"));       // U+10FFFF
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));              // overlong "/"
+  EXPECT_FALSE(IsValidUtf8("\xE0\x80\xAF"));          // overlong, 3 bytes
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));          // surrogate U+D800
+  EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));      // above U+10FFFF
+  EXPECT_FALSE(IsValidUtf8("\xE2\x82"));              // truncated at the end
+  EXPECT_FALSE(IsValidUtf8("\xE2\x28\xA1"));          // bad continuation
+  EXPECT_FALSE(IsValidUtf8("\x80"));                  // lone continuation
   EXPECT_FALSE(IsValidUtf8("\xF8\x88\x80\x80\x80"));  // 5-byte form
   for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xE2\x82", "\xFF\xFE"}) {
     EXPECT_TRUE(IsValidUtf8(AnsiToUtf8(bad))) << bad;

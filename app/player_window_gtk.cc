@@ -168,7 +168,8 @@ gboolean PlayerWindowGtk::OnContextMenu(WebKitWebView* /*view*/,
 
 void PlayerWindowGtk::OnMenuAction(GSimpleAction* /*action*/,
                                    GVariant* parameter, gpointer self) {
-  static_cast<PlayerWindowGtk*>(self)->OnCommand(g_variant_get_int32(parameter));
+  static_cast<PlayerWindowGtk*>(self)->OnCommand(
+      g_variant_get_int32(parameter));
 }
 
 void PlayerWindowGtk::OnCommand(int command_id) {
@@ -272,8 +273,8 @@ bool PlayerWindowGtk::ReplacePlaceholder(int control_id) {
       !browser_.ReplacePlaceholder(control_id, GTK_CONTAINER(window_))) {
     return false;
   }
-  g_signal_connect(browser_.widget(), "context-menu",
-                   G_CALLBACK(OnContextMenu), this);
+  g_signal_connect(browser_.widget(), "context-menu", G_CALLBACK(OnContextMenu),
+                   this);
   return true;
 }
 

@@ -63,7 +63,7 @@ class PlayerWindowGtk : public PlayerWindow {
 
  private:
   struct MenuEntry {
-    int command_id;    // 0 for a separator
+    int command_id;     // 0 for a separator
     std::string label;  // GTK mnemonic form
   };
 

@@ -109,9 +109,9 @@ bool CHtmlCtrl::ReplacePlaceholder(int control_id, GtkContainer* parent) {
   webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
   webkit_settings_set_allow_universal_access_from_file_urls(settings, FALSE);
   webkit_settings_set_enable_developer_extras(settings, FALSE);
-  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
-                                       context_, "settings", settings,
-                                       nullptr));
+  view_ =
+      WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
+                                   context_, "settings", settings, nullptr));
   g_object_ref_sink(view_);
   g_object_unref(settings);
   Attach(view_);

@@ -87,7 +87,7 @@ class CHtmlCtrl {
   static void OnPopupDestroyed(GtkWidget* window, gpointer self);
 
   WebKitWebContext* context_ = nullptr;
-  WebKitWebView* view_ = nullptr;  // strong reference
+  WebKitWebView* view_ = nullptr;   // strong reference
   std::vector<GtkWidget*> popups_;  // their toplevel windows
 };
 

@@ -86,9 +86,8 @@ int main(int argc, char** argv) {
       driver.page = value;
     } else if (flag == "--marker") {
       driver.marker = value;
-    } else if (flag == "--size" &&
-               std::sscanf(value, "%dx%d", &driver.width, &driver.height) ==
-                   2) {
+    } else if (flag == "--size" && std::sscanf(value, "%dx%d", &driver.width,
+                                               &driver.height) == 2) {
     } else {
       std::fprintf(stderr, "unknown option %s\n", argv[i]);
       return 2;
