@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "browser/compat.h"
+#include "platform/trace.h"
 
 namespace morva {
 namespace {
@@ -166,7 +167,11 @@ gboolean CHtmlCtrl::OnDecidePolicy(WebKitWebView* /*view*/,
 
 void CHtmlCtrl::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event,
                               gpointer /*self*/) {
-  if (event == WEBKIT_LOAD_FINISHED) compat::RunScript(view, kHideScrollBars);
+  if (event != WEBKIT_LOAD_FINISHED) return;
+  compat::RunScript(view, kHideScrollBars);
+  // The startup benchmark waits for this line.
+  const char* uri = webkit_web_view_get_uri(view);
+  Trace("load finished %s", uri ? uri : "");
 }
 
 void CHtmlCtrl::OnClose(WebKitWebView* view, gpointer self) {
