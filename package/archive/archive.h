@@ -110,9 +110,9 @@ struct ArchiveReader {
   int32_t cached_index = -1;
 
   // Implementation state.
-  int32_t count = 0;        // entries in the central directory
-  int32_t position = -1;    // entry minizip is on, -1 when unknown
-  bool current_failed = false;  // the memory entry could not be opened
+  int32_t count = 0;               // entries in the central directory
+  int32_t position = -1;           // entry minizip is on, -1 when unknown
+  bool current_failed = false;     // the memory entry could not be opened
   uint32_t current_remaining = 0;  // bytes the memory entry may still give
   std::unique_ptr<ArchiveSource> source;
   std::vector<unsigned char> extra;     // the local extra field
