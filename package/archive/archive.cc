@@ -60,7 +60,8 @@ namespace {
 // (the 16 KiB data chunks) go straight through.
 class FdSource : public ArchiveSource {
  public:
-  FdSource(int fd, uint64_t start, uint64_t file_size) : fd_(fd), start_(start) {
+  FdSource(int fd, uint64_t start, uint64_t file_size)
+      : fd_(fd), start_(start) {
     size_ = file_size > start ? file_size - start : 0;
   }
   ~FdSource() override { Files()->Close(fd_); }
@@ -112,8 +113,9 @@ class MemorySource : public ArchiveSource {
   }
 
   bool ReadAt(uint64_t offset, void* out, size_t n, size_t* got) override {
-    *got = offset < size_ ? static_cast<size_t>(std::min<uint64_t>(n, size_ - offset))
-                          : 0;
+    *got = offset < size_
+               ? static_cast<size_t>(std::min<uint64_t>(n, size_ - offset))
+               : 0;
     if (*got > 0) std::memcpy(out, data_ + offset, *got);
     return true;
   }
@@ -139,17 +141,18 @@ struct Stream {
 voidpf StreamOpen(voidpf, const void* origin_ptr, int) {
   const auto* origin = static_cast<const StreamOrigin*>(origin_ptr);
   if (origin->base > origin->source->size()) return nullptr;
-  return new (std::nothrow)
-      Stream{origin->source, origin->base, origin->source->size() - origin->base};
+  return new (std::nothrow) Stream{origin->source, origin->base,
+                                   origin->source->size() - origin->base};
 }
 
 uLong StreamRead(voidpf, voidpf stream_ptr, void* buffer, uLong size) {
   auto* stream = static_cast<Stream*>(stream_ptr);
   if (stream->position >= stream->size) return 0;
-  const size_t n =
-      static_cast<size_t>(std::min<uint64_t>(size, stream->size - stream->position));
+  const size_t n = static_cast<size_t>(
+      std::min<uint64_t>(size, stream->size - stream->position));
   size_t got = 0;
-  if (!stream->source->ReadAt(stream->base + stream->position, buffer, n, &got)) {
+  if (!stream->source->ReadAt(stream->base + stream->position, buffer, n,
+                              &got)) {
     stream->error = true;
   }
   stream->position += got;
@@ -231,7 +234,8 @@ unzFile OpenArchive(ArchiveSource* source) {
   if (shifted == nullptr) return archive;
   unz_global_info64 a{}, b{};
   if (unzGetGlobalInfo64(archive, &a) != UNZ_OK ||
-      unzGetGlobalInfo64(shifted, &b) != UNZ_OK || a.number_entry != b.number_entry) {
+      unzGetGlobalInfo64(shifted, &b) != UNZ_OK ||
+      a.number_entry != b.number_entry) {
     unzClose(shifted);
     return archive;
   }
@@ -365,12 +369,16 @@ bool ReadCentralRecord(ArchiveReader* reader, unz_file_info64* info,
   }
   if (info->size_filename >= sizeof name) return false;
   if (std::memchr(name, '\0', info->size_filename) != nullptr) return false;
-  return info->compressed_size <= UINT32_MAX && info->uncompressed_size <= UINT32_MAX;
+  return info->compressed_size <= UINT32_MAX &&
+         info->uncompressed_size <= UINT32_MAX;
 }
 
-bool IsSupportedMethod(uLong method) { return method == 0 || method == Z_DEFLATED; }
+bool IsSupportedMethod(uLong method) {
+  return method == 0 || method == Z_DEFLATED;
+}
 
-ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index, ArchiveEntry* entry) {
+ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
+                          ArchiveEntry* entry) {
   if (!Position(reader, index)) return ArchiveCorrupt;
   unz_file_info64 info{};
   char name[kArchiveNameSize] = {};
@@ -399,7 +407,8 @@ ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index, ArchiveEntry* en
   entry->index = index;
   std::memcpy(entry->name, name, info.size_filename);
   entry->name[info.size_filename] = '\0';
-  entry->attributes = AttributesFromExternal(static_cast<uint32_t>(info.external_fa));
+  entry->attributes =
+      AttributesFromExternal(static_cast<uint32_t>(info.external_fa));
   entry->compressed_size = static_cast<uint32_t>(info.compressed_size);
   entry->uncompressed_size = static_cast<uint32_t>(info.uncompressed_size);
   const uint32_t dos = static_cast<uint32_t>(info.dosDate);
@@ -413,7 +422,8 @@ ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index, ArchiveEntry* en
 }
 
 // The record of entry index, from the cache when it was the last one built.
-ArchiveResult ObtainRecord(ArchiveReader* reader, int32_t index, ArchiveEntry* entry) {
+ArchiveResult ObtainRecord(ArchiveReader* reader, int32_t index,
+                           ArchiveEntry* entry) {
   if (index != -1 && index == reader->cached_index) {
     *entry = reader->cached_entry;
     return ArchiveOk;
@@ -431,8 +441,9 @@ ArchiveResult ObtainRecord(ArchiveReader* reader, int32_t index, ArchiveEntry* e
 // it. Returns the descriptor, or -1. Never follows a link at path.
 int CreateDestination(const char* path, uint32_t attributes) {
   if (path == nullptr) return -1;
-  const int fd = Files()->OpenAt(AT_FDCWD, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
-                                 FileModeForAttributes(attributes));
+  const int fd =
+      Files()->OpenAt(AT_FDCWD, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                      FileModeForAttributes(attributes));
   if (fd >= 0 || errno != EEXIST) return fd;
   // Something is there. Replace only a regular file that is not read-only,
   // as Windows would; the mode is checked here because the open below
@@ -442,8 +453,8 @@ int CreateDestination(const char* path, uint32_t attributes) {
       !S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0) {
     return -1;
   }
-  const int existing =
-      Files()->OpenAt(AT_FDCWD, path, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK, 0);
+  const int existing = Files()->OpenAt(
+      AT_FDCWD, path, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK, 0);
   if (existing < 0) return -1;
   if (Files()->Fstat(existing, &st) != 0 || !S_ISREG(st.st_mode)) {
     Files()->Close(existing);
@@ -469,7 +480,8 @@ void SetFileTimes(int fd, const ArchiveEntry& entry) {
 // Streams the open entry into fd. False when reading or writing failed or
 // the data did not have the declared size; never writes beyond that size.
 bool CopyEntryData(ArchiveReader* reader, int fd, uint32_t declared) {
-  if (!reader->data_buffer) reader->data_buffer.reset(new char[kDataBufferSize]);
+  if (!reader->data_buffer)
+    reader->data_buffer.reset(new char[kDataBufferSize]);
   char* const buffer = reader->data_buffer.get();
   uint64_t total = 0;
   for (;;) {
@@ -488,8 +500,8 @@ bool CopyEntryData(ArchiveReader* reader, int fd, uint32_t declared) {
   return total == declared;
 }
 
-ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index, void* destination,
-                            ArchiveIoKind kind) {
+ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index,
+                            void* destination, ArchiveIoKind kind) {
   CloseMemoryEntry(reader);
   if (index < 0 || index >= reader->count) return ArchiveBadArguments;
   ArchiveEntry entry;
@@ -500,13 +512,15 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index, void* destinat
   const bool by_name = kind == ArchiveIoKind::ByFileName;
   int fd = -1;
   if (by_name) {
-    fd = CreateDestination(static_cast<const char*>(destination), entry.attributes);
+    fd = CreateDestination(static_cast<const char*>(destination),
+                           entry.attributes);
   } else if (destination != nullptr) {
     fd = *static_cast<const int*>(destination);
   }
   if (fd < 0) return ArchiveNoFile;
 
-  bool ok = Position(reader, index) && unzOpenCurrentFile(reader->archive) == UNZ_OK &&
+  bool ok = Position(reader, index) &&
+            unzOpenCurrentFile(reader->archive) == UNZ_OK &&
             CopyEntryData(reader, fd, entry.uncompressed_size);
   if (ok) {
     // A file we created is a regular file; a caller's descriptor may be a
@@ -536,8 +550,8 @@ bool OpenMemoryEntry(ArchiveReader* reader, int32_t index) {
   return true;
 }
 
-ArchiveResult ExtractToMemory(ArchiveReader* reader, int32_t index, void* buffer,
-                              uint32_t length) {
+ArchiveResult ExtractToMemory(ArchiveReader* reader, int32_t index,
+                              void* buffer, uint32_t length) {
   if (index < 0 || buffer == nullptr) return ArchiveBadArguments;
   if (index != reader->current_entry) {
     CloseMemoryEntry(reader);
@@ -569,7 +583,8 @@ ArchiveReader::~ArchiveReader() {
   unzClose(archive);
 }
 
-ArchiveHandle* ArchiveOpen(const void* source, uint32_t length, ArchiveIoKind kind) {
+ArchiveHandle* ArchiveOpen(const void* source, uint32_t length,
+                           ArchiveIoKind kind) {
   auto reader = std::make_unique<ArchiveReader>();
   switch (kind) {
     case ArchiveIoKind::ByHandle:
@@ -580,8 +595,8 @@ ArchiveHandle* ArchiveOpen(const void* source, uint32_t length, ArchiveIoKind ki
       break;
     case ArchiveIoKind::ByMemory:
       if (source != nullptr) {
-        reader->source =
-            std::make_unique<MemorySource>(static_cast<const unsigned char*>(source), length);
+        reader->source = std::make_unique<MemorySource>(
+            static_cast<const unsigned char*>(source), length);
       }
       break;
   }
@@ -600,7 +615,8 @@ ArchiveHandle* ArchiveOpen(const void* source, uint32_t length, ArchiveIoKind ki
   return handle;
 }
 
-ArchiveResult ArchiveGetEntry(ArchiveHandle* handle, int32_t index, ArchiveEntry* entry) {
+ArchiveResult ArchiveGetEntry(ArchiveHandle* handle, int32_t index,
+                              ArchiveEntry* entry) {
   const ArchiveResult check = CheckHandle(handle);
   if (check != ArchiveOk) return check;
   ArchiveReader* reader = handle->reader.get();
@@ -615,8 +631,9 @@ ArchiveResult ArchiveGetEntry(ArchiveHandle* handle, int32_t index, ArchiveEntry
   return ObtainRecord(reader, index, entry);
 }
 
-ArchiveResult ArchiveExtractEntry(ArchiveHandle* handle, int32_t index, void* destination,
-                                  uint32_t length, ArchiveIoKind kind) {
+ArchiveResult ArchiveExtractEntry(ArchiveHandle* handle, int32_t index,
+                                  void* destination, uint32_t length,
+                                  ArchiveIoKind kind) {
   const ArchiveResult check = CheckHandle(handle);
   if (check != ArchiveOk) return check;
   switch (kind) {

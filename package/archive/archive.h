@@ -27,7 +27,7 @@ enum class ArchiveIoKind : int32_t {
   // archive starts at the descriptor's current offset. The descriptor is
   // duplicated; the caller's stays the caller's (the two share the offset).
   // Destination: points to an int holding an open descriptor, written from
-  // its current offset and left open; -1 is refused.
+  // its current offset and left open; a negative descriptor is refused.
   ByHandle = 1,
   // Source: a NUL-terminated path of an existing regular file.
   // Destination: the NUL-terminated path of the file to create or replace.
@@ -45,7 +45,8 @@ enum ArchiveResult : uint32_t {
   // descriptor is -1.
   ArchiveNoFile = 0x200,
   // Reading or inflating the entry failed, a write failed, or the entry's
-  // data did not have the size its record declares.
+  // data ended short of the size its record declares. Data beyond that size
+  // is never read.
   ArchiveWriteFailed = 0x400,
   // A chunk was delivered into the memory destination; the entry stays open.
   ArchiveMore = 0x600,
@@ -110,9 +111,9 @@ struct ArchiveReader {
   int32_t cached_index = -1;
 
   // Implementation state.
-  int32_t count = 0;        // entries in the central directory
-  int32_t position = -1;    // entry minizip is on, -1 when unknown
-  bool current_failed = false;  // the memory entry could not be opened
+  int32_t count = 0;               // entries in the central directory
+  int32_t position = -1;           // entry minizip is on, -1 when unknown
+  bool current_failed = false;     // the memory entry could not be opened
   uint32_t current_remaining = 0;  // bytes the memory entry may still give
   std::unique_ptr<ArchiveSource> source;
   std::vector<unsigned char> extra;     // the local extra field
@@ -136,9 +137,9 @@ ArchiveHandle* ArchiveOpen(const void* source, uint32_t length,
 // 0 <= index < count: fills *entry with that entry's record. Asking again for
 // the index asked for last is answered from a cached copy without reading the
 // archive. Closes an entry open for memory extraction.
-// Returns ArchiveOk, ArchiveBadArguments (no handle, index out of range),
-// ArchiveWrongMode, ArchiveCorrupt or ArchiveReadFailed; *entry is only
-// written on ArchiveOk.
+// Returns ArchiveOk, ArchiveBadArguments (no handle, index out of range, no
+// record to fill), ArchiveWrongMode, ArchiveCorrupt or ArchiveReadFailed;
+// *entry is only written on ArchiveOk.
 ArchiveResult ArchiveGetEntry(ArchiveHandle* handle, int32_t index,
                               ArchiveEntry* entry);
 

@@ -46,7 +46,8 @@ std::string Noise(size_t size, uint32_t seed) {
 
 std::string RawDeflate(const std::string& data) {
   z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY),
+            Z_OK);
   std::string out(deflateBound(&z, data.size()), '\0');
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
   z.avail_in = static_cast<uInt>(data.size());
@@ -58,7 +59,8 @@ std::string RawDeflate(const std::string& data) {
   return out;
 }
 
-ZipEntrySpec Entry(const std::string& name, const std::string& data, int method = 8) {
+ZipEntrySpec Entry(const std::string& name, const std::string& data,
+                   int method = 8) {
   ZipEntrySpec e;
   e.name = name;
   e.data = data;
@@ -68,8 +70,8 @@ ZipEntrySpec Entry(const std::string& name, const std::string& data, int method 
 
 // An entry whose records declare `declared` bytes but whose stored data is
 // `stored` (already compressed with `method`).
-ZipEntrySpec RawEntry(const std::string& name, const std::string& stored, int method,
-                      uint32_t declared, uint32_t crc) {
+ZipEntrySpec RawEntry(const std::string& name, const std::string& stored,
+                      int method, uint32_t declared, uint32_t crc) {
   ZipEntrySpec e = Entry(name, stored, method);
   e.raw = true;
   e.raw_uncompressed_size = declared;
@@ -79,7 +81,8 @@ ZipEntrySpec RawEntry(const std::string& name, const std::string& stored, int me
 
 uint32_t Crc(const std::string& data) {
   return static_cast<uint32_t>(
-      crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+      crc32(0, reinterpret_cast<const Bytef*>(data.data()),
+            static_cast<uInt>(data.size())));
 }
 
 // Replaces every occurrence of `from` with `to` (same length) in bytes.
@@ -121,7 +124,8 @@ class CountingFiles : public FileSystemWrapper {
 // A disk that fills up after `budget` more bytes.
 class FillingFiles : public FileSystemWrapper {
  public:
-  explicit FillingFiles(size_t budget) : FileSystemWrapper(RealFiles()), budget_(budget) {}
+  explicit FillingFiles(size_t budget)
+      : FileSystemWrapper(RealFiles()), budget_(budget) {}
   ssize_t Write(int fd, const void* buffer, size_t count) override {
     if (budget_ == 0) {
       errno = ENOSPC;
@@ -145,30 +149,36 @@ class ArchiveTest : public ::testing::Test {
     return OpenByName(archive_path());
   }
   std::string archive_path() const { return tmp_.Join("a.zip"); }
-  std::string Bytes(const ZipWriter& zip) const { return zip.Bytes(tmp_.path()); }
+  std::string Bytes(const ZipWriter& zip) const {
+    return zip.Bytes(tmp_.path());
+  }
 
   static ArchivePtr OpenByName(const std::string& path) {
     return ArchivePtr(ArchiveOpen(path.c_str(), 0, ArchiveIoKind::ByFileName));
   }
   static ArchivePtr OpenInMemory(const std::string& bytes) {
-    return ArchivePtr(ArchiveOpen(bytes.data(), static_cast<uint32_t>(bytes.size()),
+    return ArchivePtr(ArchiveOpen(bytes.data(),
+                                  static_cast<uint32_t>(bytes.size()),
                                   ArchiveIoKind::ByMemory));
   }
   static ArchiveEntry Get(ArchiveHandle* archive, int32_t index) {
     ArchiveEntry entry;
-    EXPECT_EQ(ArchiveGetEntry(archive, index, &entry), ArchiveOk) << "entry " << index;
+    EXPECT_EQ(ArchiveGetEntry(archive, index, &entry), ArchiveOk)
+        << "entry " << index;
     return entry;
   }
   static ArchiveResult ExtractTo(ArchiveHandle* archive, int32_t index,
                                  const std::string& path) {
-    return ArchiveExtractEntry(archive, index, const_cast<char*>(path.c_str()), 0,
-                               ArchiveIoKind::ByFileName);
+    return ArchiveExtractEntry(archive, index, const_cast<char*>(path.c_str()),
+                               0, ArchiveIoKind::ByFileName);
   }
-  static ArchiveResult ExtractToFd(ArchiveHandle* archive, int32_t index, int fd) {
+  static ArchiveResult ExtractToFd(ArchiveHandle* archive, int32_t index,
+                                   int fd) {
     return ArchiveExtractEntry(archive, index, &fd, 0, ArchiveIoKind::ByHandle);
   }
   // The whole entry through memory extraction in chunks of `chunk` bytes.
-  static std::string ReadInChunks(ArchiveHandle* archive, int32_t index, size_t chunk,
+  static std::string ReadInChunks(ArchiveHandle* archive, int32_t index,
+                                  size_t chunk,
                                   std::vector<ArchiveResult>* results) {
     std::vector<char> buffer(chunk);
     std::string out;
@@ -226,8 +236,12 @@ TEST_F(ArchiveTest, RefusesWhatIsNoArchiveAndLeavesNothingOpen) {
   ZipWriter zip;
   zip.AddFile("a", "a");
   zip.Write(archive_path());
-  EXPECT_EQ(ArchiveOpen(archive_path().c_str(), 0, static_cast<ArchiveIoKind>(4)), nullptr);
-  EXPECT_EQ(ArchiveOpen(archive_path().c_str(), 0, static_cast<ArchiveIoKind>(0)), nullptr);
+  EXPECT_EQ(
+      ArchiveOpen(archive_path().c_str(), 0, static_cast<ArchiveIoKind>(4)),
+      nullptr);
+  EXPECT_EQ(
+      ArchiveOpen(archive_path().c_str(), 0, static_cast<ArchiveIoKind>(0)),
+      nullptr);
 
   int pipe_fds[2];
   ASSERT_EQ(pipe(pipe_fds), 0);
@@ -293,18 +307,21 @@ TEST_F(ArchiveTest, HandleChecksComeFirst) {
   archive->mode = 2;
   EXPECT_EQ(ArchiveGetEntry(archive.get(), 0, &entry), ArchiveWrongMode);
   EXPECT_EQ(ExtractTo(archive.get(), 0, dest), ArchiveWrongMode);
-  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 8, ArchiveIoKind::ByMemory),
-            ArchiveWrongMode);
+  EXPECT_EQ(
+      ArchiveExtractEntry(archive.get(), 0, buffer, 8, ArchiveIoKind::ByMemory),
+      ArchiveWrongMode);
   EXPECT_EQ(ArchiveClose(archive.get()), ArchiveWrongMode);
   EXPECT_FALSE(testing::Exists(dest));
-  archive->mode = kArchiveModeRead;  // still open: the failed close changed nothing
+  archive->mode =
+      kArchiveModeRead;  // still open: the failed close changed nothing
   EXPECT_STREQ(Get(archive.get(), 0).name, "a.txt");
 
   EXPECT_EQ(ArchiveGetEntry(nullptr, 0, &entry), ArchiveBadArguments);
   EXPECT_EQ(ArchiveExtractEntry(nullptr, 0, buffer, 8, ArchiveIoKind::ByMemory),
             ArchiveBadArguments);
   EXPECT_EQ(ArchiveClose(nullptr), ArchiveBadArguments);
-  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 8, static_cast<ArchiveIoKind>(7)),
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 8,
+                                static_cast<ArchiveIoKind>(7)),
             ArchiveBadArguments);
   EXPECT_EQ(ArchiveClose(archive.release()), ArchiveOk);
 }
@@ -332,9 +349,11 @@ TEST_F(ArchiveTest, CountRequestAndIndexRange) {
   EXPECT_EQ(ExtractTo(archive.get(), 3, tmp_.Join("x")), ArchiveBadArguments);
   EXPECT_EQ(ExtractTo(archive.get(), -1, tmp_.Join("x")), ArchiveBadArguments);
   char buffer[4];
-  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 3, buffer, 4, ArchiveIoKind::ByMemory),
-            ArchiveBadArguments);
-  EXPECT_EQ(ArchiveExtractEntry(archive.get(), -1, buffer, 4, ArchiveIoKind::ByMemory),
+  EXPECT_EQ(
+      ArchiveExtractEntry(archive.get(), 3, buffer, 4, ArchiveIoKind::ByMemory),
+      ArchiveBadArguments);
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), -1, buffer, 4,
+                                ArchiveIoKind::ByMemory),
             ArchiveBadArguments);
 }
 
@@ -364,7 +383,8 @@ TEST_F(ArchiveTest, RecordCarriesNameSizesAndDosTime) {
 TEST_F(ArchiveTest, RepeatedIndexIsServedFromTheCache) {
   // Entries larger than any read-ahead, so that each record needs reads.
   ZipWriter zip;
-  for (int i = 0; i < 3; ++i) zip.Add(Entry("f" + std::to_string(i), Noise(40000, i), 0));
+  for (int i = 0; i < 3; ++i)
+    zip.Add(Entry("f" + std::to_string(i), Noise(40000, i), 0));
   zip.Write(archive_path());
   CountingFiles files;
   ScopedFileSystem scoped(&files);
@@ -400,8 +420,7 @@ TEST_F(ArchiveTest, AttributesFromExternalAttributes) {
       {0x81800020, 0xA0},  // regular file, owner-writable, archive bit
       {0x41C00010, 0x90},  // directory, owner-writable
       {0x00000020, 0xA1},  // DOS host: no mode, so read-only
-      {0x00000010, 0x91},
-      {0x81A40000, 0x80},
+      {0x00000010, 0x91}, {0x81A40000, 0x80},
       {0x41ED0000, 0x90},  // directory by its mode alone
       {0x81800002, 0x82},  // hidden
       {0x81800004, 0x84},  // system
@@ -418,7 +437,8 @@ TEST_F(ArchiveTest, AttributesFromExternalAttributes) {
   ArchivePtr archive = OpenWritten(zip);
   ASSERT_NE(archive, nullptr);
   for (size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(Get(archive.get(), static_cast<int32_t>(i)).attributes, cases[i].attributes)
+    EXPECT_EQ(Get(archive.get(), static_cast<int32_t>(i)).attributes,
+              cases[i].attributes)
         << std::hex << "external 0x" << cases[i].external;
   }
 }
@@ -442,20 +462,24 @@ TEST_F(ArchiveTest, TimesFromTheFirstUtBlockOfTheLocalExtraField) {
   };
   const int64_t d = INT64_MIN;
   const Case cases[] = {
-      {"flags 7", UtBlock(7, {1000000000, 1100000000, 900000000}), "", 1000000000,
-       1100000000, 900000000},
+      {"flags 7", UtBlock(7, {1000000000, 1100000000, 900000000}), "",
+       1000000000, 1100000000, 900000000},
       {"flags 1", UtBlock(1, {1000000000}), "", 1000000000, d, d},
       {"flags 2", UtBlock(2, {1100000000}), "", d, 1100000000, d},
-      {"other ids only", ExtraBlock(0x7875, "\x01\x04\xe8\x03\x00\x00\x04\xe8\x03\x00\x00") +
-                             ExtraBlock(0x000A, std::string(32, '\0')),
+      {"other ids only",
+       ExtraBlock(0x7875, "\x01\x04\xe8\x03\x00\x00\x04\xe8\x03\x00\x00") +
+           ExtraBlock(0x000A, std::string(32, '\0')),
        "", d, d, d},
-      {"a big block first", ExtraBlock(0xCAFE, std::string(300, 'U')) + UtBlock(1, {1000000000}),
-       "", 1000000000, d, d},
-      {"only the first UT counts", UtBlock(1, {1000000000}) + UtBlock(1, {1200000000}), "",
+      {"a big block first",
+       ExtraBlock(0xCAFE, std::string(300, 'U')) + UtBlock(1, {1000000000}), "",
        1000000000, d, d},
+      {"only the first UT counts",
+       UtBlock(1, {1000000000}) + UtBlock(1, {1200000000}), "", 1000000000, d,
+       d},
       {"central UT ignored", "", UtBlock(1, {1000000000}), d, d, d},
       {"four bytes are not walked", std::string("UT\x05\0", 4), "", d, d, d},
-      {"values past the field are not read", UtBlock(7, {1000000000}), "", 1000000000, d, d},
+      {"values past the field are not read", UtBlock(7, {1000000000}), "",
+       1000000000, d, d},
       {"truncated value", UtBlock(1, {1000000000}).substr(0, 7), "", d, d, d},
       {"negative seconds", UtBlock(3, {-86400, -1}), "", -86400, -1, d},
   };
@@ -471,7 +495,9 @@ TEST_F(ArchiveTest, TimesFromTheFirstUtBlockOfTheLocalExtraField) {
   for (int32_t i = 0; i < static_cast<int32_t>(std::size(cases)); ++i) {
     const Case& c = cases[i];
     ArchiveEntry entry = Get(archive.get(), i);
-    auto expect = [d](int64_t v) { return Seconds(v == d ? kDefaultDosSeconds : v); };
+    auto expect = [d](int64_t v) {
+      return Seconds(v == d ? kDefaultDosSeconds : v);
+    };
     EXPECT_EQ(entry.write_time, expect(c.write)) << c.what;
     EXPECT_EQ(entry.access_time, expect(c.access)) << c.what;
     EXPECT_EQ(entry.creation_time, expect(c.creation)) << c.what;
@@ -536,7 +562,8 @@ TEST_F(ArchiveTest, ExtractsStoredAndDeflatedEntriesWithTheirTimes) {
   EXPECT_EQ(st.st_atim.tv_sec, 1234500000);
   EXPECT_NE(st.st_mode & 0200, 0u);
   st = Stat(tmp_.Join("page.html"));
-  EXPECT_EQ(st.st_mtim.tv_sec, kDefaultDosSeconds) << "the DOS time read as UTC";
+  EXPECT_EQ(st.st_mtim.tv_sec, kDefaultDosSeconds)
+      << "the DOS time read as UTC";
 
   EXPECT_EQ(ReadFile(tmp_.Join("image.jpg")), image);
   EXPECT_EQ(ReadFile(tmp_.Join("page.html")), text);
@@ -574,7 +601,8 @@ TEST_F(ArchiveTest, ReplacesAWritableFileButNoReadOnlyOne) {
   // extraction must not replace, even when we run as root.
   ASSERT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("locked.txt")), ArchiveOk);
   EXPECT_EQ(Stat(tmp_.Join("locked.txt")).st_mode & 0222, 0u);
-  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("locked.txt")), ArchiveNoFile);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("locked.txt")),
+            ArchiveNoFile);
   EXPECT_EQ(ReadFile(tmp_.Join("locked.txt")), "locked");
 
   // Replacing a writable file with a read-only record takes the write bits.
@@ -589,12 +617,15 @@ TEST_F(ArchiveTest, NoFileWhereNoPlainFileCanBeWritten) {
   ArchivePtr archive = OpenWritten(zip);
   ASSERT_NE(archive, nullptr);
   WriteFile(tmp_.Join("elsewhere"), "keep");
-  ASSERT_EQ(symlink(tmp_.Join("elsewhere").c_str(), tmp_.Join("link").c_str()), 0);
-  ASSERT_EQ(symlink(tmp_.Join("nowhere").c_str(), tmp_.Join("dangling").c_str()), 0);
+  ASSERT_EQ(symlink(tmp_.Join("elsewhere").c_str(), tmp_.Join("link").c_str()),
+            0);
+  ASSERT_EQ(
+      symlink(tmp_.Join("nowhere").c_str(), tmp_.Join("dangling").c_str()), 0);
   ASSERT_EQ(mkdir(tmp_.Join("folder").c_str(), 0700), 0);
   ASSERT_EQ(mkfifo(tmp_.Join("fifo").c_str(), 0600), 0);
 
-  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("missing/a.txt")), ArchiveNoFile);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("missing/a.txt")),
+            ArchiveNoFile);
   EXPECT_FALSE(testing::Exists(tmp_.Join("missing")));
   EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("link")), ArchiveNoFile);
   EXPECT_EQ(ReadFile(tmp_.Join("elsewhere")), "keep");
@@ -603,7 +634,8 @@ TEST_F(ArchiveTest, NoFileWhereNoPlainFileCanBeWritten) {
   EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("folder")), ArchiveNoFile);
   EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("fifo")), ArchiveNoFile);
   EXPECT_EQ(ExtractToFd(archive.get(), 0, -1), ArchiveNoFile);
-  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, nullptr, 0, ArchiveIoKind::ByFileName),
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, nullptr, 0,
+                                ArchiveIoKind::ByFileName),
             ArchiveNoFile);
   EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("a.txt")), ArchiveOk)
       << "the handle stays usable";
@@ -645,7 +677,8 @@ TEST_F(ArchiveTest, FullDiskFailsTheExtractionAndKeepsWhatWasWritten) {
   {
     FillingFiles disk(20000);
     ScopedFileSystem scoped(&disk);
-    EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("big")), ArchiveWriteFailed);
+    EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("big")),
+              ArchiveWriteFailed);
   }
   EXPECT_EQ(ReadFile(tmp_.Join("big")).size(), 20000u);
   EXPECT_NE(Stat(tmp_.Join("big")).st_mtim.tv_sec, kDefaultDosSeconds)
@@ -709,7 +742,8 @@ TEST_F(ArchiveTest, NeverWritesMoreThanDeclared) {
     EXPECT_EQ(ArchiveExtractEntry(archive.get(), i, buffer, sizeof buffer,
                                   ArchiveIoKind::ByMemory),
               ArchiveMore);
-    EXPECT_EQ(std::string(buffer, 80), data.substr(0, 60) + std::string(20, '#'));
+    EXPECT_EQ(std::string(buffer, 80),
+              data.substr(0, 60) + std::string(20, '#'));
     EXPECT_EQ(ArchiveExtractEntry(archive.get(), i, buffer, sizeof buffer,
                                   ArchiveIoKind::ByMemory),
               ArchiveOk);
@@ -750,9 +784,11 @@ TEST_F(ArchiveTest, NamesThatDoNotFitTheRecordAreCorrupt) {
   for (int32_t i : {1, 2, 3}) {
     ArchiveEntry untouched;
     untouched.index = 42;
-    EXPECT_EQ(ArchiveGetEntry(archive.get(), i, &untouched), ArchiveCorrupt) << i;
+    EXPECT_EQ(ArchiveGetEntry(archive.get(), i, &untouched), ArchiveCorrupt)
+        << i;
     EXPECT_EQ(untouched.index, 42);
-    EXPECT_EQ(ExtractTo(archive.get(), i, tmp_.Join("out")), ArchiveCorrupt) << i;
+    EXPECT_EQ(ExtractTo(archive.get(), i, tmp_.Join("out")), ArchiveCorrupt)
+        << i;
   }
   EXPECT_FALSE(testing::Exists(tmp_.Join("out")));
   EXPECT_EQ(Get(archive.get(), 0), entry);
@@ -770,7 +806,8 @@ TEST_F(ArchiveTest, LocalHeaderThatDisagreesIsCorrupt) {
   ASSERT_NE(archive, nullptr);
   ArchiveEntry entry;
   EXPECT_EQ(ArchiveGetEntry(archive.get(), 1, &entry), ArchiveCorrupt);
-  EXPECT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("second.txt")), ArchiveCorrupt);
+  EXPECT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("second.txt")),
+            ArchiveCorrupt);
   EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("first.txt")), ArchiveOk);
 }
 
@@ -804,8 +841,9 @@ TEST_F(ArchiveTest, DirectoryThatCannotBeWalkedStopsWithCorrupt) {
   EXPECT_EQ(ArchiveGetEntry(archive.get(), 1, &entry), ArchiveCorrupt);
   EXPECT_EQ(ExtractTo(archive.get(), 2, tmp_.Join("c")), ArchiveCorrupt);
   char buffer[4];
-  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 2, buffer, 4, ArchiveIoKind::ByMemory),
-            ArchiveInflateFailed);
+  EXPECT_EQ(
+      ArchiveExtractEntry(archive.get(), 2, buffer, 4, ArchiveIoKind::ByMemory),
+      ArchiveInflateFailed);
   EXPECT_STREQ(Get(archive.get(), 0).name, "a") << "the walk starts over";
 }
 
@@ -822,13 +860,15 @@ TEST_F(ArchiveTest, DamagedArchivesNeverCrash) {
     ArchiveGetEntry(archive.get(), -1, &entry);
     for (int32_t i = 0; i < entry.index && i < 8; ++i) {
       ArchiveEntry record;
-      const bool valid = ArchiveGetEntry(archive.get(), i, &record) == ArchiveOk;
+      const bool valid =
+          ArchiveGetEntry(archive.get(), i, &record) == ArchiveOk;
       std::vector<ArchiveResult> results;
       std::string data = ReadInChunks(archive.get(), i, 100, &results);
       if (valid) {
         EXPECT_LT(data.size(), record.uncompressed_size + 100);
       }
-      int fd = open(tmp_.Join("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int fd =
+          open(tmp_.Join("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ExtractToFd(archive.get(), i, fd);
       close(fd);
       if (ArchiveGetEntry(archive.get(), i, &record) == ArchiveOk) {
@@ -851,30 +891,38 @@ TEST_F(ArchiveTest, DamagedArchivesNeverCrash) {
 TEST_F(ArchiveTest, MemoryExtractionComesInChunks) {
   const std::string hundred = Noise(100, 5);
   ZipWriter zip;
-  zip.Add(Entry("hundred", hundred)).AddDir("dir/").Add(Entry("stored", "stored", 0));
+  zip.Add(Entry("hundred", hundred))
+      .AddDir("dir/")
+      .Add(Entry("stored", "stored", 0));
   ArchivePtr archive = OpenWritten(zip);
   ASSERT_NE(archive, nullptr);
   Get(archive.get(), 2);
 
   char buffer[64];
-  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 64, ArchiveIoKind::ByMemory),
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 64,
+                                ArchiveIoKind::ByMemory),
             ArchiveMore);
   EXPECT_EQ(std::string(buffer, 64), hundred.substr(0, 64));
-  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 64, ArchiveIoKind::ByMemory),
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 64,
+                                ArchiveIoKind::ByMemory),
             ArchiveMore);
   EXPECT_EQ(std::string(buffer, 36), hundred.substr(64));
-  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 64, ArchiveIoKind::ByMemory),
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 64,
+                                ArchiveIoKind::ByMemory),
             ArchiveOk);
   EXPECT_EQ(archive->reader->current_entry, -1);
-  EXPECT_EQ(archive->reader->cached_index, 2) << "memory extraction leaves the cache";
+  EXPECT_EQ(archive->reader->cached_index, 2)
+      << "memory extraction leaves the cache";
 
   std::vector<ArchiveResult> results;
   EXPECT_EQ(ReadInChunks(archive.get(), 1, 64, &results), "");
-  EXPECT_EQ(results, std::vector<ArchiveResult>{ArchiveOk}) << "a directory has no data";
+  EXPECT_EQ(results, std::vector<ArchiveResult>{ArchiveOk})
+      << "a directory has no data";
   results.clear();
   EXPECT_EQ(ReadInChunks(archive.get(), 2, 3, &results), "stored");
   EXPECT_EQ(results.size(), 3u);
-  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, nullptr, 64, ArchiveIoKind::ByMemory),
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, nullptr, 64,
+                                ArchiveIoKind::ByMemory),
             ArchiveBadArguments);
 }
 
@@ -886,8 +934,8 @@ TEST_F(ArchiveTest, OtherCallsCloseTheMemoryEntry) {
   ASSERT_NE(archive, nullptr);
   char buffer[64];
   auto first_chunk_again = [&] {
-    return ArchiveExtractEntry(archive.get(), 0, buffer, 64, ArchiveIoKind::ByMemory) ==
-               ArchiveMore &&
+    return ArchiveExtractEntry(archive.get(), 0, buffer, 64,
+                               ArchiveIoKind::ByMemory) == ArchiveMore &&
            std::string(buffer, 64) == hundred.substr(0, 64);
   };
   ASSERT_TRUE(first_chunk_again());
@@ -895,7 +943,8 @@ TEST_F(ArchiveTest, OtherCallsCloseTheMemoryEntry) {
   EXPECT_TRUE(first_chunk_again()) << "after a record";
   EXPECT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("other")), ArchiveOk);
   EXPECT_TRUE(first_chunk_again()) << "after a file extraction";
-  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 1, buffer, 64, ArchiveIoKind::ByMemory),
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 1, buffer, 64,
+                                ArchiveIoKind::ByMemory),
             ArchiveMore);
   EXPECT_TRUE(first_chunk_again()) << "after another index";
   EXPECT_EQ(archive->reader->current_entry, 0);
