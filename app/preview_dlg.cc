@@ -1,7 +1,10 @@
 #include "app/preview_dlg.h"
 
+#include "package/cleanup.h"
 #include "package/temp_zip.h"
+#include "package/unpack.h"
 #include "platform/files.h"
+#include "startpage/start_page.h"
 
 namespace morva {
 
@@ -74,17 +77,26 @@ bool CPreviewDlg::OnInitDialog() {
 }
 
 void CPreviewDlg::OnDestroy() {
-  // Whatever the launch reached, the temporary archive must not outlive the
-  // window.
-  if (!temp_zip_path_.empty()) RemoveFile(temp_zip_path_);
+  // Exactly the work folder this run made, whatever the content folder is,
+  // and the temporary archive should its path still be set.
+  RemoveLaunchFiles(work_folder_, temp_zip_path_);
 }
 
 int CPreviewDlg::CreateTempZip() { return morva::CreateTempZip(&temp_zip_path_); }
 
-// Unpacking is not built yet: report failure, so the launch stops here.
-int CPreviewDlg::UnpackTempZip() { return 0; }
+int CPreviewDlg::UnpackTempZip() {
+  return morva::UnpackTempZip(&temp_zip_path_, &content_folder_, &work_folder_);
+}
 
-// Reading the start page is not built yet: report failure.
-int CPreviewDlg::ReadStartPage() { return 0; }
+int CPreviewDlg::ReadStartPage() {
+  StartPage page;
+  StartPageStatus status = FindStartPage(
+      content_folder_, [this](const std::string& title) { window_->SetTitle(title); },
+      &page);
+  if (status != StartPageStatus::kOk) return 0;
+  start_address_ = page.start_address;
+  requested_size_ = Rect{0, 0, page.width, page.height};
+  return 1;
+}
 
 }  // namespace morva

@@ -111,3 +111,104 @@ TEST(PreviewAppTest, RunsThePlayerOnceAndEnds) {
 
 }  // namespace
 }  // namespace morva
+
+namespace morva {
+namespace {
+
+// A package laid out as the packer builds them.
+testing::ZipWriter TourPackage(const std::string& viewer = "_flash/qzviewer.swf",
+                               const std::string& folder = "_flash") {
+  testing::ZipWriter zip;
+  zip.AddDir(folder + "/");
+  zip.AddFile(viewer, "FWS");
+  zip.AddFile(folder + "/autorun.inf",
+              "[autorun] \r\r\nshellexecute=Tour name.html\r\r\n");
+  zip.AddFile(folder + "/Tour name.html",
+              "<html><body><a href=\"#\" onclick=\"javascript:window.open("
+              "'Tour%20page.html','_blank','status=yes,resizable=yes,top=0,"
+              "left=0,width=1024,height=768')\">Start</a></body></html>\r\n");
+  zip.AddFile(folder + "/Tour page.html", "<html>tour</html>");
+  zip.AddFile(folder + "/scenes/s1.jpg", std::string(5000, 'j'));
+  return zip;
+}
+
+class FullLaunchTest : public LaunchTest {
+ protected:
+  void LaunchPackage(const testing::ZipWriter& zip) {
+    Launch(testing::AppendPackage("MZ-player", zip.Bytes(tmp_.path())));
+  }
+};
+
+TEST_F(FullLaunchTest, APackageAsBuiltOpensItsTourPageAtTheRequestedSize) {
+  window_.metrics = {{kSmCxSizeFrame, 4}, {kSmCySizeFrame, 5}, {kSmCyCaption, 23}};
+  window_.client_rect = Rect{0, 0, 592, 437};
+  // Seen from inside the run: the work folder exists while the window shows.
+  std::string start_address;
+  LaunchPackage(TourPackage());
+  Calls expected = Opening(true);
+  for (const char* c : {"SetTitle(Tour name  -  Morva)", "CenterWindow", "GetClientRect",
+                        "MoveChild(1000,0,0,592,437,repaint)", "ShowWindow(1)",
+                        "SetWindowPos(top,0,0,1032,801,128)"}) {
+    expected.push_back(c);
+  }
+  ASSERT_GE(window_.calls.size(), expected.size() + 2);
+  const std::string navigate = window_.calls[expected.size()];
+  EXPECT_EQ(std::vector<std::string>(window_.calls.begin(),
+                                     window_.calls.begin() + expected.size()),
+            expected);
+  EXPECT_EQ(navigate.rfind("Navigate(" + tmp_.path() + "/QZ", 0), 0u) << navigate;
+  EXPECT_NE(navigate.find(".tmp/_flash/Tour page.html,0,_self,,)"), std::string::npos)
+      << navigate;
+  EXPECT_EQ(window_.calls.back(), "Close");
+  EXPECT_EQ(requested_, (Rect{0, 0, 1024, 768}));
+  EXPECT_TRUE(LeftInTemp().empty()) << "nothing of the run is left";
+}
+
+TEST_F(FullLaunchTest, EachFailingStepStopsBeforeTheWindowIsPlaced) {
+  struct Case {
+    const char* what;
+    testing::ZipWriter zip;
+    const char* title;
+  } cases[] = {
+      {"no viewer movie: no autorun.inf at the top",
+       testing::ZipWriter().AddFile("_flash/autorun.inf", "[autorun]\nshellexecute=a.html"),
+       "Morva"},
+      {"no pop-up call",
+       testing::ZipWriter()
+           .AddFile("qzviewer.swf", "x")
+           .AddFile("autorun.inf", "[autorun]\nshellexecute=Launch.html")
+           .AddFile("Launch.html", "<a href='tour.html'>go</a>"),
+       "Launch  -  Morva"},
+      {"unsafe entry",
+       testing::ZipWriter().AddFile("qzviewer.swf", "x").AddFile("../escape", "x"),
+       "Morva"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    window_ = RecordingWindow();
+    LaunchPackage(c.zip);
+    for (const char* op : {"CenterWindow", "ShowWindow", "SetWindowPos", "Navigate"}) {
+      EXPECT_TRUE(window_.CallsStartingWith(op).empty()) << op;
+    }
+    EXPECT_EQ(window_.title, c.title);
+    EXPECT_TRUE(LeftInTemp().empty());
+    EXPECT_FALSE(testing::Exists(tmp_.path() + "/../escape"));
+  }
+}
+
+TEST_F(FullLaunchTest, CleanupRemovesTheWholeWorkFolderWhereverTheViewerIs) {
+  // Two folders deep, and a content folder whose own name ends in "tmp".
+  for (auto [viewer, folder] :
+       {std::pair<std::string, std::string>{"_flash/player/qzviewer.swf", "_flash/player"},
+        {"datatmp/qzviewer.swf", "datatmp"}}) {
+    SCOPED_TRACE(viewer);
+    window_ = RecordingWindow();
+    LaunchPackage(TourPackage(viewer, folder));
+    EXPECT_EQ(window_.title, "Tour name  -  Morva");
+    EXPECT_EQ(window_.CallsStartingWith("Navigate").size(), 1u);
+    EXPECT_TRUE(LeftInTemp().empty());
+  }
+}
+
+}  // namespace
+}  // namespace morva

@@ -162,9 +162,15 @@ ZipWriter& ZipWriter::AddDir(const std::string& name) {
 void ZipWriter::Write(const std::string& path) const {
   zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
   ASSERT_NE(zip, nullptr) << "zipOpen64(" << path << ")";
+  std::vector<const ZipEntrySpec*> patch_method;
   for (const ZipEntrySpec& e : entries_) {
+    const bool known_method = e.method == 0 || e.method == Z_DEFLATED;
+    if (e.raw && !known_method) patch_method.push_back(&e);
     zip_fileinfo info{};
-    info.dosDate = e.dos_date_time != 0 ? e.dos_date_time : 0x50CF6300;
+    // minizip takes a dosDate of 0 as "convert tmz_date instead"; these
+    // fields make that conversion come out as 0 too (the month wraps to 0).
+    info.dosDate = e.dos_date_time;
+    if (e.dos_date_time == 0) info.tmz_date.tm_mon = static_cast<uInt>(-1);
     info.external_fa = e.external_attributes != 0 ? e.external_attributes
                                                   : 0x81A40000;  // file, 0644
     int level = e.method == 0 ? 0 : Z_DEFAULT_COMPRESSION;
@@ -173,7 +179,8 @@ void ZipWriter::Write(const std::string& path) const {
         e.extra_local.empty() ? nullptr : e.extra_local.data(),
         static_cast<uInt>(e.extra_local.size()),
         e.extra_central.empty() ? nullptr : e.extra_central.data(),
-        static_cast<uInt>(e.extra_central.size()), nullptr, e.method, level,
+        static_cast<uInt>(e.extra_central.size()), nullptr,
+        known_method ? e.method : 0, level,
         e.raw ? 1 : 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
         (3 << 8) | 20 /* Unix host */, 0, 0);
     ASSERT_EQ(rc, ZIP_OK) << "zipOpenNewFileInZip4_64(" << e.name << ")";
@@ -190,6 +197,25 @@ void ZipWriter::Write(const std::string& path) const {
     }
   }
   ASSERT_EQ(zipClose(zip, nullptr), ZIP_OK);
+  if (patch_method.empty()) return;
+
+  // Set the method field of the local header (offset 8, name at 30) and the
+  // central record (offset 10, name at 46) of each such entry.
+  std::string bytes = ReadFile(path);
+  auto patch = [&](const std::string& signature, size_t method_at, size_t name_at,
+                   const ZipEntrySpec& e) {
+    for (size_t p = bytes.find(signature); p != std::string::npos;
+         p = bytes.find(signature, p + 1)) {
+      if (bytes.compare(p + name_at, e.name.size(), e.name) != 0) continue;
+      bytes[p + method_at] = static_cast<char>(e.method & 0xFF);
+      bytes[p + method_at + 1] = static_cast<char>(e.method >> 8);
+    }
+  };
+  for (const ZipEntrySpec* e : patch_method) {
+    patch(std::string("PK\x03\x04", 4), 8, 30, *e);
+    patch(std::string("PK\x01\x02", 4), 10, 46, *e);
+  }
+  WriteFile(path, bytes);
 }
 
 std::string ZipWriter::Bytes(const std::string& scratch_folder) const {

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Assembles the sample tour folder: the committed pages, Pannellum from the
+# npm registry and the generated panoramas.
+#
+#   build.sh OUT_DIR [CACHE_DIR]
+#
+# OUT_DIR receives _flash/ and everything in it; zip the contents of OUT_DIR
+# (not OUT_DIR itself) to make a package. CACHE_DIR keeps the downloaded
+# Pannellum between runs (default: OUT_DIR.cache). Only the first run needs
+# the network; later runs copy a few files and skip the panoramas when they
+# are newer than the script that draws them.
+set -euo pipefail
+
+PANNELLUM_VERSION=2.5.7
+PANNELLUM_SHA256=01a05cdc7d201fda3c8946f65426badd4676df45218d6da5d869c9fdb220150e
+
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+  echo "usage: $0 OUT_DIR [CACHE_DIR]" >&2
+  exit 2
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+python=${PYTHON:-python3}
+mkdir -p "$1/_flash"
+out=$(cd "$1" && pwd)
+# Never inside OUT_DIR: whatever lies there ends up in the package.
+cache=${2:-$out.cache}
+mkdir -p "$cache"
+cache=$(cd "$cache" && pwd)
+content=$out/_flash
+
+# Pannellum: fetched once, checked against the pinned digest, unpacked once.
+tarball=$cache/pannellum-$PANNELLUM_VERSION.tgz
+unpacked=$cache/pannellum-$PANNELLUM_VERSION
+if [ ! -f "$unpacked/package/build/pannellum.js" ]; then
+  if [ ! -f "$tarball" ]; then
+    echo "sample-tour: fetching pannellum@$PANNELLUM_VERSION" >&2
+    # npm's own cache goes with ours, so the build writes nothing in $HOME.
+    (cd "$cache" && npm pack "pannellum@$PANNELLUM_VERSION" --silent \
+        --cache "$cache/npm" --pack-destination "$cache" >/dev/null)
+  fi
+  if ! echo "$PANNELLUM_SHA256  $tarball" | sha256sum --check --status; then
+    echo "sample-tour: $tarball does not have the expected SHA-256; removed" >&2
+    rm -f "$tarball"
+    exit 1
+  fi
+  rm -rf "$unpacked.part"
+  mkdir -p "$unpacked.part"
+  tar -xzf "$tarball" -C "$unpacked.part"
+  rm -rf "$unpacked"
+  mv "$unpacked.part" "$unpacked"
+fi
+
+# The committed pages. cp -p keeps their times, so a package built twice
+# from the same checkout carries the same entries.
+cp -Rp "$here/tour/." "$out/"
+mkdir -p "$content/pannellum"
+for f in build/pannellum.js build/pannellum.css COPYING; do
+  cp -p "$unpacked/package/$f" "$content/pannellum/"
+done
+
+# The panoramas take a few seconds; redraw them only when the drawing script
+# changed or one is missing.
+scenes=$content/scene
+redraw=0
+for name in courtyard harbour; do
+  if [ ! -f "$scenes/$name.png" ] || [ "$here/make_panoramas.py" -nt "$scenes/$name.png" ]; then
+    redraw=1
+  fi
+done
+if [ $redraw -eq 1 ]; then
+  echo "sample-tour: drawing panoramas" >&2
+  "$python" "$here/make_panoramas.py" "$scenes"
+fi

@@ -1,0 +1,180 @@
+// Read access to ZIP archives: open an archive, read the record of each entry,
+// write an entry out to a file, an open descriptor or a memory block, close.
+//
+// This is the only code of the player that knows the ZIP format. The reading
+// itself is minizip's unzip API over zlib; this layer adds the per-archive
+// state behind a handle, the fixed-width entry record, the translation of ZIP
+// metadata into file attributes and file times, and the writing.
+//
+// Limits, as the library reads the format: at most 65,535 entries, sizes of
+// 32 bits, one disk, compression methods 0 (stored) and 8 (deflated), no
+// decryption. A handle is used from one thread at a time.
+#ifndef MORVA_PACKAGE_ARCHIVE_ARCHIVE_H_
+#define MORVA_PACKAGE_ARCHIVE_ARCHIVE_H_
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/file_times.h"
+
+namespace morva {
+
+// Where an archive comes from (ArchiveOpen) or where an entry goes
+// (ArchiveExtractEntry). Other values are refused.
+enum class ArchiveIoKind : int32_t {
+  // Source: points to an int holding a descriptor of a regular file; the
+  // archive starts at the descriptor's current offset. The descriptor is
+  // duplicated; the caller's stays the caller's (the two share the offset).
+  // Destination: points to an int holding an open descriptor, written from
+  // its current offset and left open; a negative descriptor is refused.
+  ByHandle = 1,
+  // Source: a NUL-terminated path of an existing regular file.
+  // Destination: the NUL-terminated path of the file to create or replace.
+  ByFileName = 2,
+  // Source: a block of `length` bytes, not copied; it must stay valid and
+  // unchanged until ArchiveClose.
+  // Destination: a buffer of `length` bytes; the entry comes in chunks.
+  ByMemory = 3,
+};
+
+enum ArchiveResult : uint32_t {
+  ArchiveOk = 0,
+  // The destination file cannot be created (a missing folder, a read-only
+  // file, a folder or a symbolic link in the way), or the destination
+  // descriptor is -1.
+  ArchiveNoFile = 0x200,
+  // Reading or inflating the entry failed, a write failed, or the entry's
+  // data ended short of the size its record declares. Data beyond that size
+  // is never read.
+  ArchiveWriteFailed = 0x400,
+  // A chunk was delivered into the memory destination; the entry stays open.
+  ArchiveMore = 0x600,
+  // The local header disagrees with the central record, the compression
+  // method is neither 0 nor 8, or the central record itself is unusable (a
+  // name that does not fit the record or holds a NUL, a directory that
+  // cannot be walked to the entry).
+  ArchiveCorrupt = 0x700,
+  // The local extra field cannot be positioned or read.
+  ArchiveReadFailed = 0x800,
+  // No handle, an index out of range, an unknown kind, no memory buffer.
+  ArchiveBadArguments = 0x10000,
+  // The handle's mode tag is not kArchiveModeRead.
+  ArchiveWrongMode = 0x80000,
+  // Reading or inflating failed during memory extraction.
+  ArchiveInflateFailed = 0x5000000,
+};
+
+// The bytes of the record's name field, the terminating NUL included.
+constexpr int kArchiveNameSize = 260;
+
+// One entry, as ArchiveGetEntry fills it.
+struct ArchiveEntry {
+  // Position in the central directory from 0; for the count request (index
+  // -1) the number of entries.
+  int32_t index = 0;
+  // The name exactly as stored, NUL-terminated: folder part and separators as
+  // stored, no code-page conversion. Directory entries normally end in '/'.
+  char name[kArchiveNameSize] = {};
+  // File-attribute bits (platform/attributes.h); kAttrDirectory marks a
+  // directory.
+  uint32_t attributes = 0;
+  // All 0 when the entry's DOS date-time is no valid date and no "UT" block
+  // supplies the time.
+  FileTime access_time;
+  FileTime creation_time;
+  FileTime write_time;
+  uint32_t compressed_size = 0;
+  uint32_t uncompressed_size = 0;
+
+  bool operator==(const ArchiveEntry&) const = default;
+};
+
+// The mode tag of a handle opened for reading; the only one there is.
+constexpr int32_t kArchiveModeRead = 1;
+
+class ArchiveSource;  // the bytes minizip reads, defined in archive.cc
+
+// The state behind one handle.
+struct ArchiveReader {
+  ArchiveReader();
+  ~ArchiveReader();  // closes the open entry and the archive
+  ArchiveReader(const ArchiveReader&) = delete;
+  ArchiveReader& operator=(const ArchiveReader&) = delete;
+
+  // The open minizip archive (an unzFile).
+  void* archive = nullptr;
+  // The entry open for memory extraction, -1 when none.
+  int32_t current_entry = -1;
+  // The last record built for a real index, and that index (-1: none).
+  ArchiveEntry cached_entry;
+  int32_t cached_index = -1;
+
+  // Implementation state.
+  int32_t count = 0;               // entries in the central directory
+  int32_t position = -1;           // entry minizip is on, -1 when unknown
+  bool current_failed = false;     // the memory entry could not be opened
+  uint32_t current_remaining = 0;  // bytes the memory entry may still give
+  std::unique_ptr<ArchiveSource> source;
+  std::vector<unsigned char> extra;     // the local extra field
+  std::unique_ptr<char[]> data_buffer;  // the streaming buffer
+};
+
+struct ArchiveHandle {
+  int32_t mode = 0;
+  std::unique_ptr<ArchiveReader> reader;
+};
+
+// Opens an archive for reading. `source` and `length` are read as `kind`
+// says; `length` serves ByMemory only. Bytes in front of the archive proper
+// (an executable, say) are allowed. Returns a new handle, or nullptr when the
+// kind is unknown, the source cannot be opened or is no regular file, or no
+// valid end-of-central-directory record is found; nothing stays open then.
+ArchiveHandle* ArchiveOpen(const void* source, uint32_t length,
+                           ArchiveIoKind kind);
+
+// index -1: entry->index becomes the number of entries, everything else 0.
+// 0 <= index < count: fills *entry with that entry's record. Asking again for
+// the index asked for last is answered from a cached copy without reading the
+// archive. Closes an entry open for memory extraction.
+// Returns ArchiveOk, ArchiveBadArguments (no handle, index out of range, no
+// record to fill), ArchiveWrongMode, ArchiveCorrupt or ArchiveReadFailed;
+// *entry is only written on ArchiveOk.
+ArchiveResult ArchiveGetEntry(ArchiveHandle* handle, int32_t index,
+                              ArchiveEntry* entry);
+
+// Writes entry `index` to `destination` as `kind` says.
+//
+// ByFileName, ByHandle: a directory entry gives ArchiveOk and creates
+// nothing. A file entry is written whole through one 16 KiB buffer; a new
+// file gets the record's read-only bit as a mode without write bits, and a
+// regular-file destination gets the record's access and write times. An
+// existing file is replaced unless it is read-only (whoever runs us), a
+// symbolic link or no regular file. No folder is created. Returns ArchiveOk,
+// ArchiveNoFile, ArchiveWriteFailed (whatever was written stays), or what
+// ArchiveGetEntry returns for the entry. A CRC-32 mismatch is not reported.
+//
+// ByMemory: delivers the next `length` bytes of the entry into `destination`
+// and returns ArchiveMore while there were any; the entry stays open for the
+// next call with the same index. Then ArchiveOk at the end of the data, or
+// ArchiveInflateFailed when reading failed (also for a compression method
+// other than 0 or 8). Every chunk but the last fills the buffer; the last
+// one's size follows from the record's uncompressed size.
+ArchiveResult ArchiveExtractEntry(ArchiveHandle* handle, int32_t index,
+                                  void* destination, uint32_t length,
+                                  ArchiveIoKind kind);
+
+// Closes the archive and frees the handle. ArchiveOk when the handle was
+// valid; after that it must not be used. ArchiveBadArguments and
+// ArchiveWrongMode leave the handle as it was.
+ArchiveResult ArchiveClose(ArchiveHandle* handle);
+
+// Owns a handle and closes it.
+struct ArchiveCloser {
+  void operator()(ArchiveHandle* handle) const { ArchiveClose(handle); }
+};
+using ArchivePtr = std::unique_ptr<ArchiveHandle, ArchiveCloser>;
+
+}  // namespace morva
+
+#endif  // MORVA_PACKAGE_ARCHIVE_ARCHIVE_H_

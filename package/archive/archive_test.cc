@@ -1,0 +1,956 @@
+#include "package/archive/archive.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/attributes.h"
+#include "platform/file_times.h"
+#include "platform/files.h"
+#include "tests/test_util.h"
+
+namespace morva {
+namespace {
+
+using testing::ExtraBlock;
+using testing::ReadFile;
+using testing::ScopedTempDir;
+using testing::UtBlock;
+using testing::WriteFile;
+using testing::ZipEntrySpec;
+using testing::ZipWriter;
+
+// ZipEntrySpec's default date-time, 2020-06-15 12:24:00, read as UTC.
+constexpr int64_t kDefaultDosSeconds = 1592223840;
+
+FileTime Seconds(int64_t seconds) { return UnixSecondsToFileTime(seconds); }
+
+// Bytes that deflate cannot shrink, like the scene images of a tour.
+std::string Noise(size_t size, uint32_t seed) {
+  std::string out(size, '\0');
+  for (char& c : out) {
+    seed = seed * 1664525u + 1013904223u;
+    c = static_cast<char>(seed >> 24);
+  }
+  return out;
+}
+
+std::string RawDeflate(const std::string& data) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY),
+            Z_OK);
+  std::string out(deflateBound(&z, data.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+ZipEntrySpec Entry(const std::string& name, const std::string& data,
+                   int method = 8) {
+  ZipEntrySpec e;
+  e.name = name;
+  e.data = data;
+  e.method = method;
+  return e;
+}
+
+// An entry whose records declare `declared` bytes but whose stored data is
+// `stored` (already compressed with `method`).
+ZipEntrySpec RawEntry(const std::string& name, const std::string& stored,
+                      int method, uint32_t declared, uint32_t crc) {
+  ZipEntrySpec e = Entry(name, stored, method);
+  e.raw = true;
+  e.raw_uncompressed_size = declared;
+  e.raw_crc = crc;
+  return e;
+}
+
+uint32_t Crc(const std::string& data) {
+  return static_cast<uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(data.data()),
+            static_cast<uInt>(data.size())));
+}
+
+// Replaces every occurrence of `from` with `to` (same length) in bytes.
+int Patch(std::string* bytes, const std::string& from, const std::string& to) {
+  int count = 0;
+  for (size_t at = bytes->find(from); at != std::string::npos;
+       at = bytes->find(from, at + 1)) {
+    bytes->replace(at, to.size(), to);
+    ++count;
+  }
+  return count;
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+struct stat Stat(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+class CountingFiles : public FileSystemWrapper {
+ public:
+  CountingFiles() : FileSystemWrapper(RealFiles()) {}
+  ssize_t Read(int fd, void* buffer, size_t count) override {
+    ++reads;
+    return FileSystemWrapper::Read(fd, buffer, count);
+  }
+  int reads = 0;
+};
+
+// A disk that fills up after `budget` more bytes.
+class FillingFiles : public FileSystemWrapper {
+ public:
+  explicit FillingFiles(size_t budget)
+      : FileSystemWrapper(RealFiles()), budget_(budget) {}
+  ssize_t Write(int fd, const void* buffer, size_t count) override {
+    if (budget_ == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    count = std::min(count, budget_);
+    ssize_t n = FileSystemWrapper::Write(fd, buffer, count);
+    if (n > 0) budget_ -= static_cast<size_t>(n);
+    return n;
+  }
+
+ private:
+  size_t budget_;
+};
+
+class ArchiveTest : public ::testing::Test {
+ protected:
+  // Writes zip to a.zip in the test folder and opens it by name.
+  ArchivePtr OpenWritten(const ZipWriter& zip) {
+    zip.Write(archive_path());
+    return OpenByName(archive_path());
+  }
+  std::string archive_path() const { return tmp_.Join("a.zip"); }
+  std::string Bytes(const ZipWriter& zip) const {
+    return zip.Bytes(tmp_.path());
+  }
+
+  static ArchivePtr OpenByName(const std::string& path) {
+    return ArchivePtr(ArchiveOpen(path.c_str(), 0, ArchiveIoKind::ByFileName));
+  }
+  static ArchivePtr OpenInMemory(const std::string& bytes) {
+    return ArchivePtr(ArchiveOpen(bytes.data(),
+                                  static_cast<uint32_t>(bytes.size()),
+                                  ArchiveIoKind::ByMemory));
+  }
+  static ArchiveEntry Get(ArchiveHandle* archive, int32_t index) {
+    ArchiveEntry entry;
+    EXPECT_EQ(ArchiveGetEntry(archive, index, &entry), ArchiveOk)
+        << "entry " << index;
+    return entry;
+  }
+  static ArchiveResult ExtractTo(ArchiveHandle* archive, int32_t index,
+                                 const std::string& path) {
+    return ArchiveExtractEntry(archive, index, const_cast<char*>(path.c_str()),
+                               0, ArchiveIoKind::ByFileName);
+  }
+  static ArchiveResult ExtractToFd(ArchiveHandle* archive, int32_t index,
+                                   int fd) {
+    return ArchiveExtractEntry(archive, index, &fd, 0, ArchiveIoKind::ByHandle);
+  }
+  // The whole entry through memory extraction in chunks of `chunk` bytes.
+  static std::string ReadInChunks(ArchiveHandle* archive, int32_t index,
+                                  size_t chunk,
+                                  std::vector<ArchiveResult>* results) {
+    std::vector<char> buffer(chunk);
+    std::string out;
+    for (int guard = 0; guard < 100000; ++guard) {
+      ArchiveResult r = ArchiveExtractEntry(archive, index, buffer.data(),
+                                            static_cast<uint32_t>(chunk),
+                                            ArchiveIoKind::ByMemory);
+      results->push_back(r);
+      if (r != ArchiveMore) break;
+      out.append(buffer.data(), chunk);
+    }
+    return out;
+  }
+
+  ScopedTempDir tmp_;
+};
+
+// --- Opening --------------------------------------------------------------
+
+TEST_F(ArchiveTest, OpensTheSameArchiveFromNameDescriptorAndMemory) {
+  ZipWriter zip;
+  zip.AddFile("tour/index.html", "<html></html>");
+  const std::string bytes = Bytes(zip);
+  WriteFile(archive_path(), bytes);
+
+  int fd = open(archive_path().c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ArchivePtr archives[] = {
+      OpenByName(archive_path()),
+      ArchivePtr(ArchiveOpen(&fd, 0, ArchiveIoKind::ByHandle)),
+      OpenInMemory(bytes),
+  };
+  for (const ArchivePtr& archive : archives) {
+    ASSERT_NE(archive, nullptr);
+    EXPECT_EQ(archive->mode, kArchiveModeRead);
+    EXPECT_EQ(Get(archive.get(), -1).index, 1);
+    EXPECT_STREQ(Get(archive.get(), 0).name, "tour/index.html");
+  }
+  close(fd);
+}
+
+TEST_F(ArchiveTest, RefusesWhatIsNoArchiveAndLeavesNothingOpen) {
+  const int before = OpenDescriptors();
+  WriteFile(tmp_.Join("empty"), "");
+  WriteFile(tmp_.Join("text"), std::string(5000, 'x'));
+  ASSERT_EQ(mkdir(tmp_.Join("folder").c_str(), 0700), 0);
+  for (const char* name : {"empty", "text", "folder", "missing"}) {
+    EXPECT_EQ(OpenByName(tmp_.Join(name)), nullptr) << name;
+  }
+  EXPECT_EQ(OpenInMemory(""), nullptr);
+  EXPECT_EQ(OpenInMemory(std::string(100, 'P')), nullptr);
+  EXPECT_EQ(ArchiveOpen(nullptr, 10, ArchiveIoKind::ByMemory), nullptr);
+  EXPECT_EQ(ArchiveOpen(nullptr, 0, ArchiveIoKind::ByFileName), nullptr);
+
+  ZipWriter zip;
+  zip.AddFile("a", "a");
+  zip.Write(archive_path());
+  EXPECT_EQ(
+      ArchiveOpen(archive_path().c_str(), 0, static_cast<ArchiveIoKind>(4)),
+      nullptr);
+  EXPECT_EQ(
+      ArchiveOpen(archive_path().c_str(), 0, static_cast<ArchiveIoKind>(0)),
+      nullptr);
+
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  EXPECT_EQ(ArchiveOpen(&pipe_fds[0], 0, ArchiveIoKind::ByHandle), nullptr)
+      << "a pipe is no regular file";
+  close(pipe_fds[0]);
+  close(pipe_fds[1]);
+  int invalid = -1;
+  EXPECT_EQ(ArchiveOpen(&invalid, 0, ArchiveIoKind::ByHandle), nullptr);
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(ArchiveTest, ReadsAnArchiveBehindAnExecutable) {
+  ZipWriter zip;
+  ZipEntrySpec stamped = Entry("tour/scene.jpg", Noise(3000, 1));
+  stamped.extra_local = UtBlock(1, {1300000000});
+  zip.Add(stamped).AddFile("tour/autorun.inf", "[autorun]\n");
+  const std::string package = "MZ" + Noise(70000, 2) + Bytes(zip);
+  WriteFile(archive_path(), package);
+
+  ArchivePtr archives[] = {OpenByName(archive_path()), OpenInMemory(package)};
+  for (const ArchivePtr& archive : archives) {
+    ASSERT_NE(archive, nullptr);
+    EXPECT_EQ(Get(archive.get(), -1).index, 2);
+    ArchiveEntry entry = Get(archive.get(), 0);
+    EXPECT_STREQ(entry.name, "tour/scene.jpg");
+    // The times come from the local extra field, which is only found where
+    // it is when the leading bytes are accounted for.
+    EXPECT_EQ(entry.write_time, Seconds(1300000000));
+    EXPECT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("autorun.inf")), ArchiveOk);
+    EXPECT_EQ(ReadFile(tmp_.Join("autorun.inf")), "[autorun]\n");
+    unlink(tmp_.Join("autorun.inf").c_str());
+  }
+}
+
+TEST_F(ArchiveTest, ReadsThroughADuplicateFromTheDescriptorsOffset) {
+  ZipWriter zip;
+  zip.AddFile("a.txt", "alpha").AddFile("b.txt", "beta");
+  WriteFile(archive_path(), std::string(1234, 'J') + Bytes(zip));
+  const int before = OpenDescriptors();
+  int fd = open(archive_path().c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(lseek(fd, 1234, SEEK_SET), 1234);
+  ArchiveHandle* archive = ArchiveOpen(&fd, 0, ArchiveIoKind::ByHandle);
+  ASSERT_NE(archive, nullptr);
+  close(fd);  // ours; the archive reads through its own duplicate
+  EXPECT_EQ(Get(archive, -1).index, 2);
+  EXPECT_EQ(ExtractTo(archive, 1, tmp_.Join("b.txt")), ArchiveOk);
+  EXPECT_EQ(ReadFile(tmp_.Join("b.txt")), "beta");
+  EXPECT_EQ(ArchiveClose(archive), ArchiveOk);
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(ArchiveTest, HandleChecksComeFirst) {
+  ZipWriter zip;
+  zip.AddFile("a.txt", "alpha");
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  ArchiveEntry entry;
+  char buffer[8];
+  std::string dest = tmp_.Join("out");
+
+  archive->mode = 2;
+  EXPECT_EQ(ArchiveGetEntry(archive.get(), 0, &entry), ArchiveWrongMode);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, dest), ArchiveWrongMode);
+  EXPECT_EQ(
+      ArchiveExtractEntry(archive.get(), 0, buffer, 8, ArchiveIoKind::ByMemory),
+      ArchiveWrongMode);
+  EXPECT_EQ(ArchiveClose(archive.get()), ArchiveWrongMode);
+  EXPECT_FALSE(testing::Exists(dest));
+  archive->mode =
+      kArchiveModeRead;  // still open: the failed close changed nothing
+  EXPECT_STREQ(Get(archive.get(), 0).name, "a.txt");
+
+  EXPECT_EQ(ArchiveGetEntry(nullptr, 0, &entry), ArchiveBadArguments);
+  EXPECT_EQ(ArchiveExtractEntry(nullptr, 0, buffer, 8, ArchiveIoKind::ByMemory),
+            ArchiveBadArguments);
+  EXPECT_EQ(ArchiveClose(nullptr), ArchiveBadArguments);
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 8,
+                                static_cast<ArchiveIoKind>(7)),
+            ArchiveBadArguments);
+  EXPECT_EQ(ArchiveClose(archive.release()), ArchiveOk);
+}
+
+// --- Records --------------------------------------------------------------
+
+TEST_F(ArchiveTest, CountRequestAndIndexRange) {
+  ZipWriter zip;
+  zip.AddDir("tour/").AddFile("tour/a.txt", "a").AddFile("tour/b.txt", "b");
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  Get(archive.get(), 1);  // something in the cache that the count must not show
+
+  ArchiveEntry count;
+  count.attributes = 99;
+  count.name[0] = 'x';
+  ASSERT_EQ(ArchiveGetEntry(archive.get(), -1, &count), ArchiveOk);
+  ArchiveEntry expected;
+  expected.index = 3;
+  EXPECT_EQ(count, expected) << "empty name, zero attributes, times and sizes";
+
+  ArchiveEntry entry;
+  EXPECT_EQ(ArchiveGetEntry(archive.get(), 3, &entry), ArchiveBadArguments);
+  EXPECT_EQ(ArchiveGetEntry(archive.get(), -2, &entry), ArchiveBadArguments);
+  EXPECT_EQ(ExtractTo(archive.get(), 3, tmp_.Join("x")), ArchiveBadArguments);
+  EXPECT_EQ(ExtractTo(archive.get(), -1, tmp_.Join("x")), ArchiveBadArguments);
+  char buffer[4];
+  EXPECT_EQ(
+      ArchiveExtractEntry(archive.get(), 3, buffer, 4, ArchiveIoKind::ByMemory),
+      ArchiveBadArguments);
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), -1, buffer, 4,
+                                ArchiveIoKind::ByMemory),
+            ArchiveBadArguments);
+}
+
+TEST_F(ArchiveTest, RecordCarriesNameSizesAndDosTime) {
+  const std::string text(5000, 'a');
+  ZipWriter zip;
+  zip.AddDir("tour/").Add(Entry("tour/sub\\page.html", text));
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+
+  ArchiveEntry dir = Get(archive.get(), 0);
+  EXPECT_EQ(dir.index, 0);
+  EXPECT_STREQ(dir.name, "tour/");
+  EXPECT_EQ(dir.attributes & kAttrDirectory, kAttrDirectory);
+
+  ArchiveEntry file = Get(archive.get(), 1);
+  EXPECT_EQ(file.index, 1);
+  EXPECT_STREQ(file.name, "tour/sub\\page.html") << "separators as stored";
+  EXPECT_EQ(file.uncompressed_size, 5000u);
+  EXPECT_GT(file.compressed_size, 0u);
+  EXPECT_LT(file.compressed_size, 100u);
+  EXPECT_EQ(file.write_time, Seconds(kDefaultDosSeconds));
+  EXPECT_EQ(file.access_time, Seconds(kDefaultDosSeconds));
+  EXPECT_EQ(file.creation_time, Seconds(kDefaultDosSeconds));
+}
+
+TEST_F(ArchiveTest, RepeatedIndexIsServedFromTheCache) {
+  // Entries larger than any read-ahead, so that each record needs reads.
+  ZipWriter zip;
+  for (int i = 0; i < 3; ++i)
+    zip.Add(Entry("f" + std::to_string(i), Noise(40000, i), 0));
+  zip.Write(archive_path());
+  CountingFiles files;
+  ScopedFileSystem scoped(&files);
+  ArchivePtr archive = OpenByName(archive_path());
+  ASSERT_NE(archive, nullptr);
+
+  files.reads = 0;
+  ArchiveEntry first = Get(archive.get(), 1);
+  EXPECT_GT(files.reads, 0);
+  files.reads = 0;
+  ArchiveEntry second = Get(archive.get(), 1);
+  EXPECT_EQ(files.reads, 0) << "the repeated request must not read the archive";
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(archive->reader->cached_index, 1);
+
+  // The count request leaves the cache alone; another index replaces it.
+  Get(archive.get(), -1);
+  files.reads = 0;
+  EXPECT_EQ(Get(archive.get(), 1), first);
+  EXPECT_EQ(files.reads, 0);
+  Get(archive.get(), 0);
+  EXPECT_GT(files.reads, 0);
+  EXPECT_EQ(archive->reader->cached_index, 0);
+  EXPECT_STREQ(Get(archive.get(), 2).name, "f2");
+  EXPECT_STREQ(Get(archive.get(), 1).name, "f1") << "going back starts over";
+}
+
+TEST_F(ArchiveTest, AttributesFromExternalAttributes) {
+  struct Case {
+    uint32_t external;
+    uint32_t attributes;
+  } const cases[] = {
+      {0x81800020, 0xA0},  // regular file, owner-writable, archive bit
+      {0x41C00010, 0x90},  // directory, owner-writable
+      {0x00000020, 0xA1},  // DOS host: no mode, so read-only
+      {0x00000010, 0x91}, {0x81A40000, 0x80},
+      {0x41ED0000, 0x90},  // directory by its mode alone
+      {0x81800002, 0x82},  // hidden
+      {0x81800004, 0x84},  // system
+      {0x81800001, 0x81},  // DOS read-only bit despite the mode
+      {0x81240000, 0x81},  // mode without owner write
+      {0x81800037, 0xB7},  // everything on a file
+  };
+  ZipWriter zip;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    ZipEntrySpec e = Entry("e" + std::to_string(i), "x");
+    e.external_attributes = cases[i].external;
+    zip.Add(e);
+  }
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(Get(archive.get(), static_cast<int32_t>(i)).attributes,
+              cases[i].attributes)
+        << std::hex << "external 0x" << cases[i].external;
+  }
+}
+
+TEST_F(ArchiveTest, TrailingSlashWithoutDirectoryBitsIsAFile) {
+  ZipWriter zip;
+  zip.Add(Entry("looks/like/a/folder/", "content"));  // 0x81A40000
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  EXPECT_EQ(Get(archive.get(), 0).attributes, kAttrNormal);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("out")), ArchiveOk);
+  EXPECT_EQ(ReadFile(tmp_.Join("out")), "content");
+}
+
+TEST_F(ArchiveTest, TimesFromTheFirstUtBlockOfTheLocalExtraField) {
+  struct Case {
+    const char* what;
+    std::string local;
+    std::string central;
+    int64_t write, access, creation;  // d: the DOS time
+  };
+  const int64_t d = INT64_MIN;
+  const Case cases[] = {
+      {"flags 7", UtBlock(7, {1000000000, 1100000000, 900000000}), "",
+       1000000000, 1100000000, 900000000},
+      {"flags 1", UtBlock(1, {1000000000}), "", 1000000000, d, d},
+      {"flags 2", UtBlock(2, {1100000000}), "", d, 1100000000, d},
+      {"other ids only",
+       ExtraBlock(0x7875, "\x01\x04\xe8\x03\x00\x00\x04\xe8\x03\x00\x00") +
+           ExtraBlock(0x000A, std::string(32, '\0')),
+       "", d, d, d},
+      {"a big block first",
+       ExtraBlock(0xCAFE, std::string(300, 'U')) + UtBlock(1, {1000000000}), "",
+       1000000000, d, d},
+      {"only the first UT counts",
+       UtBlock(1, {1000000000}) + UtBlock(1, {1200000000}), "", 1000000000, d,
+       d},
+      {"central UT ignored", "", UtBlock(1, {1000000000}), d, d, d},
+      {"four bytes are not walked", std::string("UT\x05\0", 4), "", d, d, d},
+      {"values past the field are not read", UtBlock(7, {1000000000}), "",
+       1000000000, d, d},
+      {"truncated value", UtBlock(1, {1000000000}).substr(0, 7), "", d, d, d},
+      {"negative seconds", UtBlock(3, {-86400, -1}), "", -86400, -1, d},
+  };
+  ZipWriter zip;
+  for (const Case& c : cases) {
+    ZipEntrySpec e = Entry(c.what, "x");
+    e.extra_local = c.local;
+    e.extra_central = c.central;
+    zip.Add(e);
+  }
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  for (int32_t i = 0; i < static_cast<int32_t>(std::size(cases)); ++i) {
+    const Case& c = cases[i];
+    ArchiveEntry entry = Get(archive.get(), i);
+    auto expect = [d](int64_t v) {
+      return Seconds(v == d ? kDefaultDosSeconds : v);
+    };
+    EXPECT_EQ(entry.write_time, expect(c.write)) << c.what;
+    EXPECT_EQ(entry.access_time, expect(c.access)) << c.what;
+    EXPECT_EQ(entry.creation_time, expect(c.creation)) << c.what;
+  }
+  EXPECT_EQ(Get(archive.get(), 10).access_time.value(),
+            static_cast<uint64_t>(kSecondsFrom1601To1970 - 1) * 10000000);
+}
+
+TEST_F(ArchiveTest, InvalidDosDateGivesZeroTimes) {
+  ZipWriter zip;
+  ZipEntrySpec zero = Entry("zero", "x");
+  zero.dos_date_time = 0;
+  ZipEntrySpec month13 = Entry("month13", "x");
+  month13.dos_date_time = (40u << 25) | (13u << 21) | (1u << 16);
+  ZipEntrySpec stamped = Entry("stamped", "x");
+  stamped.dos_date_time = 0;
+  stamped.extra_local = UtBlock(1, {1000000000});
+  zip.Add(zero).Add(month13).Add(stamped);
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  for (int32_t i : {0, 1}) {
+    ArchiveEntry entry = Get(archive.get(), i);
+    EXPECT_EQ(entry.write_time.value(), 0u) << entry.name;
+    EXPECT_EQ(entry.access_time.value(), 0u) << entry.name;
+    EXPECT_EQ(entry.creation_time.value(), 0u) << entry.name;
+  }
+  ArchiveEntry entry = Get(archive.get(), 2);
+  EXPECT_EQ(entry.write_time, Seconds(1000000000));
+  EXPECT_EQ(entry.access_time.value(), 0u);
+
+  // Extraction then leaves the times the file system gave the new file.
+  const time_t before = time(nullptr);
+  ASSERT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("zero")), ArchiveOk);
+  struct stat st = Stat(tmp_.Join("zero"));
+  EXPECT_GE(st.st_mtim.tv_sec, before - 5);
+  EXPECT_GE(st.st_atim.tv_sec, before - 5);
+  ASSERT_EQ(ExtractTo(archive.get(), 2, tmp_.Join("stamped")), ArchiveOk);
+  st = Stat(tmp_.Join("stamped"));
+  EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+  EXPECT_GE(st.st_atim.tv_sec, before - 5);
+}
+
+// --- Extraction to files and descriptors ----------------------------------
+
+TEST_F(ArchiveTest, ExtractsStoredAndDeflatedEntriesWithTheirTimes) {
+  const std::string image = Noise(100000, 7);
+  const std::string text = "<html>" + std::string(70000, 'p') + "</html>";
+  ZipWriter zip;
+  ZipEntrySpec stamped = Entry("image.jpg", image, 8);
+  stamped.extra_local = UtBlock(3, {1234567890, 1234500000});
+  zip.Add(stamped).Add(Entry("page.html", text, 0)).Add(Entry("empty", "", 8));
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+
+  ASSERT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("image.jpg")), ArchiveOk);
+  ASSERT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("page.html")), ArchiveOk);
+  ASSERT_EQ(ExtractTo(archive.get(), 2, tmp_.Join("empty")), ArchiveOk);
+  // Times first: reading a file may move its access time.
+  struct stat st = Stat(tmp_.Join("image.jpg"));
+  EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 0);
+  EXPECT_EQ(st.st_atim.tv_sec, 1234500000);
+  EXPECT_NE(st.st_mode & 0200, 0u);
+  st = Stat(tmp_.Join("page.html"));
+  EXPECT_EQ(st.st_mtim.tv_sec, kDefaultDosSeconds)
+      << "the DOS time read as UTC";
+
+  EXPECT_EQ(ReadFile(tmp_.Join("image.jpg")), image);
+  EXPECT_EQ(ReadFile(tmp_.Join("page.html")), text);
+  EXPECT_EQ(ReadFile(tmp_.Join("empty")), "");
+}
+
+TEST_F(ArchiveTest, DirectoryEntriesCreateNothing) {
+  ZipWriter zip;
+  zip.AddDir("tour/");
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("tour")), ArchiveOk);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("missing/tour")), ArchiveOk);
+  int fd = open(tmp_.Join("target").c_str(), O_WRONLY | O_CREAT, 0600);
+  EXPECT_EQ(ExtractToFd(archive.get(), 0, fd), ArchiveOk);
+  EXPECT_EQ(ExtractToFd(archive.get(), 0, -1), ArchiveOk);
+  close(fd);
+  EXPECT_EQ(tmp_.List(), (std::vector<std::string>{"a.zip", "target"}));
+  EXPECT_EQ(ReadFile(tmp_.Join("target")), "");
+}
+
+TEST_F(ArchiveTest, ReplacesAWritableFileButNoReadOnlyOne) {
+  ZipWriter zip;
+  ZipEntrySpec locked = Entry("locked.txt", "locked");
+  locked.external_attributes = 0x81240000;  // r--r--r--
+  zip.AddFile("new.txt", "new").Add(locked);
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+
+  WriteFile(tmp_.Join("old.txt"), std::string(1000, 'o'));
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("old.txt")), ArchiveOk);
+  EXPECT_EQ(ReadFile(tmp_.Join("old.txt")), "new") << "replaced and truncated";
+
+  // A read-only record gives a file without write bits, which the next
+  // extraction must not replace, even when we run as root.
+  ASSERT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("locked.txt")), ArchiveOk);
+  EXPECT_EQ(Stat(tmp_.Join("locked.txt")).st_mode & 0222, 0u);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("locked.txt")),
+            ArchiveNoFile);
+  EXPECT_EQ(ReadFile(tmp_.Join("locked.txt")), "locked");
+
+  // Replacing a writable file with a read-only record takes the write bits.
+  WriteFile(tmp_.Join("was-writable"), "x");
+  ASSERT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("was-writable")), ArchiveOk);
+  EXPECT_EQ(Stat(tmp_.Join("was-writable")).st_mode & 0222, 0u);
+}
+
+TEST_F(ArchiveTest, NoFileWhereNoPlainFileCanBeWritten) {
+  ZipWriter zip;
+  zip.AddFile("a.txt", "alpha");
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  WriteFile(tmp_.Join("elsewhere"), "keep");
+  ASSERT_EQ(symlink(tmp_.Join("elsewhere").c_str(), tmp_.Join("link").c_str()),
+            0);
+  ASSERT_EQ(
+      symlink(tmp_.Join("nowhere").c_str(), tmp_.Join("dangling").c_str()), 0);
+  ASSERT_EQ(mkdir(tmp_.Join("folder").c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo(tmp_.Join("fifo").c_str(), 0600), 0);
+
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("missing/a.txt")),
+            ArchiveNoFile);
+  EXPECT_FALSE(testing::Exists(tmp_.Join("missing")));
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("link")), ArchiveNoFile);
+  EXPECT_EQ(ReadFile(tmp_.Join("elsewhere")), "keep");
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("dangling")), ArchiveNoFile);
+  EXPECT_FALSE(testing::Exists(tmp_.Join("nowhere")));
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("folder")), ArchiveNoFile);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("fifo")), ArchiveNoFile);
+  EXPECT_EQ(ExtractToFd(archive.get(), 0, -1), ArchiveNoFile);
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, nullptr, 0,
+                                ArchiveIoKind::ByFileName),
+            ArchiveNoFile);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("a.txt")), ArchiveOk)
+      << "the handle stays usable";
+}
+
+TEST_F(ArchiveTest, WritesToADescriptorFromItsPositionAndLeavesItOpen) {
+  ZipWriter zip;
+  ZipEntrySpec stamped = Entry("a.txt", "alpha");
+  stamped.extra_local = UtBlock(1, {1400000000});
+  zip.Add(stamped).AddFile("b.txt", "beta");
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+
+  int fd = open(tmp_.Join("out").c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "HEAD:", 5), 5);
+  EXPECT_EQ(ExtractToFd(archive.get(), 0, fd), ArchiveOk);
+  EXPECT_EQ(ExtractToFd(archive.get(), 1, fd), ArchiveOk);
+  EXPECT_EQ(write(fd, ":TAIL", 5), 5) << "the descriptor is still ours";
+  close(fd);
+  EXPECT_EQ(ReadFile(tmp_.Join("out")), "HEAD:alphabeta:TAIL");
+
+  // A pipe takes the data but has no times to set.
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  EXPECT_EQ(ExtractToFd(archive.get(), 0, pipe_fds[1]), ArchiveOk);
+  char got[16] = {};
+  EXPECT_EQ(read(pipe_fds[0], got, sizeof got), 5);
+  EXPECT_STREQ(got, "alpha");
+  close(pipe_fds[0]);
+  close(pipe_fds[1]);
+}
+
+TEST_F(ArchiveTest, FullDiskFailsTheExtractionAndKeepsWhatWasWritten) {
+  ZipWriter zip;
+  zip.Add(Entry("big", Noise(50000, 3)));
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  {
+    FillingFiles disk(20000);
+    ScopedFileSystem scoped(&disk);
+    EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("big")),
+              ArchiveWriteFailed);
+  }
+  EXPECT_EQ(ReadFile(tmp_.Join("big")).size(), 20000u);
+  EXPECT_NE(Stat(tmp_.Join("big")).st_mtim.tv_sec, kDefaultDosSeconds)
+      << "no times after a failure";
+}
+
+// --- Hostile archives -----------------------------------------------------
+
+TEST_F(ArchiveTest, UnsupportedMethodIsCorrupt) {
+  const std::string data = "pretend this is bzip2";
+  ZipWriter zip;
+  zip.Add(RawEntry("method12", data, 12, 100, 0)).AddFile("ok.txt", "ok");
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  ArchiveEntry entry;
+  EXPECT_EQ(ArchiveGetEntry(archive.get(), 0, &entry), ArchiveCorrupt);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("method12")), ArchiveCorrupt);
+  EXPECT_FALSE(testing::Exists(tmp_.Join("method12")));
+  int fd = open(tmp_.Join("fd").c_str(), O_WRONLY | O_CREAT, 0600);
+  EXPECT_EQ(ExtractToFd(archive.get(), 0, fd), ArchiveCorrupt);
+  close(fd);
+  std::vector<ArchiveResult> results;
+  EXPECT_EQ(ReadInChunks(archive.get(), 0, 64, &results), "");
+  EXPECT_EQ(results, std::vector<ArchiveResult>{ArchiveInflateFailed})
+      << "the stored bytes are never handed out";
+  EXPECT_STREQ(Get(archive.get(), 1).name, "ok.txt");
+}
+
+TEST_F(ArchiveTest, DataShorterThanDeclaredFailsTheExtraction) {
+  const std::string data(50, 'd');
+  ZipWriter zip;
+  zip.Add(RawEntry("stored", data, 0, 100, Crc(data)))
+      .Add(RawEntry("deflated", RawDeflate(data), 8, 100, Crc(data)));
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  for (int32_t i : {0, 1}) {
+    EXPECT_EQ(Get(archive.get(), i).uncompressed_size, 100u);
+    const std::string path = tmp_.Join(Get(archive.get(), i).name);
+    EXPECT_EQ(ExtractTo(archive.get(), i, path), ArchiveWriteFailed) << path;
+    EXPECT_EQ(ReadFile(path), data);
+    int fd = open((path + ".fd").c_str(), O_WRONLY | O_CREAT, 0600);
+    EXPECT_EQ(ExtractToFd(archive.get(), i, fd), ArchiveWriteFailed) << path;
+    close(fd);
+  }
+}
+
+TEST_F(ArchiveTest, NeverWritesMoreThanDeclared) {
+  const std::string data(100, 'd');
+  ZipWriter zip;
+  zip.Add(RawEntry("stored", data, 0, 60, Crc(data)))
+      .Add(RawEntry("deflated", RawDeflate(data), 8, 60, Crc(data)));
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  for (int32_t i : {0, 1}) {
+    // minizip stops at the declared size; what lies beyond is never read.
+    const std::string path = tmp_.Join(Get(archive.get(), i).name);
+    EXPECT_EQ(ExtractTo(archive.get(), i, path), ArchiveOk);
+    EXPECT_EQ(ReadFile(path), data.substr(0, 60)) << path;
+    char buffer[80];
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_EQ(ArchiveExtractEntry(archive.get(), i, buffer, sizeof buffer,
+                                  ArchiveIoKind::ByMemory),
+              ArchiveMore);
+    EXPECT_EQ(std::string(buffer, 80),
+              data.substr(0, 60) + std::string(20, '#'));
+    EXPECT_EQ(ArchiveExtractEntry(archive.get(), i, buffer, sizeof buffer,
+                                  ArchiveIoKind::ByMemory),
+              ArchiveOk);
+  }
+}
+
+TEST_F(ArchiveTest, CrcMismatchChangesNoResult) {
+  ZipWriter zip;
+  zip.Add(RawEntry("wrong-crc", "abc", 0, 3, 0x12345678))
+      .Add(RawEntry("wrong-crc-deflated", RawDeflate("abcabc"), 8, 6, 1));
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("a")), ArchiveOk);
+  EXPECT_EQ(ReadFile(tmp_.Join("a")), "abc");
+  EXPECT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("b")), ArchiveOk);
+  EXPECT_EQ(ReadFile(tmp_.Join("b")), "abcabc");
+  std::vector<ArchiveResult> results;
+  EXPECT_EQ(ReadInChunks(archive.get(), 0, 3, &results), "abc");
+  EXPECT_EQ(results, (std::vector<ArchiveResult>{ArchiveMore, ArchiveOk}));
+}
+
+TEST_F(ArchiveTest, NamesThatDoNotFitTheRecordAreCorrupt) {
+  const std::string longest(259, 'n');
+  ZipWriter zip;
+  zip.AddFile(longest, "fits")
+      .AddFile(std::string(260, 'm'), "too long")
+      .AddFile(std::string(300, 'l'), "too long")
+      .AddFile("bad_name.txt", "nul");
+  std::string bytes = Bytes(zip);
+  ASSERT_EQ(Patch(&bytes, "bad_name.txt", std::string("bad\0name.txt", 12)), 2)
+      << "the local and the central name";
+  WriteFile(archive_path(), bytes);
+  ArchivePtr archive = OpenByName(archive_path());
+  ASSERT_NE(archive, nullptr);
+
+  ArchiveEntry entry = Get(archive.get(), 0);
+  EXPECT_EQ(std::string(entry.name), longest);
+  for (int32_t i : {1, 2, 3}) {
+    ArchiveEntry untouched;
+    untouched.index = 42;
+    EXPECT_EQ(ArchiveGetEntry(archive.get(), i, &untouched), ArchiveCorrupt)
+        << i;
+    EXPECT_EQ(untouched.index, 42);
+    EXPECT_EQ(ExtractTo(archive.get(), i, tmp_.Join("out")), ArchiveCorrupt)
+        << i;
+  }
+  EXPECT_FALSE(testing::Exists(tmp_.Join("out")));
+  EXPECT_EQ(Get(archive.get(), 0), entry);
+}
+
+TEST_F(ArchiveTest, LocalHeaderThatDisagreesIsCorrupt) {
+  ZipWriter zip;
+  zip.AddFile("first.txt", "first").AddFile("second.txt", "second");
+  std::string bytes = Bytes(zip);
+  // The second local header's signature.
+  const size_t second = bytes.find("PK\x03\x04", 4);
+  ASSERT_NE(second, std::string::npos);
+  bytes[second + 3] = '\x05';
+  ArchivePtr archive = OpenInMemory(bytes);
+  ASSERT_NE(archive, nullptr);
+  ArchiveEntry entry;
+  EXPECT_EQ(ArchiveGetEntry(archive.get(), 1, &entry), ArchiveCorrupt);
+  EXPECT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("second.txt")),
+            ArchiveCorrupt);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("first.txt")), ArchiveOk);
+}
+
+TEST_F(ArchiveTest, UnreadableLocalExtraFieldIsAReadFailure) {
+  ZipWriter zip;
+  zip.AddFile("a.txt", "alpha");
+  std::string bytes = Bytes(zip);
+  ASSERT_EQ(bytes.compare(0, 4, "PK\x03\x04"), 0);
+  bytes[28] = '\xFF';  // local extra length: far past the end of the archive
+  bytes[29] = '\xFF';
+  ArchivePtr archive = OpenInMemory(bytes);
+  ASSERT_NE(archive, nullptr);
+  ArchiveEntry entry;
+  EXPECT_EQ(ArchiveGetEntry(archive.get(), 0, &entry), ArchiveReadFailed);
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("a.txt")), ArchiveReadFailed);
+}
+
+TEST_F(ArchiveTest, DirectoryThatCannotBeWalkedStopsWithCorrupt) {
+  ZipWriter zip;
+  zip.AddFile("a", "1").AddFile("b", "2").AddFile("c", "3");
+  std::string bytes = Bytes(zip);
+  const size_t central = bytes.find("PK\x01\x02");
+  const size_t second = bytes.find("PK\x01\x02", central + 1);
+  ASSERT_NE(second, std::string::npos);
+  bytes[second + 3] = '\x07';
+  ArchivePtr archive = OpenInMemory(bytes);
+  ASSERT_NE(archive, nullptr);
+  EXPECT_EQ(Get(archive.get(), -1).index, 3);
+  ArchiveEntry entry;
+  EXPECT_EQ(ArchiveGetEntry(archive.get(), 2, &entry), ArchiveCorrupt);
+  EXPECT_EQ(ArchiveGetEntry(archive.get(), 1, &entry), ArchiveCorrupt);
+  EXPECT_EQ(ExtractTo(archive.get(), 2, tmp_.Join("c")), ArchiveCorrupt);
+  char buffer[4];
+  EXPECT_EQ(
+      ArchiveExtractEntry(archive.get(), 2, buffer, 4, ArchiveIoKind::ByMemory),
+      ArchiveInflateFailed);
+  EXPECT_STREQ(Get(archive.get(), 0).name, "a") << "the walk starts over";
+}
+
+TEST_F(ArchiveTest, DamagedArchivesNeverCrash) {
+  ZipWriter zip;
+  ZipEntrySpec stamped = Entry("dir/a.txt", std::string(300, 'a'));
+  stamped.extra_local = UtBlock(7, {1, 2, 3});
+  zip.AddDir("dir/").Add(stamped).Add(Entry("b.bin", Noise(200, 9), 0));
+  const std::string good = Bytes(zip);
+  auto exercise = [&](const std::string& bytes) {
+    ArchivePtr archive = OpenInMemory(bytes);
+    if (archive == nullptr) return;
+    ArchiveEntry entry;
+    ArchiveGetEntry(archive.get(), -1, &entry);
+    for (int32_t i = 0; i < entry.index && i < 8; ++i) {
+      ArchiveEntry record;
+      const bool valid =
+          ArchiveGetEntry(archive.get(), i, &record) == ArchiveOk;
+      std::vector<ArchiveResult> results;
+      std::string data = ReadInChunks(archive.get(), i, 100, &results);
+      if (valid) {
+        EXPECT_LT(data.size(), record.uncompressed_size + 100);
+      }
+      int fd =
+          open(tmp_.Join("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ExtractToFd(archive.get(), i, fd);
+      close(fd);
+      if (ArchiveGetEntry(archive.get(), i, &record) == ArchiveOk) {
+        EXPECT_LE(ReadFile(tmp_.Join("out")).size(), record.uncompressed_size);
+      }
+    }
+  };
+  for (size_t cut = 0; cut < good.size(); ++cut) exercise(good.substr(0, cut));
+  for (size_t at = 0; at < good.size(); ++at) {
+    for (unsigned char value : {0x00, 0xFF, 0x7F}) {
+      std::string bytes = good;
+      bytes[at] = static_cast<char>(value);
+      exercise(bytes);
+    }
+  }
+}
+
+// --- Extraction to memory -------------------------------------------------
+
+TEST_F(ArchiveTest, MemoryExtractionComesInChunks) {
+  const std::string hundred = Noise(100, 5);
+  ZipWriter zip;
+  zip.Add(Entry("hundred", hundred))
+      .AddDir("dir/")
+      .Add(Entry("stored", "stored", 0));
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  Get(archive.get(), 2);
+
+  char buffer[64];
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 64,
+                                ArchiveIoKind::ByMemory),
+            ArchiveMore);
+  EXPECT_EQ(std::string(buffer, 64), hundred.substr(0, 64));
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 64,
+                                ArchiveIoKind::ByMemory),
+            ArchiveMore);
+  EXPECT_EQ(std::string(buffer, 36), hundred.substr(64));
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, buffer, 64,
+                                ArchiveIoKind::ByMemory),
+            ArchiveOk);
+  EXPECT_EQ(archive->reader->current_entry, -1);
+  EXPECT_EQ(archive->reader->cached_index, 2)
+      << "memory extraction leaves the cache";
+
+  std::vector<ArchiveResult> results;
+  EXPECT_EQ(ReadInChunks(archive.get(), 1, 64, &results), "");
+  EXPECT_EQ(results, std::vector<ArchiveResult>{ArchiveOk})
+      << "a directory has no data";
+  results.clear();
+  EXPECT_EQ(ReadInChunks(archive.get(), 2, 3, &results), "stored");
+  EXPECT_EQ(results.size(), 3u);
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, nullptr, 64,
+                                ArchiveIoKind::ByMemory),
+            ArchiveBadArguments);
+}
+
+TEST_F(ArchiveTest, OtherCallsCloseTheMemoryEntry) {
+  const std::string hundred = Noise(100, 6);
+  ZipWriter zip;
+  zip.Add(Entry("hundred", hundred)).AddFile("other", "other");
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  char buffer[64];
+  auto first_chunk_again = [&] {
+    return ArchiveExtractEntry(archive.get(), 0, buffer, 64,
+                               ArchiveIoKind::ByMemory) == ArchiveMore &&
+           std::string(buffer, 64) == hundred.substr(0, 64);
+  };
+  ASSERT_TRUE(first_chunk_again());
+  Get(archive.get(), 0);
+  EXPECT_TRUE(first_chunk_again()) << "after a record";
+  EXPECT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("other")), ArchiveOk);
+  EXPECT_TRUE(first_chunk_again()) << "after a file extraction";
+  EXPECT_EQ(ArchiveExtractEntry(archive.get(), 1, buffer, 64,
+                                ArchiveIoKind::ByMemory),
+            ArchiveMore);
+  EXPECT_TRUE(first_chunk_again()) << "after another index";
+  EXPECT_EQ(archive->reader->current_entry, 0);
+  // Closing with an entry open releases everything (the sanitizer build
+  // checks for leaks).
+}
+
+}  // namespace
+}  // namespace morva

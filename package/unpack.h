@@ -1,0 +1,47 @@
+// Unpacking the temporary archive into a fresh work folder.
+#ifndef MORVA_PACKAGE_UNPACK_H_
+#define MORVA_PACKAGE_UNPACK_H_
+
+#include <cstdint>
+#include <string>
+
+namespace morva {
+
+// The file whose folder becomes the content folder.
+constexpr char kViewerMovieName[] = "qzviewer.swf";
+
+// Why an unpack stopped, for tools that explain it; the player only looks at
+// the 1/0 result.
+enum class UnpackStatus {
+  kOk,
+  kNoArchive,       // no temporary archive to unpack
+  kNoWorkFolder,    // no unique name, or the folder could not be made
+  kNotAnArchive,    // the archive could not be opened as a ZIP archive
+  kBadRecord,       // an entry's record could not be read
+  kUnsafeName,      // an entry name leads outside the work folder
+  kEntryFailed,     // an entry could not be written
+};
+
+struct UnpackReport {
+  UnpackStatus status = UnpackStatus::kOk;
+  std::string entry;             // the entry's name, where one is at fault
+  uint32_t archive_result = 0;   // the archive reader's code, where it failed
+};
+
+// Creates a new work folder (mode 0700, exclusively, under a unique "QZ"
+// name in the temporary folder) and unpacks every entry of the archive at
+// *temp_zip_path below it. Entry names use "/" or "\" as folder separators.
+//
+// Returns 1 when every entry was unpacked, else 0. *work_folder is set to
+// the folder when it was created (and only then), so the cleanup removes
+// exactly what was made. *content_folder becomes the work folder, or the
+// folder of the last file entry named "qzviewer.swf" (in any letter case).
+// On every path the temporary archive is deleted and *temp_zip_path emptied.
+// Nothing is written outside the work folder: an entry name that would lead
+// out of it stops the unpack with 0.
+int UnpackTempZip(std::string* temp_zip_path, std::string* content_folder,
+                  std::string* work_folder, UnpackReport* report = nullptr);
+
+}  // namespace morva
+
+#endif  // MORVA_PACKAGE_UNPACK_H_
