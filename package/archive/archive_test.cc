@@ -16,6 +16,7 @@
 #include "platform/attributes.h"
 #include "platform/file_times.h"
 #include "platform/files.h"
+#include "tests/faulty_files.h"
 #include "tests/test_util.h"
 
 namespace morva {
@@ -119,26 +120,6 @@ class CountingFiles : public FileSystemWrapper {
     return FileSystemWrapper::Read(fd, buffer, count);
   }
   int reads = 0;
-};
-
-// A disk that fills up after `budget` more bytes.
-class FillingFiles : public FileSystemWrapper {
- public:
-  explicit FillingFiles(size_t budget)
-      : FileSystemWrapper(RealFiles()), budget_(budget) {}
-  ssize_t Write(int fd, const void* buffer, size_t count) override {
-    if (budget_ == 0) {
-      errno = ENOSPC;
-      return -1;
-    }
-    count = std::min(count, budget_);
-    ssize_t n = FileSystemWrapper::Write(fd, buffer, count);
-    if (n > 0) budget_ -= static_cast<size_t>(n);
-    return n;
-  }
-
- private:
-  size_t budget_;
 };
 
 class ArchiveTest : public ::testing::Test {
@@ -675,7 +656,8 @@ TEST_F(ArchiveTest, FullDiskFailsTheExtractionAndKeepsWhatWasWritten) {
   ArchivePtr archive = OpenWritten(zip);
   ASSERT_NE(archive, nullptr);
   {
-    FillingFiles disk(20000);
+    testing::FaultyFiles disk;
+    disk.FillAfter(20000);
     ScopedFileSystem scoped(&disk);
     EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("big")),
               ArchiveWriteFailed);
