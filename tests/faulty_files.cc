@@ -24,10 +24,12 @@ void FaultyFiles::FailWritesFrom(int nth) { fail_write_from_ = writes_ + nth; }
 
 void FaultyFiles::FillAfter(uint64_t bytes) { write_budget_ = bytes; }
 
-void FaultyFiles::FailReads(PathMatch match, int error, uint64_t after) {
+void FaultyFiles::FailReads(PathMatch match, int error, uint64_t begin,
+                            uint64_t end) {
   read_match_ = std::move(match);
   read_error_ = error;
-  read_limit_ = after;
+  bad_begin_ = begin;
+  bad_end_ = end;
 }
 
 void FaultyFiles::RefuseMkdir(PathMatch match, int error) {
@@ -47,13 +49,13 @@ void FaultyFiles::FailStatVfs(int error) { statvfs_error_ = error; }
 int FaultyFiles::OpenAt(int dir_fd, const std::string& path, int flags,
                         mode_t mode) {
   const int fd = FileSystemWrapper::OpenAt(dir_fd, path, flags, mode);
-  if (fd >= 0 && read_match_ && read_match_(path)) watched_[fd] = 0;
+  if (fd >= 0 && read_match_ && read_match_(path)) watched_.insert(fd);
   return fd;
 }
 
 int FaultyFiles::Dup(int fd) {
   const int copy = FileSystemWrapper::Dup(fd);
-  if (copy >= 0 && watched_.count(fd) != 0) watched_[copy] = watched_[fd];
+  if (copy >= 0 && watched_.count(fd) != 0) watched_.insert(copy);
   return copy;
 }
 
@@ -63,18 +65,19 @@ int FaultyFiles::Close(int fd) {
 }
 
 ssize_t FaultyFiles::Read(int fd, void* buffer, size_t count) {
-  auto watched = watched_.find(fd);
-  if (watched == watched_.end()) return FileSystemWrapper::Read(fd, buffer, count);
-  uint64_t& done = watched->second;
-  if (count > 0 && done >= read_limit_) {
+  if (count == 0 || watched_.count(fd) == 0)
+    return FileSystemWrapper::Read(fd, buffer, count);
+  const off_t at = FileSystemWrapper::Seek(fd, 0, SEEK_CUR);
+  if (at < 0) return -1;
+  const uint64_t position = static_cast<uint64_t>(at);
+  if (position >= bad_begin_ && position < bad_end_) {
     ++failed_reads_;
     errno = read_error_;
     return -1;
   }
-  count = static_cast<size_t>(std::min<uint64_t>(count, read_limit_ - done));
-  const ssize_t n = FileSystemWrapper::Read(fd, buffer, count);
-  if (n > 0) done += static_cast<uint64_t>(n);
-  return n;
+  if (position < bad_begin_)
+    count = static_cast<size_t>(std::min<uint64_t>(count, bad_begin_ - position));
+  return FileSystemWrapper::Read(fd, buffer, count);
 }
 
 ssize_t FaultyFiles::Write(int fd, const void* buffer, size_t count) {

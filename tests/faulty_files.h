@@ -8,8 +8,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/files.h"
@@ -34,10 +34,12 @@ class FaultyFiles : public FileSystemWrapper {
   // The disk fills up after `bytes` more bytes: the write that reaches the
   // limit is cut short there, every later one fails with ENOSPC.
   void FillAfter(uint64_t bytes);
-  // Reads from a file opened under a matching path (or a duplicate of its
-  // descriptor) fail with `error` once `after` bytes have been read from it;
-  // the read that reaches the limit is cut short there.
-  void FailReads(PathMatch match, int error = EIO, uint64_t after = 0);
+  // The bytes [begin, end) of a file opened under a matching path (or
+  // through a duplicate of its descriptor) cannot be read, as a bad sector:
+  // a read that starts in them fails with `error`, one that runs into them
+  // is cut short before them. Reads elsewhere in the file go through.
+  void FailReads(PathMatch match, int error = EIO, uint64_t begin = 0,
+                 uint64_t end = UINT64_MAX);
   // Creating a folder under a matching path fails with `error`.
   void RefuseMkdir(PathMatch match, int error = EACCES);
   // Deleting a file or folder under a matching path fails with `error`.
@@ -69,11 +71,12 @@ class FaultyFiles : public FileSystemWrapper {
   std::optional<int> fail_write_from_;
   std::optional<uint64_t> write_budget_;
   int failed_writes_ = 0;
-  // Reads: bytes read so far from each watched descriptor.
+  // Reads: the descriptors of matching files, and their bad bytes.
   PathMatch read_match_;
   int read_error_ = EIO;
-  uint64_t read_limit_ = 0;
-  std::map<int, uint64_t> watched_;
+  uint64_t bad_begin_ = 0;
+  uint64_t bad_end_ = 0;
+  std::set<int> watched_;
   int failed_reads_ = 0;
   // Folders and deletions.
   PathMatch mkdir_match_;
