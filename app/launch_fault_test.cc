@@ -42,10 +42,11 @@ testing::ZipWriter Package() {
   zip.AddDir("_flash/")
       .AddFile("_flash/qzviewer.swf", "FWS")
       .AddFile("_flash/autorun.inf", "[autorun]\r\nshellexecute=Tour.html\r\n")
-      .AddFile("_flash/Tour.html",
-               "<a href=\"#\" onclick=\"javascript:window.open('Tour%20page.html',"
-               "'_blank','status=yes,resizable=yes,top=0,left=0,width=800,"
-               "height=600')\">Start</a>")
+      .AddFile(
+          "_flash/Tour.html",
+          "<a href=\"#\" onclick=\"javascript:window.open('Tour%20page.html',"
+          "'_blank','status=yes,resizable=yes,top=0,left=0,width=800,"
+          "height=600')\">Start</a>")
       .AddFile("_flash/Tour page.html", "<html>tour</html>")
       .AddFile("_flash/scenes/s1.jpg", std::string(5000, 'j'))
       .AddFile(kBigName, Noise(kBigEntry));
@@ -56,8 +57,8 @@ testing::ZipWriter Package() {
 // the temporary folder.
 PathMatch TempName(const std::string& folder) {
   return [folder](const std::string& path) {
-    return path.rfind(folder + "/QZ", 0) == 0 && path.find('/', folder.size() + 1) ==
-                                                     std::string::npos &&
+    return path.rfind(folder + "/QZ", 0) == 0 &&
+           path.find('/', folder.size() + 1) == std::string::npos &&
            path.size() > 4 && path.compare(path.size() - 4, 4, ".tmp") == 0;
   };
 }
@@ -81,8 +82,8 @@ class LaunchFaultTest : public ::testing::Test {
     EXPECT_TRUE(window_.init_result);
   }
   void ExpectStoppedBeforeThePlacement() {
-    for (const char* op : {"CenterWindow", "GetClientRect", "MoveChild", "ShowWindow",
-                           "SetWindowPos", "Navigate"}) {
+    for (const char* op : {"CenterWindow", "GetClientRect", "MoveChild",
+                           "ShowWindow", "SetWindowPos", "Navigate"}) {
       EXPECT_TRUE(window_.CallsStartingWith(op).empty()) << op;
     }
     EXPECT_EQ(window_.calls.back(), "Close");
@@ -135,7 +136,8 @@ TEST_F(LaunchFaultTest, DiskFillsUpWhileTheArchiveIsCopied) {
     FaultyFiles faults = Faults();
     c.arm(&faults);
     EXPECT_EQ(Copy(&faults), 0);
-    EXPECT_EQ(faults.failed_writes(), 1) << "the copy stops at the first failure";
+    EXPECT_EQ(faults.failed_writes(), 1)
+        << "the copy stops at the first failure";
     EXPECT_TRUE(zip_path_.empty());
     EXPECT_EQ(LeftInTemp(), Tree{});
 
@@ -150,9 +152,10 @@ TEST_F(LaunchFaultTest, DiskFillsUpWhileTheArchiveIsCopied) {
 TEST_F(LaunchFaultTest, ReadErrorOnTheExecutable) {
   // Nothing readable (the trailer read fails), and one bad byte in the
   // middle of the archive (the copy fails).
-  const uint64_t middle = testing::ReadFile(exe_).size() - 4 - archive_.size() + 70000;
-  for (auto [begin, end] : {std::pair<uint64_t, uint64_t>{0, UINT64_MAX},
-                            {middle, middle + 1}}) {
+  const uint64_t middle =
+      testing::ReadFile(exe_).size() - 4 - archive_.size() + 70000;
+  for (auto [begin, end] :
+       {std::pair<uint64_t, uint64_t>{0, UINT64_MAX}, {middle, middle + 1}}) {
     SCOPED_TRACE(begin);
     FaultyFiles faults = Faults();
     faults.FailReads(testing::Is(exe_), EIO, begin, end);
@@ -225,9 +228,10 @@ TEST_F(LaunchFaultTest, AFolderCannotBeCreated) {
     UnpackStatus status;
     std::string entry;
   } cases[] = {
-      {"the work folder", TempName(tmp_.path()), UnpackStatus::kNoWorkFolder, ""},
-      {"a folder of the package", testing::Named("_flash"), UnpackStatus::kEntryFailed,
-       "_flash/qzviewer.swf"},
+      {"the work folder", TempName(tmp_.path()), UnpackStatus::kNoWorkFolder,
+       ""},
+      {"a folder of the package", testing::Named("_flash"),
+       UnpackStatus::kEntryFailed, "_flash/qzviewer.swf"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -255,7 +259,8 @@ TEST_F(LaunchFaultTest, AFileThatCannotBeDeletedStaysWithItsFoldersOnly) {
   FaultyFiles faults = Faults();
   faults.RefuseUnlink(testing::Named("s1.jpg"));
   Launch(&faults);
-  EXPECT_EQ(window_.CallsStartingWith("Navigate").size(), 1u) << "a complete launch";
+  EXPECT_EQ(window_.CallsStartingWith("Navigate").size(), 1u)
+      << "a complete launch";
   const Tree left = LeftInTemp();
   ASSERT_EQ(left.size(), 4u);
   const std::string work = left[0];  // "QZ....tmp/"
@@ -291,7 +296,8 @@ TEST_F(LaunchFaultTest, ATemporaryFileThatCannotBeDeletedIsAllThatStays) {
   Cleanup(&sticky);
   const Tree left = LeftInTemp();
   ASSERT_EQ(left.size(), 1u);
-  EXPECT_TRUE(temp_name(tmp_.Join(left[0]))) << left[0] << " is a file, not a folder";
+  EXPECT_TRUE(temp_name(tmp_.Join(left[0])))
+      << left[0] << " is a file, not a folder";
   EXPECT_NE(tmp_.Join(left[0]), archive2);
 }
 

@@ -62,12 +62,14 @@ int64_t FreeSpaceAt(const std::string& path) {
   const uint64_t unit = st.f_frsize != 0 ? st.f_frsize : st.f_bsize;
   uint64_t bytes = 0;
   constexpr uint64_t kMax = std::numeric_limits<int64_t>::max();
-  if (__builtin_mul_overflow(uint64_t{st.f_bavail}, unit, &bytes) || bytes > kMax)
+  if (__builtin_mul_overflow(uint64_t{st.f_bavail}, unit, &bytes) ||
+      bytes > kMax)
     bytes = kMax;
   return static_cast<int64_t>(bytes);
 }
 
-bool DeclaredSize(ArchiveHandle* archive, uint64_t* total, UnpackReport* report) {
+bool DeclaredSize(ArchiveHandle* archive, uint64_t* total,
+                  UnpackReport* report) {
   ArchiveEntry entry;
   *total = 0;
   if (ArchiveGetEntry(archive, -1, &entry) != ArchiveOk) {
@@ -82,7 +84,8 @@ bool DeclaredSize(ArchiveHandle* archive, uint64_t* total, UnpackReport* report)
       return false;
     }
     // At most 65,535 sizes below 2^32 each: no 64-bit overflow.
-    if ((entry.attributes & kAttrDirectory) == 0) *total += entry.uncompressed_size;
+    if ((entry.attributes & kAttrDirectory) == 0)
+      *total += entry.uncompressed_size;
   }
   return true;
 }

@@ -26,7 +26,8 @@ int64_t FreeSpaceAt(const std::string& path);
 // declare, in 64 bits. Directory entries write no data and do not count.
 // False, with *report set to kBadRecord for that entry, when a record
 // cannot be read.
-bool DeclaredSize(ArchiveHandle* archive, uint64_t* total, UnpackReport* report);
+bool DeclaredSize(ArchiveHandle* archive, uint64_t* total,
+                  UnpackReport* report);
 
 // Whether the open archive may be unpacked into folder. Checks, reading
 // only the archive's records and headers:

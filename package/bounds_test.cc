@@ -17,8 +17,8 @@ namespace morva {
 namespace {
 
 using testing::FaultyFiles;
-using testing::LittleEndian32;
 using testing::ListTree;
+using testing::LittleEndian32;
 using testing::ZipEntrySpec;
 using testing::ZipWriter;
 using Tree = std::vector<std::string>;
@@ -36,12 +36,14 @@ std::string LittleEndian16(uint16_t value) {
 std::string DeflateZeros(uint64_t count, uint32_t* crc) {
   const std::string zeros(kMiB, '\0');
   z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY), Z_OK);
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY),
+            Z_OK);
   std::string out;
   char buffer[65536];
   uLong sum = crc32(0, nullptr, 0);
   for (uint64_t left = count;;) {
-    const uInt piece = static_cast<uInt>(std::min<uint64_t>(left, zeros.size()));
+    const uInt piece =
+        static_cast<uInt>(std::min<uint64_t>(left, zeros.size()));
     left -= piece;
     sum = crc32(sum, reinterpret_cast<const Bytef*>(zeros.data()), piece);
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
@@ -93,7 +95,8 @@ std::string LocalHeader(const Record& r) {
          LittleEndian32(descriptor ? 0 : r.compressed) +
          LittleEndian32(descriptor ? 0 : r.uncompressed) +
          LittleEndian16(static_cast<uint16_t>(r.name.size())) +
-         LittleEndian16(static_cast<uint16_t>(r.extra.size())) + r.name + r.extra;
+         LittleEndian16(static_cast<uint16_t>(r.extra.size())) + r.name +
+         r.extra;
 }
 
 std::string CentralRecord(const Record& r, uint32_t offset) {
@@ -108,14 +111,16 @@ std::string CentralRecord(const Record& r, uint32_t offset) {
 
 // Appends the central directory and its end record to `entries` (the local
 // headers and data).
-std::string Finish(const std::string& entries, const std::vector<std::string>& central) {
+std::string Finish(const std::string& entries,
+                   const std::vector<std::string>& central) {
   std::string directory;
   for (const std::string& c : central) directory += c;
   const uint16_t count = static_cast<uint16_t>(central.size());
   return entries + directory + "PK\x05\x06" + std::string(4, '\0') +
          LittleEndian16(count) + LittleEndian16(count) +
          LittleEndian32(static_cast<uint32_t>(directory.size())) +
-         LittleEndian32(static_cast<uint32_t>(entries.size())) + LittleEndian16(0);
+         LittleEndian32(static_cast<uint32_t>(entries.size())) +
+         LittleEndian16(0);
 }
 
 Record Stored(const std::string& name, const std::string& data) {
@@ -182,9 +187,10 @@ TEST_F(BoundsTest, ManyRecordsOnOneLocalHeaderAreRefused) {
     ASSERT_NE(archive, nullptr);
     for (int32_t i : {0, 49}) {
       const std::string out = tmp_.Join("out" + std::to_string(i));
-      EXPECT_EQ(ArchiveExtractEntry(archive.get(), i, const_cast<char*>(out.c_str()),
-                                    0, ArchiveIoKind::ByFileName),
-                ArchiveOk);
+      EXPECT_EQ(
+          ArchiveExtractEntry(archive.get(), i, const_cast<char*>(out.c_str()),
+                              0, ArchiveIoKind::ByFileName),
+          ArchiveOk);
       EXPECT_EQ(testing::ReadFile(out).size(), kMiB);
       ASSERT_TRUE(RemoveFile(out));
     }
@@ -211,11 +217,13 @@ TEST_F(BoundsTest, AHeaderInsideAnotherEntrysBytesIsRefused) {
        [&] {
          Record a = Stored("a", "aa");
          a.extra = inner;
-         return Finish(LocalHeader(a) + "aa",
-                       {CentralRecord(a, 0), CentralRecord(Stored("b", "bbbb"), 31)});
+         return Finish(
+             LocalHeader(a) + "aa",
+             {CentralRecord(a, 0), CentralRecord(Stored("b", "bbbb"), 31)});
        }()},
       // b's header starts on a's last data byte.
-      {"on the last byte", [&] {
+      {"on the last byte",
+       [&] {
          const std::string b_bytes = LocalHeader(Stored("b", "bbbb")) + "bbbb";
          const Record a = Stored("a", "aaa");
          std::string entries = LocalHeader(a) + "aa" + b_bytes;
@@ -260,8 +268,10 @@ TEST_F(BoundsTest, LayoutsWritersProduceArePassed) {
 TEST_F(BoundsTest, AnUnreadableLocalHeaderRefusesTheWholePackage) {
   // The second entry's header is damaged: nothing is written, not even the
   // first entry, which a walk without the check would have unpacked.
-  std::string bytes = ZipWriter().AddFile("first", "1").AddFile("second", "2").Bytes(
-      tmp_.path());
+  std::string bytes = ZipWriter()
+                          .AddFile("first", "1")
+                          .AddFile("second", "2")
+                          .Bytes(tmp_.path());
   const size_t second = bytes.find("PK\x03\x04", 4);
   ASSERT_NE(second, std::string::npos);
   bytes[second + 3] = 'X';
@@ -303,7 +313,8 @@ TEST_F(BoundsTest, AHighlyCompressedEntryCountsWithItsDeclaredSize) {
   disk.SetFreeSpace(total);
   {
     ScopedFileSystem scope(&disk);
-    EXPECT_TRUE(MayUnpack(archive.get(), tmp_.path(), &report_)) << "exactly fits";
+    EXPECT_TRUE(MayUnpack(archive.get(), tmp_.path(), &report_))
+        << "exactly fits";
   }
   archive.reset();
 
@@ -321,7 +332,8 @@ std::string Declaring4GiB(uint64_t count) {
   for (uint64_t i = 0; i < count; ++i) {
     char name[8];
     std::snprintf(name, sizeof name, "f%05u", static_cast<unsigned>(i));
-    const Record r{name, 8, 0, crc, static_cast<uint32_t>(tiny.size()), kMaxDeclared, ""};
+    const Record r{name,         8, 0, crc, static_cast<uint32_t>(tiny.size()),
+                   kMaxDeclared, ""};
     central.push_back(CentralRecord(r, static_cast<uint32_t>(entries.size())));
     entries += LocalHeader(r) + tiny;
   }
@@ -348,7 +360,8 @@ TEST_F(BoundsTest, MoreThanTheRealDiskHoldsIsRefused) {
   ASSERT_EQ(statvfs(tmp_.path().c_str(), &st), 0);
   const uint64_t free_bytes = uint64_t{st.f_bavail} * st.f_frsize;
   const uint64_t records = free_bytes / kMaxDeclared + 2;
-  if (records > 65535) GTEST_SKIP() << "a disk larger than any archive can declare";
+  if (records > 65535)
+    GTEST_SKIP() << "a disk larger than any archive can declare";
   EXPECT_EQ(Unpack(Declaring4GiB(records)), 0);
   ExpectRefused(UnpackStatus::kTooLarge);
 }

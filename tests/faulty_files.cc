@@ -76,7 +76,8 @@ ssize_t FaultyFiles::Read(int fd, void* buffer, size_t count) {
     return -1;
   }
   if (position < bad_begin_)
-    count = static_cast<size_t>(std::min<uint64_t>(count, bad_begin_ - position));
+    count =
+        static_cast<size_t>(std::min<uint64_t>(count, bad_begin_ - position));
   return FileSystemWrapper::Read(fd, buffer, count);
 }
 
@@ -89,7 +90,8 @@ ssize_t FaultyFiles::Write(int fd, const void* buffer, size_t count) {
     errno = ENOSPC;
     return -1;
   }
-  if (write_budget_) count = static_cast<size_t>(std::min<uint64_t>(count, *write_budget_));
+  if (write_budget_)
+    count = static_cast<size_t>(std::min<uint64_t>(count, *write_budget_));
   const ssize_t n = FileSystemWrapper::Write(fd, buffer, count);
   if (n > 0 && write_budget_) *write_budget_ -= static_cast<uint64_t>(n);
   return n;

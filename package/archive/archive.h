@@ -155,10 +155,10 @@ struct ArchiveEntrySpan {
 
 // Fills *span for entry `index` (0 <= index < count) from its central record
 // and its local header, the same bytes extraction reads. Closes an entry open
-// for memory extraction. Returns ArchiveOk, ArchiveBadArguments, ArchiveWrongMode,
-// or ArchiveCorrupt where ArchiveGetEntry would give ArchiveCorrupt (the local
-// header cannot be read or disagrees with the central record, a method other
-// than 0 or 8); *span is only written on ArchiveOk.
+// for memory extraction. Returns ArchiveOk, ArchiveBadArguments,
+// ArchiveWrongMode, or ArchiveCorrupt where ArchiveGetEntry would give
+// ArchiveCorrupt (the local header cannot be read or disagrees with the central
+// record, a method other than 0 or 8); *span is only written on ArchiveOk.
 ArchiveResult ArchiveGetEntrySpan(ArchiveHandle* handle, int32_t index,
                                   ArchiveEntrySpan* span);
 

@@ -205,8 +205,10 @@ TEST_F(ArchiveTest, SpansFollowEachOtherFromTheArchivesFirstByte) {
   ZipWriter zip;
   ZipEntrySpec stamped = Entry("b/stamped.txt", Noise(3000, 1));
   stamped.extra_local = UtBlock(1, {1400000000});
-  zip.AddFile("a.txt", "alpha").AddDir("b/").Add(stamped).Add(
-      Entry("c.bin", Noise(20000, 2), 0));
+  zip.AddFile("a.txt", "alpha")
+      .AddDir("b/")
+      .Add(stamped)
+      .Add(Entry("c.bin", Noise(20000, 2), 0));
   const std::string bytes = Bytes(zip);
   // Behind an executable the offsets still count from the archive's start.
   for (const std::string& front : {std::string(), std::string(1000, 'x')}) {
@@ -233,9 +235,12 @@ TEST_F(ArchiveTest, SpansFollowEachOtherFromTheArchivesFirstByte) {
     EXPECT_EQ(bytes.compare(next, 4, "PK\x01\x02"), 0)
         << "the central directory follows the last entry's data";
     ArchiveEntrySpan span;
-    EXPECT_EQ(ArchiveGetEntrySpan(archive.get(), 4, &span), ArchiveBadArguments);
-    EXPECT_EQ(ArchiveGetEntrySpan(archive.get(), -1, &span), ArchiveBadArguments);
-    EXPECT_EQ(ArchiveGetEntrySpan(archive.get(), 0, nullptr), ArchiveBadArguments);
+    EXPECT_EQ(ArchiveGetEntrySpan(archive.get(), 4, &span),
+              ArchiveBadArguments);
+    EXPECT_EQ(ArchiveGetEntrySpan(archive.get(), -1, &span),
+              ArchiveBadArguments);
+    EXPECT_EQ(ArchiveGetEntrySpan(archive.get(), 0, nullptr),
+              ArchiveBadArguments);
     EXPECT_EQ(ArchiveGetEntrySpan(nullptr, 0, &span), ArchiveBadArguments);
   }
   // A local header that disagrees with its record has no span either.
@@ -788,7 +793,8 @@ TEST_F(ArchiveTest, DataLongerThanDeclaredIsCutThereForEveryKind) {
   const std::string zeros(1 << 20, '\0');
   const std::string contents[] = {noise, noise, zeros};
   ZipWriter zip;
-  zip.Add(RawEntry("stored", noise, 0, kDeclared, Crc(noise.substr(0, kDeclared))))
+  zip.Add(RawEntry("stored", noise, 0, kDeclared,
+                   Crc(noise.substr(0, kDeclared))))
       .Add(RawEntry("deflated", RawDeflate(noise), 8, kDeclared,
                     Crc(noise.substr(0, kDeclared))))
       .Add(RawEntry("zeros", RawDeflate(zeros), 8, kDeclared,
