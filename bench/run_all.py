@@ -27,6 +27,7 @@ import glob
 import json
 import os
 import platform
+import re
 import shlex
 import subprocess
 import sys
@@ -237,7 +238,7 @@ def write_report(path, info, started, finished, loads, results, notes,
             r.get("name", ""), r.get("what", ""), r.get("ours_label", ""),
             r.get("ref_label", ""), format_value(r.get("ours"), unit),
             format_value(r.get("ref"), unit), r.get("ratio", ""),
-            r.get("target", "-").replace("<=", " <= ").replace("<", " < ").strip(), r.get("met", "-"),
+            re.sub(r"(<=|<)", r" \1 ", r.get("target", "-")), r.get("met", "-"),
             format_rss(r.get("rss_ours_kib")), format_rss(r.get("rss_ref_kib")),
             r.get("runs", "")))
     out.append("")
