@@ -137,8 +137,13 @@ def startpage_results(json_path, runs):
         data = json.load(f)
     medians = {}  # wall time
     cpu = {}  # CPU time of this process
-    for b in data.get("benchmarks", []):
-        if b.get("aggregate_name") != "median":
+    benchmarks = data.get("benchmarks", [])
+    # One repetition gives no aggregates: take the single runs then.
+    wanted = "aggregate" if any(b.get("run_type") == "aggregate"
+                                for b in benchmarks) else "iteration"
+    for b in benchmarks:
+        if b.get("run_type") != wanted or (
+                wanted == "aggregate" and b.get("aggregate_name") != "median"):
             continue
         name = b["run_name"]  # e.g. BM_ReadAndMatchNoMatch/50
         scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
