@@ -2,9 +2,14 @@
 #   make test   installs what it needs, builds, runs every test (and the core's
 #               tests again under AddressSanitizer + UBSan)
 #   make demo   installs what it needs, packs the sample tour and plays it
+#   make bench  builds in Release (build-bench/) and runs every benchmark next
+#               to its reference tool; writes bench/RESULTS.md
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+BENCH_BUILD ?= build-bench
+# e.g. make bench BENCH_ARGS="--runs 3 --only launch_bench"
+BENCH_ARGS ?=
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 .PHONY: all deps build test test-asan demo bench fuzz clean
@@ -36,5 +41,11 @@ demo: build
 	@if [ -x scripts/demo.sh ]; then bash scripts/demo.sh $(BUILD); \
 	else echo "make demo: the player window is not built yet" >&2; exit 1; fi
 
+# Release build of its own; the benchmarks work in $(BENCH_BUILD)/bench-work.
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DMORVA_GUI=ON -DMORVA_TESTS=OFF
+	cmake --build $(BENCH_BUILD) -j$(JOBS)
+	python3 bench/run_all.py --build $(BENCH_BUILD) --out bench/RESULTS.md $(BENCH_ARGS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)

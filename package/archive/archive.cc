@@ -56,8 +56,12 @@ class ArchiveSource {
 namespace {
 
 // A descriptor the reader owns, read through Files(). minizip reads headers
-// a few bytes at a time, so small reads are served from a buffer; large ones
-// (the 16 KiB data chunks) go straight through.
+// a few bytes at a time, so small reads are served from buffers; large ones
+// (the 16 KiB data chunks) go straight through. Extraction alternates
+// between the central directory at the end of the archive and the entries'
+// local headers and data before it, so there are two buffers, refilled
+// least recently used first: with one, every entry of a package of small
+// files cost two refills.
 class FdSource : public ArchiveSource {
  public:
   FdSource(int fd, uint64_t start, uint64_t file_size)
@@ -68,25 +72,38 @@ class FdSource : public ArchiveSource {
 
   bool ReadAt(uint64_t offset, void* out, size_t n, size_t* got) override {
     *got = 0;
-    if (offset >= buffer_offset_ && offset - buffer_offset_ <= buffer_length_ &&
-        n <= buffer_length_ - (offset - buffer_offset_)) {
-      std::memcpy(out, buffer_ + (offset - buffer_offset_), n);
-      *got = n;
-      return true;
+    for (Window& w : windows_) {
+      if (offset >= w.offset && offset - w.offset <= w.length &&
+          n <= w.length - (offset - w.offset)) {
+        std::memcpy(out, w.data + (offset - w.offset), n);
+        *got = n;
+        w.last_use = ++uses_;
+        return true;
+      }
     }
     if (n >= kBufferSize) return ReadDirect(offset, out, n, got);
+    Window& w = windows_[0].last_use <= windows_[1].last_use ? windows_[0]
+                                                             : windows_[1];
     size_t filled = 0;
-    buffer_length_ = 0;
-    if (!ReadDirect(offset, buffer_, kBufferSize, &filled)) return false;
-    buffer_offset_ = offset;
-    buffer_length_ = filled;
+    w.length = 0;
+    if (!ReadDirect(offset, w.data, kBufferSize, &filled)) return false;
+    w.offset = offset;
+    w.length = filled;
+    w.last_use = ++uses_;
     *got = std::min(n, filled);
-    std::memcpy(out, buffer_, *got);
+    std::memcpy(out, w.data, *got);
     return true;
   }
 
  private:
   static constexpr size_t kBufferSize = 8192;
+
+  struct Window {
+    uint64_t offset = 0;
+    size_t length = 0;
+    uint64_t last_use = 0;
+    unsigned char data[kBufferSize];
+  };
 
   bool ReadDirect(uint64_t offset, void* out, size_t n, size_t* got) {
     // Seek every time: for ByHandle the caller's descriptor shares the
@@ -101,9 +118,8 @@ class FdSource : public ArchiveSource {
 
   int fd_;
   uint64_t start_;
-  uint64_t buffer_offset_ = 0;
-  size_t buffer_length_ = 0;
-  unsigned char buffer_[kBufferSize];
+  uint64_t uses_ = 0;
+  Window windows_[2];
 };
 
 class MemorySource : public ArchiveSource {

@@ -1,0 +1,132 @@
+// Removing the unpacked tour (RemoveLaunchFiles, that is DeleteDirTree on
+// the work folder) against `rm -rf` of an identical tree.
+//
+// Each run unpacks the package twice with `unzip -q` (not timed), lets the
+// writes reach the disk, then removes one tree with our cleanup and the other
+// with `rm -rf`, each in its own process, taking turns going first.
+//
+//   cleanup_bench [--work DIR] [--runs N] [--shape large|small]...
+//   cleanup_bench --delete FOLDER   (one cleanup of ours; used internally)
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench/bench_util.h"
+#include "bench/tour_package.h"
+#include "package/cleanup.h"
+
+namespace morva::bench {
+namespace {
+
+struct ShapeRun {
+  const char* name;
+  TourShape shape;
+};
+
+bool RunShape(const std::string& self, const std::string& work,
+              const ShapeRun& shape_run, int runs) {
+  const std::string tag = std::string(shape_run.name) + "-" +
+                          std::to_string(shape_run.shape.folders) + "x" +
+                          std::to_string(shape_run.shape.tiles) + "x" +
+                          std::to_string(shape_run.shape.small_files);
+  const std::string archive = work + "/tour-" + tag + ".zip";
+  if (!EnsureTourArchive(archive, shape_run.shape)) {
+    std::fprintf(stderr, "cleanup_bench: cannot write %s\n", archive.c_str());
+    return false;
+  }
+  std::vector<double> ours, theirs;
+  long ours_rss = 0, theirs_rss = 0;
+  const std::string trees[2] = {work + "/tree-a", work + "/tree-b"};
+  for (int run = 0; run <= runs; ++run) {
+    for (const std::string& tree : trees) {
+      if (!RunChild({"/usr/bin/unzip", "-q", archive, "-d", tree}).ok) {
+        std::fprintf(stderr, "cleanup_bench: unzip into %s failed\n",
+                     tree.c_str());
+        return false;
+      }
+    }
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool mine = (run + turn) % 2 == 0;
+      const std::string& tree = trees[turn];
+      sync();
+      ChildRun r = mine ? RunChild({self, "--delete", tree})
+                        : RunChild({"/bin/rm", "-rf", tree});
+      struct stat st;
+      if (!r.ok || lstat(tree.c_str(), &st) == 0) {
+        std::fprintf(stderr, "cleanup_bench: %s left %s behind\n",
+                     mine ? "RemoveLaunchFiles" : "rm -rf", tree.c_str());
+        return false;
+      }
+      // Run 0 is a warm-up: the first tree's metadata may still be settling.
+      if (run > 0) (mine ? ours : theirs).push_back(r.seconds);
+      long& rss = mine ? ours_rss : theirs_rss;
+      rss = std::max(rss, r.max_rss_kib);
+      std::printf("  %-6s %-17s %8.1f ms  %6ld KiB%s\n", shape_run.name,
+                  mine ? "RemoveLaunchFiles" : "rm -rf", r.seconds * 1e3,
+                  r.max_rss_kib, run == 0 ? "  (warm-up)" : "");
+    }
+  }
+  Result result;
+  result.name = std::string("cleanup_") + shape_run.name;
+  result.what = std::string("removing the unpacked tree of the ") +
+                shape_run.name + " package";
+  result.ours_label = "RemoveLaunchFiles (DeleteDirTree)";
+  result.ref_label = "rm -rf";
+  result.ours = Median(ours);
+  result.ref = Median(theirs);
+  result.max_ratio = 1.2;
+  result.rss_ours_kib = ours_rss;
+  result.rss_ref_kib = theirs_rss;
+  result.runs = runs;
+  result.note =
+      "the time is the file system's (journal, other load) and moves a lot "
+      "between runs; the sides alternate, so the ratio holds";
+  PrintResult(result);
+  return true;
+}
+
+}  // namespace
+}  // namespace morva::bench
+
+int main(int argc, char** argv) {
+  using namespace morva::bench;
+  if (argc == 3 && std::strcmp(argv[1], "--delete") == 0) {
+    morva::RemoveLaunchFiles(argv[2], "");
+    return 0;
+  }
+  std::string work_arg;
+  int runs = 7;
+  std::vector<std::string> only;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--work" && i + 1 < argc) {
+      work_arg = argv[++i];
+    } else if (arg == "--runs" && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--shape" && i + 1 < argc) {
+      only.push_back(argv[++i]);
+    } else {
+      std::fprintf(stderr,
+                   "usage: %s [--work DIR] [--runs N] [--shape large|small]...\n",
+                   argv[0]);
+      return 2;
+    }
+  }
+  const std::string work = WorkFolder(work_arg, "cleanup-bench");
+  const std::string self = SelfPath();
+  const ShapeRun shapes[] = {{"large", LargeTilesShape()},
+                             {"small", SmallFilesShape()}};
+  for (const ShapeRun& shape : shapes) {
+    if (!only.empty() &&
+        std::find(only.begin(), only.end(), shape.name) == only.end()) {
+      continue;
+    }
+    if (!RunShape(self, work, shape, runs)) return 1;
+  }
+  return 0;
+}
