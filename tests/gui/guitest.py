@@ -1,0 +1,360 @@
+"""Shared harness of the GUI tests: a private X server, a private home and
+temporary folder, the player under test, and ways to look at its windows.
+
+Every test group runs in a Session. The session starts its own Xvfb (never
+the caller's display) and a folder of its own that HOME, the XDG folders and
+TMPDIR point into, so that the test can tell exactly what the player left
+behind. Only processes the session started itself are ever stopped.
+"""
+
+import ctypes
+import io
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+import zipfile
+
+SCREEN = (1280, 1024)
+
+# What a desktop session's runtime folder holds before any program runs:
+# the sound server's rendezvous folder (the audio client library creates it
+# when it finds none, so a bare folder would show it as new).
+RUNTIME_PRESENT = ("pulse",)
+
+
+def tree(folder):
+    """Every path below folder, relative and sorted; folders end in '/'."""
+    found = []
+    for root, dirs, files in os.walk(folder):
+        rel = os.path.relpath(root, folder)
+        for d in dirs:
+            found.append(os.path.normpath(os.path.join(rel, d)) + "/")
+        for f in files:
+            found.append(os.path.normpath(os.path.join(rel, f)))
+    return sorted(found)
+
+
+def color(hex_rgb):
+    hex_rgb = hex_rgb.lstrip("#")
+    return tuple(int(hex_rgb[i:i + 2], 16) for i in (0, 2, 4))
+
+
+class Image:
+    """A screenshot of one window, read from ImageMagick's PPM output."""
+
+    def __init__(self, ppm):
+        fields = []
+        pos = 0
+        while len(fields) < 4:
+            while ppm[pos:pos + 1].isspace():
+                pos += 1
+            if ppm[pos:pos + 1] == b"#":
+                pos = ppm.index(b"\n", pos)
+                continue
+            end = pos
+            while not ppm[end:end + 1].isspace():
+                end += 1
+            fields.append(ppm[pos:end])
+            pos = end
+        assert fields[0] == b"P6" and fields[3] == b"255", fields
+        self.width, self.height = int(fields[1]), int(fields[2])
+        self.data = ppm[pos + 1:]
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.data[i:i + 3])
+
+
+def tour_files(name, page, width=800, height=600, extra=None):
+    """The files of a tour package as tours lay it out: the viewer movie,
+    autorun.inf naming the launcher, the launcher with its pop-up call, and
+    the tour page (page.html), all in the content folder _flash."""
+    launcher = (
+        "<html><head><title>%s</title></head><body>\r\n"
+        "<a href=\"#\" onclick=\"javascript:window.open('page.html','_blank',"
+        "'status=yes,resizable=yes,top=0,left=0,width=%d,height=%d')\">"
+        "Start the tour</a>\r\n</body></html>\r\n" % (name, width, height))
+    files = {
+        "_flash/qzviewer.swf": b"FWS\x09 not a real movie",
+        "_flash/autorun.inf":
+            b"[autorun] \r\r\nshellexecute=" + name.encode() + b".html",
+        "_flash/" + name + ".html": launcher.encode(),
+        "_flash/page.html": page.encode() if isinstance(page, str) else page,
+    }
+    for path, data in (extra or {}).items():
+        files["_flash/" + path] = data.encode() if isinstance(data, str) else data
+    return files
+
+
+def pack_tour(player, out, files):
+    """Copies the player to out and appends a ZIP archive of files (name ->
+    bytes) and the archive's length as 4 bytes, little-endian."""
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, data in files.items():
+            archive.writestr(name, data)
+    data = buf.getvalue()
+    shutil.copyfile(player, out)
+    with open(out, "ab") as f:
+        f.write(data)
+        f.write(struct.pack("<I", len(data)))
+    os.chmod(out, 0o755)
+    return out
+
+
+class _XClientMessageEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+
+class _XEvent(ctypes.Union):
+    _fields_ = [("xclient", _XClientMessageEvent), ("pad", ctypes.c_long * 24)]
+
+
+class Session:
+    """A private display and a private set of user folders."""
+
+    def __init__(self, name):
+        base = os.environ.get("MORVA_GUI_TMP") or tempfile.gettempdir()
+        os.makedirs(base, exist_ok=True)
+        self.root = tempfile.mkdtemp(prefix=name + "-", dir=base)
+        self.home = self._folder("home")
+        self.tmp = self._folder("tmp")
+        self.runtime = self._folder("runtime")
+        for present in RUNTIME_PRESENT:
+            os.mkdir(os.path.join(self.runtime, present), 0o700)
+        self.work = self._folder("work")  # the test's own files
+        self.xdg = {
+            "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
+            "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
+            "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
+            "XDG_STATE_HOME": os.path.join(self.home, ".local", "state"),
+        }
+        self.processes = []
+        self.display = self._start_xvfb()
+
+    def _folder(self, name):
+        path = os.path.join(self.root, name)
+        os.mkdir(path, 0o700)
+        return path
+
+    def _start_xvfb(self):
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+             "%dx%dx24" % SCREEN, "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise RuntimeError("Xvfb did not start")
+                number += chunk
+        return ":" + number.decode().strip()
+
+    def env(self, **extra):
+        env = {
+            "PATH": "/usr/local/bin:/usr/bin:/bin",
+            "DISPLAY": self.display,
+            "HOME": self.home,
+            "TMPDIR": self.tmp,
+            "XDG_RUNTIME_DIR": self.runtime,
+            "LANG": "C.UTF-8",
+        }
+        env.update(self.xdg)
+        env.update(extra)
+        return env
+
+    def stop_all(self):
+        """Kills what is still running of the processes started here. A
+        killed player cannot clean up, so its temporary files go too."""
+        killed = False
+        for proc in self.processes:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+                killed = True
+        if killed:
+            for name in os.listdir(self.tmp):
+                path = os.path.join(self.tmp, name)
+                if os.path.isdir(path):
+                    shutil.rmtree(path, ignore_errors=True)
+                else:
+                    os.remove(path)
+
+    def close(self):
+        self.stop_all()
+        self.xvfb.terminate()
+        self.xvfb.wait()
+        if not os.environ.get("MORVA_GUI_KEEP"):
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    # The player.
+
+    def start(self, argv, **env):
+        """Starts argv in the session; stdout and stderr are kept in files."""
+        log = os.path.join(self.work, "log-%d" % len(self.processes))
+        out = open(log + ".out", "wb")
+        err = open(log + ".err", "wb")
+        proc = subprocess.Popen(argv, env=self.env(**env), stdout=out,
+                                stderr=err, cwd=self.work)
+        proc.out_path, proc.err_path = out.name, err.name
+        out.close()
+        err.close()
+        self.processes.append(proc)
+        return proc
+
+    def leftovers(self):
+        """What the runs left in the user's folders and the temporary
+        folder, as paths relative to the session root."""
+        found = []
+        for folder in (self.home, self.tmp):
+            found += [os.path.join(os.path.basename(folder), p)
+                      for p in tree(folder)]
+        runtime = [p for p in tree(self.runtime)
+                   if p.rstrip("/") not in RUNTIME_PRESENT]
+        return found + ["runtime/" + p for p in runtime]
+
+    # The display.
+
+    def x(self, *args, check=True):
+        result = subprocess.run(list(args), env=self.env(),
+                                capture_output=True, timeout=20)
+        if check and result.returncode != 0:
+            raise RuntimeError("%s: %s" % (args, result.stderr.decode()))
+        return result.stdout
+
+    def windows(self, name_regex):
+        out = self.x("xdotool", "search", "--onlyvisible", "--name",
+                     name_regex, check=False)
+        return [int(w) for w in out.split()]
+
+    def wait_window(self, name_regex, timeout=15):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self.windows(name_regex)
+            if found:
+                return found[0]
+            time.sleep(0.1)
+        raise AssertionError("no window named /%s/" % name_regex)
+
+    def title(self, window):
+        return self.x("xdotool", "getwindowname", str(window)).decode().rstrip(
+            "\n")
+
+    def geometry(self, window):
+        """(x, y, width, height) of the window's content on the screen."""
+        info = {}
+        for line in self.x("xwininfo", "-id", str(window)).decode().splitlines():
+            key, _, value = line.strip().partition(":")
+            info[key] = value.strip()
+        return (int(info["Absolute upper-left X"]),
+                int(info["Absolute upper-left Y"]),
+                int(info["Width"]), int(info["Height"]))
+
+    def screenshot(self, window):
+        return Image(self.x("import", "-silent", "-window", str(window),
+                            "-depth", "8", "ppm:-"))
+
+    def wait_pixel(self, window, x, y, rgb, timeout=10):
+        """Waits until the window shows rgb at (x, y); returns the last
+        pixel seen."""
+        deadline = time.monotonic() + timeout
+        seen = None
+        while time.monotonic() < deadline:
+            seen = self.screenshot(window).pixel(x, y)
+            if seen == rgb:
+                return seen
+            time.sleep(0.15)
+        return seen
+
+    def click(self, window, x, y):
+        self.x("xdotool", "mousemove", "--window", str(window), str(x), str(y),
+               "click", "1")
+
+    def key(self, window, key):
+        # Real (XTEST) key events go where the focus is; with no window
+        # manager that is the window under the pointer.
+        self.x("xdotool", "mousemove", "--window", str(window), "5", "5")
+        self.x("xdotool", "key", key)
+
+    def resize(self, window, width, height):
+        self.x("xdotool", "windowsize", str(window), str(width), str(height))
+
+    def request_close(self, window):
+        """Sends WM_DELETE_WINDOW, as a window manager's close button does."""
+        xlib = ctypes.cdll.LoadLibrary("libX11.so.6")
+        xlib.XOpenDisplay.restype = ctypes.c_void_p
+        xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        xlib.XInternAtom.restype = ctypes.c_ulong
+        xlib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p,
+                                     ctypes.c_int]
+        xlib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
+                                    ctypes.c_int, ctypes.c_long,
+                                    ctypes.c_void_p]
+        xlib.XFlush.argtypes = [ctypes.c_void_p]
+        xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        dpy = xlib.XOpenDisplay(self.display.encode())
+        if not dpy:
+            raise RuntimeError("cannot open " + self.display)
+        event = _XEvent()
+        event.xclient.type = 33  # ClientMessage
+        event.xclient.window = window
+        event.xclient.message_type = xlib.XInternAtom(dpy, b"WM_PROTOCOLS", 0)
+        event.xclient.format = 32
+        event.xclient.data[0] = xlib.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
+        xlib.XSendEvent(dpy, window, 0, 0, ctypes.byref(event))
+        xlib.XFlush(dpy)
+        xlib.XCloseDisplay(dpy)
+
+
+def wait_exit(proc, timeout):
+    """Returns the exit code, or None if proc still runs after timeout."""
+    try:
+        return proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def toolkit_complaints(proc):
+    """Lines of the player's stderr where GLib, GTK or GDK warn about
+    something the player did (not the web process's own notes)."""
+    lines = read(proc.err_path).decode("utf-8", "replace").splitlines()
+    return [l for l in lines
+            if ("-WARNING" in l or "-CRITICAL" in l) and "WebKit" not in l]
+
+
+class SessionTest(unittest.TestCase):
+    """A test group with one session for all its cases."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.player = os.environ["MORVA_PLAYER"]
+        cls.session = Session(cls.__name__)
+
+    def tearDown(self):
+        # A failed case must not leave its windows to the next one.
+        self.session.stop_all()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.close()
+
+
+def main():
+    unittest.main(verbosity=2)
