@@ -168,6 +168,32 @@ bool FolderIsEmpty(const std::string& folder, std::string* error) {
   return empty;
 }
 
+// The first symbolic link below folder, or empty text. Unpacking goes by
+// path, so a link inside the folder could lead a file out of it.
+std::string FindLink(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return "";
+  std::vector<std::string> subfolders;
+  std::string found;
+  while (dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = JoinPath(folder, name);
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISLNK(st.st_mode)) {
+      found = path;
+      break;
+    }
+    if (S_ISDIR(st.st_mode)) subfolders.push_back(path);
+  }
+  closedir(dir);
+  for (size_t i = 0; found.empty() && i < subfolders.size(); ++i) {
+    found = FindLink(subfolders[i]);
+  }
+  return found;
+}
+
 }  // namespace
 
 std::string FindDefaultPlayer(const std::string& tool_path) {
@@ -379,7 +405,7 @@ int Extract(const std::string& tour, const std::string& folder_arg, bool force,
             std::ostream& out, std::ostream& err) {
   const std::string folder = Absolute(WithoutTrailingSeparators(folder_arg));
   struct stat st;
-  if (lstat(folder.c_str(), &st) == 0) {
+  if (stat(folder.c_str(), &st) == 0) {
     if (!S_ISDIR(st.st_mode)) {
       Complain(err, folder_arg, "not a folder");
       return 1;
@@ -394,6 +420,12 @@ int Extract(const std::string& tour, const std::string& folder_arg, bool force,
       Complain(err, folder_arg,
                "not empty; --force unpacks into it anyway, replacing files of "
                "the same names");
+      return 1;
+    }
+    const std::string link = FindLink(folder);
+    if (!link.empty()) {
+      Complain(err, link, "a symbolic link; extract writes into no folder "
+                          "that holds one");
       return 1;
     }
   }

@@ -457,6 +457,21 @@ TEST_F(PackTest, ExtractRefusesAFolderThatIsNotEmptyUnlessForced) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(ReadFile(out + "/_flash/autorun.inf"), kAutorun);
 
+  // Never through a link, not even with --force.
+  ASSERT_EQ(mkdir(tmp_.Join("elsewhere").c_str(), 0700), 0);
+  ASSERT_EQ(unlink((out + "/_flash/autorun.inf").c_str()), 0);
+  testing::RemoveTree(out + "/_flash/scenes");
+  ASSERT_EQ(symlink(tmp_.Join("elsewhere").c_str(),
+                    (out + "/_flash/scenes").c_str()),
+            0);
+  r = Run({"extract", "--force", tour, out});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "morva-pack: " + out +
+                       "/_flash/scenes: a symbolic link; extract writes into "
+                       "no folder that holds one\n");
+  EXPECT_EQ(ListTree(tmp_.Join("elsewhere")), Tree{});
+  EXPECT_FALSE(testing::Exists(out + "/_flash/autorun.inf"));
+
   r = Run({"extract", tour, tmp_.Join("tour.run")});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "morva-pack: " + tmp_.Join("tour.run") + ": not a folder\n");
