@@ -15,11 +15,11 @@ namespace morva {
 // packer's check reads it to explain an empty window to a tour's author.
 enum class LaunchStop {
   kNotRun,
-  kCreateTempZip,    // no archive copied out; temp_zip_error() says why
-  kUnpack,           // unpack_report() says why
+  kCreateTempZip,  // no archive copied out; temp_zip_error() says why
+  kUnpack,         // unpack_report() says why
   kNoContentFolder,
-  kStartPage,        // start_page_status() says why
-  kNone,             // the launch went through to the tour page
+  kStartPage,  // start_page_status() says why
+  kNone,       // the launch went through to the tour page
 };
 
 // The browser control as the player object sees it. The real control lives

@@ -53,8 +53,9 @@ int UnpackEntries(ArchiveHandle* archive, const std::string& work_folder,
 
 }  // namespace
 
-int UnpackArchiveInto(const std::string& archive_path, const std::string& folder,
-                      std::string* content_folder, UnpackReport* report) {
+int UnpackArchiveInto(const std::string& archive_path,
+                      const std::string& folder, std::string* content_folder,
+                      UnpackReport* report) {
   *report = UnpackReport{};
   ArchivePtr archive(
       ArchiveOpen(archive_path.c_str(), 0, ArchiveIoKind::ByFileName));
@@ -83,7 +84,8 @@ int UnpackTempZip(std::string* temp_zip_path, std::string* content_folder,
     } else {
       *work_folder = folder;
       *content_folder = folder;
-      result = UnpackArchiveInto(*temp_zip_path, folder, content_folder, report);
+      result =
+          UnpackArchiveInto(*temp_zip_path, folder, content_folder, report);
     }
   }
   if (!temp_zip_path->empty()) RemoveFile(*temp_zip_path);

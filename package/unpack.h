@@ -38,8 +38,9 @@ struct UnpackReport {
 // archive cannot be opened). Entries unpacked before a failure stay. The
 // archive file itself is left as it is.
 // REQUIRES: folder does not end with a separator.
-int UnpackArchiveInto(const std::string& archive_path, const std::string& folder,
-                      std::string* content_folder, UnpackReport* report);
+int UnpackArchiveInto(const std::string& archive_path,
+                      const std::string& folder, std::string* content_folder,
+                      UnpackReport* report);
 
 // Creates a new work folder (mode 0700, exclusively, under a unique "QZ"
 // name in the temporary folder) and unpacks every entry of the archive at

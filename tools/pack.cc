@@ -108,8 +108,8 @@ void PrintCheck(const std::string& tour, const TourCheck& check,
   if (!check.title.empty()) row("title", check.title);
   if (!check.start_page.empty()) row("tour page", check.start_page);
   if (check.plays()) {
-    row("window size", std::to_string(check.width) + " x " +
-                           std::to_string(check.height));
+    row("window size",
+        std::to_string(check.width) + " x " + std::to_string(check.height));
   }
   if (!check.content_folder.empty()) {
     row("content folder", check.content_folder == "."
@@ -261,7 +261,8 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
     std::vector<std::string> notes;
     std::string error;
     const bool zipped = ZipFolder(source, archive, &entries, &notes, &error);
-    for (const std::string& note : notes) err << kTool << ": note: " << note << "\n";
+    for (const std::string& note : notes)
+      err << kTool << ": note: " << note << "\n";
     if (!zipped) {
       err << kTool << ": " << error << "\n";
       return 1;
@@ -296,9 +297,10 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
   bool ok = archive_size >= 0;
   if (ok) {
     const uint32_t n = static_cast<uint32_t>(archive_size);
-    const unsigned char trailer[4] = {
-        static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
-        static_cast<unsigned char>(n >> 16), static_cast<unsigned char>(n >> 24)};
+    const unsigned char trailer[4] = {static_cast<unsigned char>(n),
+                                      static_cast<unsigned char>(n >> 8),
+                                      static_cast<unsigned char>(n >> 16),
+                                      static_cast<unsigned char>(n >> 24)};
     const mode_t mask = umask(0);
     umask(mask);
     if (!WriteFully(fd, trailer, sizeof trailer)) {
@@ -337,15 +339,17 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
       << " bytes of player, " << archive_size << " bytes of archive, 4 bytes "
       << "of trailer\n";
   if (!check.intact()) {
-    Complain(err, options.output, "written with --force; it will not play intact");
+    Complain(err, options.output,
+             "written with --force; it will not play intact");
   }
   return 0;
 }
 
 int Check(const std::string& tour, std::ostream& out, std::ostream& err) {
   if (!IsFile(tour)) {
-    Complain(err, tour, access(tour.c_str(), F_OK) == 0 ? "not a file"
-                                                        : std::strerror(errno));
+    Complain(
+        err, tour,
+        access(tour.c_str(), F_OK) == 0 ? "not a file" : std::strerror(errno));
     return 1;
   }
   const TourCheck check = CheckTour(tour);
@@ -365,9 +369,11 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
     Complain(err, tour, "no archive to copy out: " + error);
     return 1;
   }
-  ArchivePtr archive(ArchiveOpen(temp_zip.c_str(), 0, ArchiveIoKind::ByFileName));
+  ArchivePtr archive(
+      ArchiveOpen(temp_zip.c_str(), 0, ArchiveIoKind::ByFileName));
   if (archive == nullptr) {
-    Complain(err, tour, "the bytes that the trailer names are not a ZIP archive");
+    Complain(err, tour,
+             "the bytes that the trailer names are not a ZIP archive");
     return 1;
   }
   ArchiveEntry entry;
@@ -381,8 +387,8 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
   for (int32_t i = 0; i < count; ++i) {
     const ArchiveResult rc = ArchiveGetEntry(archive.get(), i, &entry);
     if (rc != ArchiveOk) {
-      Complain(err, tour, "entry #" + std::to_string(i) + ": " +
-                              ArchiveResultText(rc));
+      Complain(err, tour,
+               "entry #" + std::to_string(i) + ": " + ArchiveResultText(rc));
       result = 1;
       continue;
     }
@@ -424,8 +430,9 @@ int Extract(const std::string& tour, const std::string& folder_arg, bool force,
     }
     const std::string link = FindLink(folder);
     if (!link.empty()) {
-      Complain(err, link, "a symbolic link; extract writes into no folder "
-                          "that holds one");
+      Complain(err, link,
+               "a symbolic link; extract writes into no folder "
+               "that holds one");
       return 1;
     }
   }
@@ -461,7 +468,8 @@ int Extract(const std::string& tour, const std::string& folder_arg, bool force,
     out << "  no qzviewer.swf: the content folder is the top of the package\n";
   } else {
     out << "  content folder  "
-        << (content == folder ? "." : content.substr(folder.size() + 1)) << "\n";
+        << (content == folder ? "." : content.substr(folder.size() + 1))
+        << "\n";
   }
   return 0;
 }
@@ -478,9 +486,10 @@ int RunMorvaPack(int argc, const char* const* argv, std::ostream& out,
   BuildOptions build_options;
   CLI::App* build = app.add_subcommand(
       "build", "Make a tour executable: the player, the archive, its length.");
-  build->add_option("SOURCE", build_options.source,
-                    "The tour folder (whose contents become the package, "
-                    "e.g. the folder holding _flash/), or a ZIP archive")
+  build
+      ->add_option("SOURCE", build_options.source,
+                   "The tour folder (whose contents become the package, "
+                   "e.g. the folder holding _flash/), or a ZIP archive")
       ->required();
   build->add_option("-o,--output", build_options.output, "The tour to write")
       ->required();
@@ -491,12 +500,13 @@ int RunMorvaPack(int argc, const char* const* argv, std::ostream& out,
 
   std::string tour;
   CLI::App* check = app.add_subcommand(
-      "check", "Say what the player would do with a tour; exit 1 when it "
-               "would not play intact.");
+      "check",
+      "Say what the player would do with a tour; exit 1 when it "
+      "would not play intact.");
   check->add_option("TOUR", tour, "The tour executable")->required();
 
-  CLI::App* list = app.add_subcommand(
-      "list", "List the entries of a tour's archive.");
+  CLI::App* list =
+      app.add_subcommand("list", "List the entries of a tour's archive.");
   list->add_option("TOUR", tour, "The tour executable")->required();
 
   std::string folder;
@@ -504,8 +514,10 @@ int RunMorvaPack(int argc, const char* const* argv, std::ostream& out,
   CLI::App* extract = app.add_subcommand(
       "extract", "Unpack a tour as the player would, into a folder.");
   extract->add_option("TOUR", tour, "The tour executable")->required();
-  extract->add_option("DIR", folder, "The folder to unpack into (made when "
-                                     "missing)")
+  extract
+      ->add_option("DIR", folder,
+                   "The folder to unpack into (made when "
+                   "missing)")
       ->required();
   extract->add_flag("--force", force_extract,
                     "Unpack into a folder that is not empty");

@@ -52,35 +52,35 @@ ZipWriter TourZip() {
 
 class PackTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    player_ = tmp_.Write("player", kPlayerBytes);
-  }
+  void SetUp() override { player_ = tmp_.Write("player", kPlayerBytes); }
 
   Result Run(std::vector<std::string> args) {
     args.insert(args.begin(), "morva-pack");
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
     std::ostringstream out, err;
-    const int code = RunMorvaPack(static_cast<int>(argv.size()), argv.data(),
-                                  out, err);
+    const int code =
+        RunMorvaPack(static_cast<int>(argv.size()), argv.data(), out, err);
     return {code, out.str(), err.str()};
   }
   Result BuildFrom(const std::string& source, const std::string& output,
                    std::vector<std::string> more = {}) {
-    std::vector<std::string> args = {"build", source, "-o", output,
-                                     "--player", player_};
+    std::vector<std::string> args = {"build", source,     "-o",
+                                     output,  "--player", player_};
     args.insert(args.end(), more.begin(), more.end());
     return Run(args);
   }
 
   // A tour folder "name" with TourFiles(); returns its path.
   std::string TourFolder(const std::string& name) {
-    for (const auto& [file, data] : TourFiles()) tmp_.Write(name + "/" + file, data);
+    for (const auto& [file, data] : TourFiles())
+      tmp_.Write(name + "/" + file, data);
     return tmp_.Join(name);
   }
   // A tour executable made by hand: the player's bytes, zip, its length.
   std::string HandMadeTour(const std::string& name, const ZipWriter& zip) {
-    return tmp_.Write(name, AppendPackage(kPlayerBytes, zip.Bytes(tmp_.path())));
+    return tmp_.Write(name,
+                      AppendPackage(kPlayerBytes, zip.Bytes(tmp_.path())));
   }
 
   // Nothing of the tool's own is left in the temporary folder.
@@ -103,8 +103,8 @@ TEST_F(PackTest, FolderRoundTripBuildCheckListExtract) {
   ASSERT_GT(bytes.size(), player.size() + 4);
   EXPECT_EQ(bytes.substr(0, player.size()), player);
   const std::string trailer = bytes.substr(bytes.size() - 4);
-  EXPECT_EQ(trailer, testing::LittleEndian32(
-                         static_cast<uint32_t>(bytes.size() - player.size() - 4)));
+  EXPECT_EQ(trailer, testing::LittleEndian32(static_cast<uint32_t>(
+                         bytes.size() - player.size() - 4)));
   EXPECT_EQ(bytes.substr(player.size(), 4), std::string("PK\x03\x04", 4));
   struct stat st;
   ASSERT_EQ(stat(tour.c_str(), &st), 0);
@@ -117,13 +117,14 @@ TEST_F(PackTest, FolderRoundTripBuildCheckListExtract) {
   r = Run({"check", tour});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, tour + ": plays intact\n"
-                   "  title           Tour name  -  Morva\n"
-                   "  tour page       _flash/Tour page.html\n"
-                   "  window size     1024 x 768\n"
-                   "  content folder  _flash (in the work folder)\n"
-                   "  launcher page   _flash/Tour name.html\n"
-                   "  archive         " +
+  EXPECT_EQ(r.out, tour +
+                       ": plays intact\n"
+                       "  title           Tour name  -  Morva\n"
+                       "  tour page       _flash/Tour page.html\n"
+                       "  window size     1024 x 768\n"
+                       "  content folder  _flash (in the work folder)\n"
+                       "  launcher page   _flash/Tour name.html\n"
+                       "  archive         " +
                        std::to_string(bytes.size() - player.size() - 4) +
                        " bytes, 7 entries\n");
   ExpectOnly({"player", "src", "tour.run"});
@@ -133,14 +134,15 @@ TEST_F(PackTest, FolderRoundTripBuildCheckListExtract) {
   std::istringstream lines(r.out);
   std::vector<std::string> names;
   for (std::string line; std::getline(lines, line);) {
-    if (line.size() > 51 && line[0] != '-' && line.find("Name") == std::string::npos &&
+    if (line.size() > 51 && line[0] != '-' &&
+        line.find("Name") == std::string::npos &&
         line.find("entries") == std::string::npos)
       names.push_back(line.substr(51));
   }
-  EXPECT_EQ(names, (Tree{"_flash/", "_flash/Tour name.html",
-                         "_flash/Tour page.html", "_flash/autorun.inf",
-                         "_flash/qzviewer.swf", "_flash/scenes/",
-                         "_flash/scenes/s1.jpg"}));
+  EXPECT_EQ(names,
+            (Tree{"_flash/", "_flash/Tour name.html", "_flash/Tour page.html",
+                  "_flash/autorun.inf", "_flash/qzviewer.swf", "_flash/scenes/",
+                  "_flash/scenes/s1.jpg"}));
   EXPECT_NE(r.out.find("     70000 "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" d----  _flash/scenes/\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("7 entries\n"), std::string::npos) << r.out;
@@ -258,10 +260,11 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
       {"no package appended", std::string(kPlayerBytes) + "\x01\x02\x03\x7f",
        empty,
        "copying the archive out: no package appended, or a trailer that names "
-       "no region (TOUR: the trailer names 2130903553 archive bytes, but only " +
+       "no region (TOUR: the trailer names 2130903553 archive bytes, but "
+       "only " +
            std::to_string(sizeof kPlayerBytes - 1) + " bytes precede it)"},
-      {"not a zip archive", AppendPackage(kPlayerBytes, "these are no zip bytes"),
-       empty,
+      {"not a zip archive",
+       AppendPackage(kPlayerBytes, "these are no zip bytes"), empty,
        "unpacking: the 22 bytes that the trailer names are not a ZIP archive "
        "(was a package appended?)"},
       {"unsafe entry name",
@@ -288,7 +291,8 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
        "morva-pack: TOUR: data: entry \"_flash/short.bin\" holds 10 bytes of "
        "data, its record says 100"},
       {"no autorun.inf",
-       AppendPackage(kPlayerBytes, TourWithout("_flash/autorun.inf").Bytes(scratch)),
+       AppendPackage(kPlayerBytes,
+                     TourWithout("_flash/autorun.inf").Bytes(scratch)),
        empty, "start page: no autorun.inf in the content folder _flash"},
       {"no viewer movie, so no autorun.inf at the top",
        AppendPackage(kPlayerBytes,
@@ -298,21 +302,22 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
        "holds no qzviewer.swf, so the content folder is the top of the "
        "package)"},
       {"no shellexecute value",
-       AppendPackage(kPlayerBytes,
-                     TourWith("_flash/autorun.inf", "[autorun]\r\nopen=x.exe\r\n")
-                         .Bytes(scratch)),
+       AppendPackage(kPlayerBytes, TourWith("_flash/autorun.inf",
+                                            "[autorun]\r\nopen=x.exe\r\n")
+                                       .Bytes(scratch)),
        empty,
        "start page: autorun.inf in the content folder _flash has no "
        "shellexecute value in an [autorun] section"},
       {"value without a dot",
-       AppendPackage(kPlayerBytes,
-                     TourWith("_flash/autorun.inf", "[autorun]\nshellexecute=index\n")
-                         .Bytes(scratch)),
+       AppendPackage(kPlayerBytes, TourWith("_flash/autorun.inf",
+                                            "[autorun]\nshellexecute=index\n")
+                                       .Bytes(scratch)),
        empty,
        "start page: the shellexecute value \"index\" in autorun.inf has no "
        "\".\""},
       {"launcher page missing",
-       AppendPackage(kPlayerBytes, TourWithout("_flash/Tour name.html").Bytes(scratch)),
+       AppendPackage(kPlayerBytes,
+                     TourWithout("_flash/Tour name.html").Bytes(scratch)),
        empty,
        "start page: the launcher page \"_flash/Tour name.html\" that "
        "autorun.inf names is missing or unreadable"},
@@ -326,7 +331,8 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
        "pop-up call like "
        "javascript:window.open('PAGE','NAME','...,width=W,height=H')"},
       {"tour page missing",
-       AppendPackage(kPlayerBytes, TourWithout("_flash/Tour page.html").Bytes(scratch)),
+       AppendPackage(kPlayerBytes,
+                     TourWithout("_flash/Tour page.html").Bytes(scratch)),
        "plays, but not intact",
        "start page: the tour page \"_flash/Tour page.html\" that the launcher "
        "opens is not in the package"},
@@ -355,11 +361,11 @@ TEST_F(PackTest, CheckReadsBackEveryEntrysData) {
   wrong_crc.raw = true;
   wrong_crc.raw_uncompressed_size = 7;
   wrong_crc.raw_crc = 0xDEADBEEF;
-  const std::string tour =
-      HandMadeTour("crc.run", TourZip().Add(wrong_crc));
+  const std::string tour = HandMadeTour("crc.run", TourZip().Add(wrong_crc));
   Result r = Run({"check", tour});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), tour + ": plays, but not intact");
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            tour + ": plays, but not intact");
   EXPECT_NE(r.out.find("  window size     1024 x 768\n"), std::string::npos);
   EXPECT_EQ(r.err, "morva-pack: " + tour +
                        ": data: entry \"_flash/scenes/s2.jpg\": its data has "
@@ -377,7 +383,8 @@ TEST_F(PackTest, BuildRefusesATourThatWouldPlayEmptyAndWritesNothing) {
   EXPECT_EQ(r.err,
             "morva-pack: " + tour +
                 ": start page: no autorun.inf in the content folder _flash\n"
-                "morva-pack: " + tour +
+                "morva-pack: " +
+                tour +
                 ": not written: the tour would not play intact (--force "
                 "writes it anyway)\n");
   ExpectOnly({"player", "src"});
@@ -409,20 +416,22 @@ TEST_F(PackTest, BuildRefusesLinksAndAnOutputInsideTheSource) {
 
   r = BuildFrom(src, src + "/_flash/tour.run");
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "morva-pack: " + src +
-                       "/_flash/tour.run: lies inside the tour folder " + src +
-                       ", so the next build would pack it; write it elsewhere\n");
+  EXPECT_EQ(r.err,
+            "morva-pack: " + src +
+                "/_flash/tour.run: lies inside the tour folder " + src +
+                ", so the next build would pack it; write it elsewhere\n");
   ExpectOnly({"player", "src"});
   EXPECT_EQ(ListTree(src), ListTree(TourFolder("again")));
 }
 
 TEST_F(PackTest, ExtractRefusesUnsafeNamesLikeThePlayer) {
-  for (const char* name : {"../escape.txt", "_flash/../../escape.txt",
-                           "/tmp/absolute.txt", "C:escape.txt",
-                           "_flash\\..\\..\\escape.txt"}) {
+  for (const char* name :
+       {"../escape.txt", "_flash/../../escape.txt", "/tmp/absolute.txt",
+        "C:escape.txt", "_flash\\..\\..\\escape.txt"}) {
     SCOPED_TRACE(name);
     const std::string tour =
-        HandMadeTour("bad.run", ZipWriter().AddFile("_flash/first.txt", "x")
+        HandMadeTour("bad.run", ZipWriter()
+                                    .AddFile("_flash/first.txt", "x")
                                     .AddFile(name, "x")
                                     .AddFile("_flash/last.txt", "x"));
     const std::string out = tmp_.Join("deep/out");
@@ -461,9 +470,9 @@ TEST_F(PackTest, ExtractRefusesAFolderThatIsNotEmptyUnlessForced) {
   ASSERT_EQ(mkdir(tmp_.Join("elsewhere").c_str(), 0700), 0);
   ASSERT_EQ(unlink((out + "/_flash/autorun.inf").c_str()), 0);
   testing::RemoveTree(out + "/_flash/scenes");
-  ASSERT_EQ(symlink(tmp_.Join("elsewhere").c_str(),
-                    (out + "/_flash/scenes").c_str()),
-            0);
+  ASSERT_EQ(
+      symlink(tmp_.Join("elsewhere").c_str(), (out + "/_flash/scenes").c_str()),
+      0);
   r = Run({"extract", "--force", tour, out});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "morva-pack: " + out +
@@ -484,8 +493,8 @@ TEST_F(PackTest, CommandLine) {
   } usage[] = {
       {{}, 2},
       {{"frobnicate"}, 2},
-      {{"build", tmp_.path()}, 2},          // no -o
-      {{"build", "-o", "x"}, 2},            // no source
+      {{"build", tmp_.path()}, 2},  // no -o
+      {{"build", "-o", "x"}, 2},    // no source
       {{"check"}, 2},
       {{"check", "a", "b"}, 2},
       {{"extract", "tour"}, 2},
@@ -519,8 +528,9 @@ TEST_F(PackTest, CommandLine) {
   EXPECT_EQ(r.err, "morva-pack: " + missing + ": No such file or directory\n");
   r = Run({"list", missing});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "morva-pack: " + missing + ": no archive to copy out: open(" +
-                       missing + "): No such file or directory\n");
+  EXPECT_EQ(r.err, "morva-pack: " + missing +
+                       ": no archive to copy out: open(" + missing +
+                       "): No such file or directory\n");
   r = Run({"build", tmp_.Join("nothing"), "-o", tmp_.Join("t"), "--player",
            player_});
   EXPECT_EQ(r.code, 1);

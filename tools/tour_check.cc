@@ -108,7 +108,8 @@ bool ReadTrailer(const std::string& tour, uint32_t* size) {
 
 }  // namespace
 
-std::string UnpackProblemText(const UnpackReport& report, uint32_t archive_size) {
+std::string UnpackProblemText(const UnpackReport& report,
+                              uint32_t archive_size) {
   switch (report.status) {
     case UnpackStatus::kOk:
       break;
@@ -186,9 +187,9 @@ void VerifyArchive(const std::string& tour, const UnpackReport& launch,
         if (rc != ArchiveOk) {
           if (!(launch.status == UnpackStatus::kBadRecord &&
                 launch.entry == number)) {
-            check->problems.push_back("data: the record of entry " + number +
-                                      " cannot be read: " +
-                                      ArchiveResultText(rc));
+            check->problems.push_back(
+                "data: the record of entry " + number +
+                " cannot be read: " + ArchiveResultText(rc));
           }
           continue;
         }
@@ -197,16 +198,17 @@ void VerifyArchive(const std::string& tour, const UnpackReport& launch,
         const std::string what = "data: entry " + Quoted(entry.name);
         char hex[64];
         if (rc != ArchiveOk) {
-          check->problems.push_back(what + " cannot be read: " +
-                                    ArchiveResultText(rc));
+          check->problems.push_back(
+              what + " cannot be read: " + ArchiveResultText(rc));
         } else if (!data.readable) {
-          check->problems.push_back(what + ": its data cannot be read or "
+          check->problems.push_back(what +
+                                    ": its data cannot be read or "
                                     "inflated");
         } else if (data.size != data.recorded_size) {
-          check->problems.push_back(
-              what + " holds " + std::to_string(data.size) +
-              " bytes of data, its record says " +
-              std::to_string(data.recorded_size));
+          check->problems.push_back(what + " holds " +
+                                    std::to_string(data.size) +
+                                    " bytes of data, its record says " +
+                                    std::to_string(data.recorded_size));
         } else if (data.crc != data.recorded_crc) {
           std::snprintf(hex, sizeof hex,
                         ": its data has the CRC-32 %08x, its record says %08x",
@@ -313,7 +315,8 @@ TourCheck CheckTour(const std::string& tour_path) {
     check.stop = dlg.launch_stop();
     check.title = window.title;
     launch_unpack = dlg.unpack_report();
-    if (!work.empty()) check.content_folder = Relative(dlg.content_folder(), work);
+    if (!work.empty())
+      check.content_folder = Relative(dlg.content_folder(), work);
     if (!dlg.start_page().launcher_path.empty()) {
       check.launcher = Relative(dlg.start_page().launcher_path, work);
     }
@@ -376,17 +379,20 @@ std::string ArchiveResultText(uint32_t result) {
       text = "no error";
       break;
     case ArchiveNoFile:
-      text = "its file cannot be created (a folder or a read-only file of "
-             "that name in the way?)";
+      text =
+          "its file cannot be created (a folder or a read-only file of "
+          "that name in the way?)";
       break;
     case ArchiveWriteFailed:
-      text = "its data cannot be read or inflated, is shorter than its "
-             "record says, or cannot be written";
+      text =
+          "its data cannot be read or inflated, is shorter than its "
+          "record says, or cannot be written";
       break;
     case ArchiveCorrupt:
-      text = "its local header does not match its central record, its "
-             "compression method is neither stored nor deflated, or its name "
-             "is too long (259 bytes at most)";
+      text =
+          "its local header does not match its central record, its "
+          "compression method is neither stored nor deflated, or its name "
+          "is too long (259 bytes at most)";
       break;
     case ArchiveReadFailed:
       text = "its local extra field cannot be read";

@@ -81,7 +81,8 @@ TourCheck CheckTour(const std::string& tour);
 
 // Why an unpack stopped, as one line; archive_size is the archive length
 // the trailer gives, for the message about bytes that are no ZIP archive.
-std::string UnpackProblemText(const UnpackReport& report, uint32_t archive_size);
+std::string UnpackProblemText(const UnpackReport& report,
+                              uint32_t archive_size);
 
 // One line for an archive reader result, e.g. "the entry's data cannot be
 // read or inflated (0x400)".

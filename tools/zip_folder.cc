@@ -31,7 +31,11 @@ constexpr size_t kChunk = 65536;
 // keeps a package the same when its files were merely read.
 std::string TimestampBlock(int64_t mtime) {
   const uint32_t t = static_cast<uint32_t>(static_cast<int32_t>(mtime));
-  return std::string{'U', 'T', 5, 0, 1,
+  return std::string{'U',
+                     'T',
+                     5,
+                     0,
+                     1,
                      static_cast<char>(t & 0xFF),
                      static_cast<char>((t >> 8) & 0xFF),
                      static_cast<char>((t >> 16) & 0xFF),
@@ -44,8 +48,11 @@ bool IsUtf8BeyondAscii(const std::string& name) {
   bool beyond = false;
   for (size_t i = 0; i < name.size();) {
     const unsigned char c = static_cast<unsigned char>(name[i]);
-    size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3
-                                 : (c >> 3) == 30 ? 4 : 0;
+    size_t length = c < 0x80         ? 1
+                    : (c >> 5) == 6  ? 2
+                    : (c >> 4) == 14 ? 3
+                    : (c >> 3) == 30 ? 4
+                                     : 0;
     if (length == 0 || i + length > name.size()) return false;
     for (size_t k = 1; k < length; ++k) {
       if ((static_cast<unsigned char>(name[i + k]) >> 6) != 2) return false;
@@ -80,7 +87,8 @@ class FolderZipper {
     zip_ = nullptr;
     struct stat st;
     if (ok && stat(archive_path.c_str(), &st) == 0 && st.st_size > UINT32_MAX) {
-      ok = Fail(source_ + ": the archive would be 4 GiB or more; a package's "
+      ok = Fail(source_ +
+                ": the archive would be 4 GiB or more; a package's "
                 "trailer holds 32 bits");
     }
     if (!ok) unlink(archive_path.c_str());
@@ -128,7 +136,8 @@ class FolderZipper {
   bool AddItem(int dir_fd, const std::string& name, const std::string& rel) {
     const std::string path = JoinPath(source_, rel);
     if (rel.find('\\') != std::string::npos) {
-      return Fail(path + ": the name holds \"\\\", which the player takes for a "
+      return Fail(path +
+                  ": the name holds \"\\\", which the player takes for a "
                   "folder separator; rename it");
     }
     struct stat st;
@@ -136,7 +145,8 @@ class FolderZipper {
       return Fail(ErrnoMessage("stat", path));
     }
     if (S_ISLNK(st.st_mode)) {
-      return Fail(path + ": a symbolic link; packages hold no links, so put "
+      return Fail(path +
+                  ": a symbolic link; packages hold no links, so put "
                   "the file or folder itself there");
     }
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
@@ -189,7 +199,8 @@ class FolderZipper {
     if (mtime >= INT32_MIN && mtime <= INT32_MAX) {
       extra = TimestampBlock(mtime);
     } else {
-      notes_->push_back(path + ": its time does not fit the archive's "
+      notes_->push_back(path +
+                        ": its time does not fit the archive's "
                         "32-bit seconds; the DOS date-time alone is kept");
     }
     const uInt extra_size = static_cast<uInt>(extra.size());
@@ -239,15 +250,14 @@ class FolderZipper {
 }  // namespace
 
 uint32_t DosDateTimeUtc(int64_t seconds) {
-  constexpr int64_t kFirst = 315532800;   // 1980-01-01 00:00:00
-  constexpr int64_t kLast = 4354819198;   // 2107-12-31 23:59:58
+  constexpr int64_t kFirst = 315532800;  // 1980-01-01 00:00:00
+  constexpr int64_t kLast = 4354819198;  // 2107-12-31 23:59:58
   seconds = std::clamp(seconds, kFirst, kLast);
   const time_t t = static_cast<time_t>(seconds);
   struct tm utc {};
   gmtime_r(&t, &utc);
-  const uint32_t date = static_cast<uint32_t>(((utc.tm_year - 80) << 9) |
-                                              ((utc.tm_mon + 1) << 5) |
-                                              utc.tm_mday);
+  const uint32_t date = static_cast<uint32_t>(
+      ((utc.tm_year - 80) << 9) | ((utc.tm_mon + 1) << 5) | utc.tm_mday);
   const uint32_t time = static_cast<uint32_t>(
       (utc.tm_hour << 11) | (utc.tm_min << 5) | (utc.tm_sec / 2));
   return date << 16 | time;
@@ -258,7 +268,8 @@ bool ZipFolder(const std::string& source, const std::string& archive_path,
                std::string* error) {
   error->clear();
   std::string folder = source;
-  while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
+  while (folder.size() > 1 && folder.back() == kPathSeparator)
+    folder.pop_back();
   return FolderZipper(folder, notes, error).Run(archive_path, entries);
 }
 

@@ -32,7 +32,8 @@ std::vector<CentralRecord> ReadCentral(const std::string& path) {
   unzFile zip = unzOpen64(path.c_str());
   EXPECT_NE(zip, nullptr);
   if (zip == nullptr) return records;
-  for (int rc = unzGoToFirstFile(zip); rc == UNZ_OK; rc = unzGoToNextFile(zip)) {
+  for (int rc = unzGoToFirstFile(zip); rc == UNZ_OK;
+       rc = unzGoToNextFile(zip)) {
     unz_file_info64 info{};
     char name[300];
     char extra[300];
@@ -101,9 +102,9 @@ TEST_F(ZipFolderTest, EntriesSortedFoldersFirstWithUnixModesAndTimes) {
   for (const CentralRecord& r : records) names.push_back(r.name);
   // Names compared within their folder, so "a" and all below it come
   // before "a-b.txt"; a folder's entry right before its contents.
-  EXPECT_EQ(names, (std::vector<std::string>{"a/", "a/y/", "a/y/deep.txt",
-                                             "a/z.txt", "a-b.txt", "b.txt",
-                                             "empty/", "ro.txt"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"a/", "a/y/", "a/y/deep.txt", "a/z.txt",
+                                      "a-b.txt", "b.txt", "empty/", "ro.txt"}));
   ASSERT_EQ(records.size(), 8u);
   for (const CentralRecord& r : records) {
     SCOPED_TRACE(r.name);
@@ -127,7 +128,8 @@ TEST_F(ZipFolderTest, EntriesSortedFoldersFirstWithUnixModesAndTimes) {
   EXPECT_EQ(record("b.txt").extra, ut) << "1592223841 = 0x5ee76861";
 
   // What the player's reader makes of it.
-  ArchivePtr archive(ArchiveOpen(archive_.c_str(), 0, ArchiveIoKind::ByFileName));
+  ArchivePtr archive(
+      ArchiveOpen(archive_.c_str(), 0, ArchiveIoKind::ByFileName));
   ASSERT_NE(archive, nullptr);
   for (int32_t i = 0; i < 8; ++i) {
     ArchiveEntry entry;
