@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <sstream>
 
 #include "gtest/gtest.h"
+#include "platform/files.h"
 #include "tests/test_util.h"
 
 namespace morva::pack {
@@ -486,6 +488,24 @@ TEST_F(PackTest, ExtractRefusesAFolderThatIsNotEmptyUnlessForced) {
   EXPECT_EQ(r.err, "morva-pack: " + tmp_.Join("tour.run") + ": not a folder\n");
 }
 
+// Refuses to open one path, whoever asks (root included).
+class DenyingFiles : public FileSystemWrapper {
+ public:
+  explicit DenyingFiles(std::string path)
+      : FileSystemWrapper(Files()), path_(std::move(path)) {}
+  int OpenAt(int dir_fd, const std::string& path, int flags,
+             mode_t mode) override {
+    if (path == path_) {
+      errno = EACCES;
+      return -1;
+    }
+    return FileSystemWrapper::OpenAt(dir_fd, path, flags, mode);
+  }
+
+ private:
+  std::string path_;
+};
+
 TEST_F(PackTest, CommandLine) {
   struct Case {
     std::vector<std::string> args;
@@ -520,6 +540,18 @@ TEST_F(PackTest, CommandLine) {
   r = Run({"--version"});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, std::string("morva-pack ") + MORVA_VERSION + "\n");
+
+  // A tour the player cannot open is no missing package.
+  {
+    const std::string locked = HandMadeTour("locked.run", TourZip());
+    DenyingFiles denying(locked);
+    ScopedFileSystem scope(&denying);
+    r = Run({"check", locked});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "morva-pack: " + locked +
+                         ": copying the archive out: open(" + locked +
+                         "): Permission denied\n");
+  }
 
   // Files that are not there are named, with the reason.
   const std::string missing = tmp_.Join("missing.run");

@@ -91,13 +91,16 @@ std::string Relative(const std::string& path, const std::string& folder) {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
-bool ReadTrailer(const std::string& tour, uint32_t* size) {
+// Reads the trailer for the messages (the launch reads it for itself).
+// *length is the tour's length, -1 when it cannot be read.
+bool ReadTrailer(const std::string& tour, uint32_t* size, int64_t* length) {
+  *length = -1;
   const int fd = open(tour.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = false;
-  const off_t length = lseek(fd, 0, SEEK_END);
+  *length = lseek(fd, 0, SEEK_END);
   unsigned char bytes[4];
-  if (length >= 4 && pread(fd, bytes, 4, length - 4) == 4) {
+  if (*length >= 4 && pread(fd, bytes, 4, *length - 4) == 4) {
     *size = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 |
             uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
     ok = true;
@@ -282,7 +285,8 @@ std::string CopyArchiveOut(const std::string& tour, std::string* error) {
 TourCheck CheckTour(const std::string& tour_path) {
   TourCheck check;
   const std::string tour = Absolute(tour_path);
-  check.has_trailer = ReadTrailer(tour, &check.archive_size);
+  int64_t tour_length = -1;
+  check.has_trailer = ReadTrailer(tour, &check.archive_size, &tour_length);
   PrivateTempFolder temp;
   if (!temp.ok()) {
     check.problems.push_back(temp.error());
@@ -325,10 +329,16 @@ TourCheck CheckTour(const std::string& tour_path) {
         check.problems.push_back("the launch did not run");
         break;
       case LaunchStop::kCreateTempZip:
-        check.problems.push_back(
-            "copying the archive out: no package appended, or a trailer "
-            "that names no region (" +
-            dlg.temp_zip_error() + ")");
+        if (tour_length >= 0 &&
+            (!check.has_trailer || check.archive_size > tour_length - 4)) {
+          check.problems.push_back(
+              "copying the archive out: no package appended, or a trailer "
+              "that names no region (" +
+              dlg.temp_zip_error() + ")");
+        } else {
+          check.problems.push_back("copying the archive out: " +
+                                   dlg.temp_zip_error());
+        }
         break;
       case LaunchStop::kUnpack:
         check.problems.push_back(
