@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "package/archive/archive.h"
+#include "package/bounds.h"
 #include "package/paths.h"
 #include "package/temp_zip.h"
 #include "platform/attributes.h"
@@ -15,6 +16,7 @@ namespace {
 // Walks the open archive into the work folder; returns 1 or 0.
 int UnpackEntries(ArchiveHandle* archive, const std::string& work_folder,
                   std::string* content_folder, UnpackReport* report) {
+  if (!MayUnpack(archive, work_folder, report)) return 0;
   ArchiveEntry entry;
   ArchiveGetEntry(archive, -1, &entry);
   const int32_t count = entry.index;

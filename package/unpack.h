@@ -20,6 +20,8 @@ enum class UnpackStatus {
   kBadRecord,       // an entry's record could not be read
   kUnsafeName,      // an entry name leads outside the work folder
   kEntryFailed,     // an entry could not be written
+  kOverlapping,     // records share data, as crafted archives do (bounds.h)
+  kTooLarge,        // the entries declare more than the disk has free
 };
 
 struct UnpackReport {
@@ -52,7 +54,8 @@ int UnpackArchiveInto(const std::string& archive_path,
 // folder of the last file entry named "qzviewer.swf" (in any letter case).
 // On every path the temporary archive is deleted and *temp_zip_path emptied.
 // Nothing is written outside the work folder: an entry name that would lead
-// out of it stops the unpack with 0.
+// out of it stops the unpack with 0. Nothing is written at all for an
+// archive whose records overlap or declare more than the disk has free.
 int UnpackTempZip(std::string* temp_zip_path, std::string* content_folder,
                   std::string* work_folder, UnpackReport* report = nullptr);
 

@@ -672,6 +672,39 @@ ArchiveResult ArchiveGetEntry(ArchiveHandle* handle, int32_t index,
   return ObtainRecord(reader, index, entry);
 }
 
+ArchiveResult ArchiveGetEntrySpan(ArchiveHandle* handle, int32_t index,
+                                  ArchiveEntrySpan* span) {
+  const ArchiveResult check = CheckHandle(handle);
+  if (check != ArchiveOk) return check;
+  ArchiveReader* reader = handle->reader.get();
+  if (index < 0 || index >= reader->count || span == nullptr)
+    return ArchiveBadArguments;
+  CloseMemoryEntry(reader);
+  if (!Position(reader, index)) return ArchiveCorrupt;
+  unz_file_info64 info{};
+  char name[kArchiveNameSize];
+  if (!ReadCentralRecord(reader, &info, name) ||
+      !IsSupportedMethod(info.compression_method)) {
+    return ArchiveCorrupt;
+  }
+  // Opened raw, minizip only reads and checks the local header; where it
+  // puts the data is where extraction will read it from. The header's offset
+  // is not in its public interface, but the header's fixed part, name and
+  // extra field lie right in front of the data.
+  if (unzOpenCurrentFile2(reader->archive, nullptr, nullptr, 1) != UNZ_OK)
+    return ArchiveCorrupt;
+  const uint64_t data_start = unzGetCurrentFileZStreamPos64(reader->archive);
+  const int extra = unzGetLocalExtrafield(reader->archive, nullptr, 0);
+  unzCloseCurrentFile(reader->archive);
+  constexpr uint64_t kLocalHeaderSize = 30;
+  const uint64_t header_size = kLocalHeaderSize + info.size_filename +
+                               static_cast<uint64_t>(std::max(extra, 0));
+  if (extra < 0 || data_start < header_size) return ArchiveCorrupt;
+  span->header_offset = data_start - header_size;
+  span->data_end = data_start + info.compressed_size;
+  return ArchiveOk;
+}
+
 ArchiveResult ArchiveExtractEntry(ArchiveHandle* handle, int32_t index,
                                   void* destination, uint32_t length,
                                   ArchiveIoKind kind) {

@@ -143,6 +143,25 @@ ArchiveHandle* ArchiveOpen(const void* source, uint32_t length,
 ArchiveResult ArchiveGetEntry(ArchiveHandle* handle, int32_t index,
                               ArchiveEntry* entry);
 
+// Where an entry lies in the archive, in bytes from the archive's first byte
+// (bytes in front of it not counted): its local header starts at
+// header_offset and its stored data ends just before data_end. The entries
+// of a well-formed archive lie one after another, so their spans are
+// disjoint; records that share data are the mark of a crafted archive.
+struct ArchiveEntrySpan {
+  uint64_t header_offset = 0;
+  uint64_t data_end = 0;
+};
+
+// Fills *span for entry `index` (0 <= index < count) from its central record
+// and its local header, the same bytes extraction reads. Closes an entry open
+// for memory extraction. Returns ArchiveOk, ArchiveBadArguments,
+// ArchiveWrongMode, or ArchiveCorrupt where ArchiveGetEntry would give
+// ArchiveCorrupt (the local header cannot be read or disagrees with the central
+// record, a method other than 0 or 8); *span is only written on ArchiveOk.
+ArchiveResult ArchiveGetEntrySpan(ArchiveHandle* handle, int32_t index,
+                                  ArchiveEntrySpan* span);
+
 // Writes entry `index` to `destination` as `kind` says.
 //
 // ByFileName, ByHandle: a directory entry gives ArchiveOk and creates

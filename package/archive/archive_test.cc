@@ -16,6 +16,7 @@
 #include "platform/attributes.h"
 #include "platform/file_times.h"
 #include "platform/files.h"
+#include "tests/faulty_files.h"
 #include "tests/test_util.h"
 
 namespace morva {
@@ -121,26 +122,6 @@ class CountingFiles : public FileSystemWrapper {
   int reads = 0;
 };
 
-// A disk that fills up after `budget` more bytes.
-class FillingFiles : public FileSystemWrapper {
- public:
-  explicit FillingFiles(size_t budget)
-      : FileSystemWrapper(RealFiles()), budget_(budget) {}
-  ssize_t Write(int fd, const void* buffer, size_t count) override {
-    if (budget_ == 0) {
-      errno = ENOSPC;
-      return -1;
-    }
-    count = std::min(count, budget_);
-    ssize_t n = FileSystemWrapper::Write(fd, buffer, count);
-    if (n > 0) budget_ -= static_cast<size_t>(n);
-    return n;
-  }
-
- private:
-  size_t budget_;
-};
-
 class ArchiveTest : public ::testing::Test {
  protected:
   // Writes zip to a.zip in the test folder and opens it by name.
@@ -218,6 +199,58 @@ TEST_F(ArchiveTest, OpensTheSameArchiveFromNameDescriptorAndMemory) {
     EXPECT_STREQ(Get(archive.get(), 0).name, "tour/index.html");
   }
   close(fd);
+}
+
+TEST_F(ArchiveTest, SpansFollowEachOtherFromTheArchivesFirstByte) {
+  ZipWriter zip;
+  ZipEntrySpec stamped = Entry("b/stamped.txt", Noise(3000, 1));
+  stamped.extra_local = UtBlock(1, {1400000000});
+  zip.AddFile("a.txt", "alpha")
+      .AddDir("b/")
+      .Add(stamped)
+      .Add(Entry("c.bin", Noise(20000, 2), 0));
+  const std::string bytes = Bytes(zip);
+  // Behind an executable the offsets still count from the archive's start.
+  for (const std::string& front : {std::string(), std::string(1000, 'x')}) {
+    SCOPED_TRACE(front.size());
+    const std::string package = front + bytes;
+    ArchivePtr archive = OpenInMemory(package);
+    ASSERT_NE(archive, nullptr);
+    uint64_t next = 0;
+    for (int32_t i = 0; i < 4; ++i) {
+      const ArchiveEntry entry = Get(archive.get(), i);
+      ArchiveEntrySpan span;
+      ASSERT_EQ(ArchiveGetEntrySpan(archive.get(), i, &span), ArchiveOk);
+      // minizip's writer puts each header right after the previous data.
+      EXPECT_EQ(span.header_offset, next) << entry.name;
+      EXPECT_EQ(bytes.compare(span.header_offset, 4, "PK\x03\x04"), 0);
+      const size_t name_length = std::strlen(entry.name);
+      const size_t extra_length =
+          static_cast<unsigned char>(bytes[span.header_offset + 28]) |
+          static_cast<unsigned char>(bytes[span.header_offset + 29]) << 8;
+      EXPECT_EQ(span.data_end, span.header_offset + 30 + name_length +
+                                   extra_length + entry.compressed_size);
+      next = span.data_end;
+    }
+    EXPECT_EQ(bytes.compare(next, 4, "PK\x01\x02"), 0)
+        << "the central directory follows the last entry's data";
+    ArchiveEntrySpan span;
+    EXPECT_EQ(ArchiveGetEntrySpan(archive.get(), 4, &span),
+              ArchiveBadArguments);
+    EXPECT_EQ(ArchiveGetEntrySpan(archive.get(), -1, &span),
+              ArchiveBadArguments);
+    EXPECT_EQ(ArchiveGetEntrySpan(archive.get(), 0, nullptr),
+              ArchiveBadArguments);
+    EXPECT_EQ(ArchiveGetEntrySpan(nullptr, 0, &span), ArchiveBadArguments);
+  }
+  // A local header that disagrees with its record has no span either.
+  std::string bad = bytes;
+  bad[bad.find("PK\x03\x04") + 26] = 9;  // the local name length
+  ArchivePtr archive = OpenInMemory(bad);
+  ASSERT_NE(archive, nullptr);
+  ArchiveEntrySpan span;
+  EXPECT_EQ(ArchiveGetEntrySpan(archive.get(), 0, &span), ArchiveCorrupt);
+  EXPECT_EQ(ArchiveGetEntrySpan(archive.get(), 1, &span), ArchiveOk);
 }
 
 TEST_F(ArchiveTest, RefusesWhatIsNoArchiveAndLeavesNothingOpen) {
@@ -675,7 +708,8 @@ TEST_F(ArchiveTest, FullDiskFailsTheExtractionAndKeepsWhatWasWritten) {
   ArchivePtr archive = OpenWritten(zip);
   ASSERT_NE(archive, nullptr);
   {
-    FillingFiles disk(20000);
+    testing::FaultyFiles disk;
+    disk.FillAfter(20000);
     ScopedFileSystem scoped(&disk);
     EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("big")),
               ArchiveWriteFailed);
@@ -747,6 +781,48 @@ TEST_F(ArchiveTest, NeverWritesMoreThanDeclared) {
     EXPECT_EQ(ArchiveExtractEntry(archive.get(), i, buffer, sizeof buffer,
                                   ArchiveIoKind::ByMemory),
               ArchiveOk);
+  }
+}
+
+TEST_F(ArchiveTest, DataLongerThanDeclaredIsCutThereForEveryKind) {
+  // Past the 16 KiB streaming buffer, so the cut falls inside a later chunk:
+  // a stored entry with more bytes than declared, and deflate streams that
+  // inflate beyond the declared size (noise, and a megabyte of zeros).
+  constexpr uint32_t kDeclared = 40000;
+  const std::string noise = Noise(100000, 7);
+  const std::string zeros(1 << 20, '\0');
+  const std::string contents[] = {noise, noise, zeros};
+  ZipWriter zip;
+  zip.Add(RawEntry("stored", noise, 0, kDeclared,
+                   Crc(noise.substr(0, kDeclared))))
+      .Add(RawEntry("deflated", RawDeflate(noise), 8, kDeclared,
+                    Crc(noise.substr(0, kDeclared))))
+      .Add(RawEntry("zeros", RawDeflate(zeros), 8, kDeclared,
+                    Crc(zeros.substr(0, kDeclared))));
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  for (int32_t i = 0; i < 3; ++i) {
+    const std::string name = Get(archive.get(), i).name;
+    SCOPED_TRACE(name);
+    const std::string expected = contents[i].substr(0, kDeclared);
+
+    EXPECT_EQ(ExtractTo(archive.get(), i, tmp_.Join(name)), ArchiveOk);
+    EXPECT_EQ(ReadFile(tmp_.Join(name)), expected);
+
+    const std::string fd_path = tmp_.Join(name + ".fd");
+    int fd = open(fd_path.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(ExtractToFd(archive.get(), i, fd), ArchiveOk);
+    EXPECT_EQ(write(fd, "|", 1), 1) << "nothing more was written before this";
+    close(fd);
+    EXPECT_EQ(ReadFile(fd_path), expected + "|");
+
+    // 5,000 divides the declared size: eight full chunks, then the end.
+    std::vector<ArchiveResult> results;
+    EXPECT_EQ(ReadInChunks(archive.get(), i, 5000, &results), expected);
+    std::vector<ArchiveResult> chunks(8, ArchiveMore);
+    chunks.push_back(ArchiveOk);
+    EXPECT_EQ(results, chunks);
   }
 }
 
