@@ -9,6 +9,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/files.h"
+#include "tests/faulty_files.h"
 #include "tests/test_util.h"
 
 namespace morva::pack {
@@ -353,6 +354,51 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
     EXPECT_EQ(r.err, "morva-pack: " + tour + ": " + problem + "\n");
     ExpectOnly({"bad.run", "player"});
   }
+}
+
+// Two central records on one local header: the second record's local
+// header offset is set to the first's.
+std::string OverlappingTour(const std::string& scratch) {
+  std::string zip = TourZip()
+                        .AddFile("_flash/a0", "same")
+                        .AddFile("_flash/a1", "same")
+                        .Bytes(scratch);
+  const std::string central("PK\x01\x02", 4);
+  size_t first = std::string::npos, second = std::string::npos;
+  for (size_t at = zip.find(central); at != std::string::npos;
+       at = zip.find(central, at + 1)) {
+    const std::string name = zip.substr(at + 46, 9);
+    if (name == "_flash/a0") first = at;
+    if (name == "_flash/a1") second = at;
+  }
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_NE(second, std::string::npos);
+  zip.replace(second + 42, 4, zip.substr(first + 42, 4));
+  return AppendPackage(kPlayerBytes, zip);
+}
+
+TEST_F(PackTest, CheckNamesPackagesThePlayerRefusesWhole) {
+  std::string tour = tmp_.Write("bad.run", OverlappingTour(tmp_.path()));
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            tour + ": the player's window would stay empty");
+  EXPECT_EQ(r.err.substr(0, r.err.find('\n')),
+            "morva-pack: " + tour +
+                ": unpacking: entry \"_flash/a1\" shares its data with "
+                "another entry, as crafted archives do; the player unpacks "
+                "nothing");
+
+  tour = HandMadeTour("big.run", TourZip());
+  testing::FaultyFiles small_disk(Files());
+  small_disk.SetFreeSpace(1000);
+  ScopedFileSystem scope(&small_disk);
+  r = Run({"check", tour});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "morva-pack: " + tour +
+                       ": unpacking: the entries declare more bytes than the "
+                       "disk has free; the player unpacks nothing\n");
+  ExpectOnly({"bad.run", "big.run", "player"});
 }
 
 TEST_F(PackTest, CheckReadsBackEveryEntrysData) {

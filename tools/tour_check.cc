@@ -131,6 +131,13 @@ std::string UnpackProblemText(const UnpackReport& report,
       return "unpacking: entry " + Quoted(report.entry) +
              " would land outside the work folder (an absolute name, a drive "
              "letter or a \"..\" component); the player stops there";
+    case UnpackStatus::kOverlapping:
+      return "unpacking: entry " + Quoted(report.entry) +
+             " shares its data with another entry, as crafted archives do; "
+             "the player unpacks nothing";
+    case UnpackStatus::kTooLarge:
+      return "unpacking: the entries declare more bytes than the disk has "
+             "free; the player unpacks nothing";
     case UnpackStatus::kEntryFailed:
       return "unpacking: entry " + Quoted(report.entry) +
              " cannot be written: " + ArchiveResultText(report.archive_result);
