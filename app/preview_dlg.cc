@@ -55,10 +55,11 @@ bool CPreviewDlg::OnInitDialog() {
   const int frame_y = window_->GetSystemMetrics(kSmCySizeFrame);
   const int caption = window_->GetSystemMetrics(kSmCyCaption);
 
-  if (CreateTempZip() == 0) return true;
-  if (UnpackTempZip() == 0) return true;
-  if (content_folder_.empty()) return true;
-  if (ReadStartPage() == 0) return true;
+  if (CreateTempZip() == 0) return Stop(LaunchStop::kCreateTempZip);
+  if (UnpackTempZip() == 0) return Stop(LaunchStop::kUnpack);
+  if (content_folder_.empty()) return Stop(LaunchStop::kNoContentFolder);
+  if (ReadStartPage() == 0) return Stop(LaunchStop::kStartPage);
+  launch_stop_ = LaunchStop::kNone;
 
   window_->CenterWindow();
   client_rect_ = window_->GetClientRect();
@@ -82,20 +83,28 @@ void CPreviewDlg::OnDestroy() {
   RemoveLaunchFiles(work_folder_, temp_zip_path_);
 }
 
-int CPreviewDlg::CreateTempZip() { return morva::CreateTempZip(&temp_zip_path_); }
+bool CPreviewDlg::Stop(LaunchStop where) {
+  launch_stop_ = where;
+  return true;
+}
+
+int CPreviewDlg::CreateTempZip() {
+  return morva::CreateTempZip(&temp_zip_path_, &temp_zip_error_);
+}
 
 int CPreviewDlg::UnpackTempZip() {
-  return morva::UnpackTempZip(&temp_zip_path_, &content_folder_, &work_folder_);
+  return morva::UnpackTempZip(&temp_zip_path_, &content_folder_, &work_folder_,
+                              &unpack_report_);
 }
 
 int CPreviewDlg::ReadStartPage() {
-  StartPage page;
-  StartPageStatus status = FindStartPage(
+  start_page_ = StartPage{};
+  start_page_status_ = FindStartPage(
       content_folder_, [this](const std::string& title) { window_->SetTitle(title); },
-      &page);
-  if (status != StartPageStatus::kOk) return 0;
-  start_address_ = page.start_address;
-  requested_size_ = Rect{0, 0, page.width, page.height};
+      &start_page_);
+  if (start_page_status_ != StartPageStatus::kOk) return 0;
+  start_address_ = start_page_.start_address;
+  requested_size_ = Rect{0, 0, start_page_.width, start_page_.height};
   return 1;
 }
 

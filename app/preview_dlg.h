@@ -6,8 +6,21 @@
 #include <string>
 
 #include "app/window.h"
+#include "package/unpack.h"
+#include "startpage/start_page.h"
 
 namespace morva {
+
+// Where the launch sequence stopped. The player shows none of this; the
+// packer's check reads it to explain an empty window to a tour's author.
+enum class LaunchStop {
+  kNotRun,
+  kCreateTempZip,  // no archive copied out; temp_zip_error() says why
+  kUnpack,         // unpack_report() says why
+  kNoContentFolder,
+  kStartPage,  // start_page_status() says why
+  kNone,       // the launch went through to the tour page
+};
 
 // The browser control as the player object sees it. The real control lives
 // in the window (it needs the toolkit); this forwards to it.
@@ -20,6 +33,9 @@ class HtmlCtrlRef {
                 const std::string& post_data);
 
  private:
+  // Notes where the launch stopped; returns OnInitDialog's result.
+  bool Stop(LaunchStop where);
+
   PlayerWindow* window_;
 };
 
@@ -47,8 +63,17 @@ class CPreviewDlg : public DialogHandler {
   const std::string& temp_zip_path() const { return temp_zip_path_; }
   const std::string& content_folder() const { return content_folder_; }
   const std::string& work_folder() const { return work_folder_; }
+  LaunchStop launch_stop() const { return launch_stop_; }
+  const std::string& temp_zip_error() const { return temp_zip_error_; }
+  const UnpackReport& unpack_report() const { return unpack_report_; }
+  StartPageStatus start_page_status() const { return start_page_status_; }
+  // As far as the start-page step got.
+  const StartPage& start_page() const { return start_page_; }
 
  private:
+  // Notes where the launch stopped; returns OnInitDialog's result.
+  bool Stop(LaunchStop where);
+
   PlayerWindow* window_;
 
   HtmlCtrlRef browser_;
@@ -61,6 +86,13 @@ class CPreviewDlg : public DialogHandler {
   // The work folder this run created itself, so that the cleanup removes
   // exactly that folder and nothing else. Empty when none was created.
   std::string work_folder_;
+
+  // Why the launch stopped, for the packer's check.
+  LaunchStop launch_stop_ = LaunchStop::kNotRun;
+  std::string temp_zip_error_;
+  UnpackReport unpack_report_;
+  StartPageStatus start_page_status_ = StartPageStatus::kOk;
+  StartPage start_page_;
 };
 
 }  // namespace morva

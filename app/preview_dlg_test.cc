@@ -41,6 +41,9 @@ class LaunchTest : public ::testing::Test {
     EXPECT_EQ(dlg.DoModal(), 2);
     EXPECT_TRUE(window_.init_result);
     requested_ = dlg.requested_size();
+    stop_ = dlg.launch_stop();
+    unpack_ = dlg.unpack_report();
+    start_page_ = dlg.start_page_status();
   }
   std::vector<std::string> LeftInTemp() {
     std::vector<std::string> names;
@@ -53,6 +56,9 @@ class LaunchTest : public ::testing::Test {
   ScopedTempDir tmp_;
   RecordingWindow window_;
   Rect requested_;
+  LaunchStop stop_ = LaunchStop::kNotRun;
+  UnpackReport unpack_;
+  StartPageStatus start_page_ = StartPageStatus::kOk;
 };
 
 TEST_F(LaunchTest, StopsSilentlyWhenTheExecutableCannotBeCopied) {
@@ -63,6 +69,7 @@ TEST_F(LaunchTest, StopsSilentlyWhenTheExecutableCannotBeCopied) {
   EXPECT_EQ(window_.title, "Morva");
   EXPECT_EQ(requested_, (Rect{0, 0, 680, 500}));
   EXPECT_TRUE(LeftInTemp().empty());
+  EXPECT_EQ(stop_, LaunchStop::kCreateTempZip);
 }
 
 TEST_F(LaunchTest, AboutItemOnlyForANonEmptyStringAndASystemMenu) {
@@ -90,6 +97,8 @@ TEST_F(LaunchTest, AnArchiveThatCannotBeUnpackedStopsBeforeTheWindowIsPlaced) {
     EXPECT_TRUE(window_.CallsStartingWith(op).empty()) << op;
   }
   EXPECT_TRUE(LeftInTemp().empty()) << "the temporary archive is gone at destroy";
+  EXPECT_EQ(stop_, LaunchStop::kUnpack);
+  EXPECT_EQ(unpack_.status, UnpackStatus::kNotAnArchive);
 }
 
 TEST(PreviewAppTest, RunsThePlayerOnceAndEnds) {
@@ -161,6 +170,7 @@ TEST_F(FullLaunchTest, APackageAsBuiltOpensItsTourPageAtTheRequestedSize) {
       << navigate;
   EXPECT_EQ(window_.calls.back(), "Close");
   EXPECT_EQ(requested_, (Rect{0, 0, 1024, 768}));
+  EXPECT_EQ(stop_, LaunchStop::kNone);
   EXPECT_TRUE(LeftInTemp().empty()) << "nothing of the run is left";
 }
 
@@ -169,19 +179,21 @@ TEST_F(FullLaunchTest, EachFailingStepStopsBeforeTheWindowIsPlaced) {
     const char* what;
     testing::ZipWriter zip;
     const char* title;
+    LaunchStop stop;
+    StartPageStatus start_page;
   } cases[] = {
       {"no viewer movie: no autorun.inf at the top",
        testing::ZipWriter().AddFile("_flash/autorun.inf", "[autorun]\nshellexecute=a.html"),
-       "Morva"},
+       "Morva", LaunchStop::kStartPage, StartPageStatus::kNoAutorun},
       {"no pop-up call",
        testing::ZipWriter()
            .AddFile("qzviewer.swf", "x")
            .AddFile("autorun.inf", "[autorun]\nshellexecute=Launch.html")
            .AddFile("Launch.html", "<a href='tour.html'>go</a>"),
-       "Launch  -  Morva"},
+       "Launch  -  Morva", LaunchStop::kStartPage, StartPageStatus::kNoMatch},
       {"unsafe entry",
        testing::ZipWriter().AddFile("qzviewer.swf", "x").AddFile("../escape", "x"),
-       "Morva"},
+       "Morva", LaunchStop::kUnpack, StartPageStatus::kOk},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -191,6 +203,8 @@ TEST_F(FullLaunchTest, EachFailingStepStopsBeforeTheWindowIsPlaced) {
       EXPECT_TRUE(window_.CallsStartingWith(op).empty()) << op;
     }
     EXPECT_EQ(window_.title, c.title);
+    EXPECT_EQ(stop_, c.stop);
+    EXPECT_EQ(start_page_, c.start_page);
     EXPECT_TRUE(LeftInTemp().empty());
     EXPECT_FALSE(testing::Exists(tmp_.path() + "/../escape"));
   }

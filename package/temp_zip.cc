@@ -48,7 +48,7 @@ class File {
     ssize_t n = ReadFully(fd_, buffer, count);
     if (n < 0) Fail("read");
     if (static_cast<size_t>(n) != count) {
-      throw FileError("read(" + path_ + "): file ended early");
+      throw FileError("read(" + path_ + "): the file ended early");
     }
   }
   void WriteAll(const void* buffer, size_t count) {
@@ -80,13 +80,18 @@ std::string MakeTempFileName() {
   return CreateUniqueTempFile(TempFolder(), kTempPrefix);
 }
 
-int CreateTempZip(std::string* temp_zip_path) {
+int CreateTempZip(std::string* temp_zip_path, std::string* error) {
   const std::string exe_path = Files()->ModuleFileName();
   const std::string zip_path = MakeTempFileName();
   Trace("zip file %s", zip_path.c_str());
   Trace("exe file %s", exe_path.c_str());
   // Without a temporary name there is nothing to copy into; touch nothing.
-  if (zip_path.empty()) return 0;
+  if (zip_path.empty()) {
+    if (error != nullptr) {
+      *error = "no temporary file could be created in " + TempFolder();
+    }
+    return 0;
+  }
 
   std::unique_ptr<File> zip, exe;
   try {
@@ -101,14 +106,20 @@ int CreateTempZip(std::string* temp_zip_path) {
     Trace("exe file %s", exe_path.c_str());
 
     std::vector<char> buffer(kCopyChunk + 1, 0);
-    if (length < 4) throw FileError("executable shorter than its trailer");
+    if (length < 4) {
+      throw FileError(exe_path + ": shorter than the 4-byte trailer");
+    }
     exe->SeekTo(length - 4);
     unsigned char trailer[4];
     exe->ReadExactly(trailer, 4);
     const uint32_t n = uint32_t{trailer[0]} | uint32_t{trailer[1]} << 8 |
                        uint32_t{trailer[2]} << 16 | uint32_t{trailer[3]} << 24;
     // A trailer larger than what precedes it names no region of the file.
-    if (n > length - 4) throw FileError("trailer names no region of the executable");
+    if (n > length - 4) {
+      throw FileError(exe_path + ": the trailer names " + std::to_string(n) +
+                      " archive bytes, but only " + std::to_string(length - 4) +
+                      " bytes precede it");
+    }
     exe->SeekTo(length - 4 - n);
 
     for (uint32_t i = 0; i < n / kCopyChunk; ++i) {
@@ -123,7 +134,8 @@ int CreateTempZip(std::string* temp_zip_path) {
     }
     zip->Close();
     exe->Close();
-  } catch (const FileError&) {
+  } catch (const FileError& e) {
+    if (error != nullptr) *error = e.what();
     if (zip) zip->Abandon();
     if (exe) exe->Abandon();
     Trace("CPreviewDlg::CreateTempZip 1 %s", zip_path.c_str());

@@ -19,8 +19,9 @@ std::string MakeTempFileName();
 // file. Returns 1 and sets *temp_zip_path to that file on success. Returns 0
 // on any file error, a trailer that names no region of the executable, or a
 // short read; then no temporary file is left behind and *temp_zip_path is
-// unchanged. Streams through one 64 KiB buffer.
-int CreateTempZip(std::string* temp_zip_path);
+// unchanged, and *error (when not null) says which call failed on which path,
+// or what is wrong with the trailer. Streams through one 64 KiB buffer.
+int CreateTempZip(std::string* temp_zip_path, std::string* error = nullptr);
 
 }  // namespace morva
 

@@ -103,17 +103,29 @@ TEST_F(CreateTempZipTest, FailuresLeaveNoTemporaryFile) {
   struct Case {
     const char* what;
     std::string exe;
+    const char* error;  // what the error text says after the path
   } cases[] = {
-      {"trailer past the start", Pattern(300, 4) + LittleEndian32(301)},
-      {"huge trailer", Pattern(300, 4) + LittleEndian32(0xFFFFFFFF)},
-      {"shorter than a trailer", "abc"},
-      {"empty", ""},
+      {"trailer past the start", Pattern(300, 4) + LittleEndian32(301),
+       ": the trailer names 301 archive bytes, but only 300 bytes precede it"},
+      {"huge trailer", Pattern(300, 4) + LittleEndian32(0xFFFFFFFF),
+       ": the trailer names 4294967295 archive bytes, but only 300 bytes "
+       "precede it"},
+      {"shorter than a trailer", "abc", ": shorter than the 4-byte trailer"},
+      {"empty", "", ": shorter than the 4-byte trailer"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     trace_.clear();
     zip_path_ = "unchanged";
-    EXPECT_EQ(Run(c.exe), 0);
+    exe_path_ = tmp_.Join("tour.exe");
+    testing::WriteFile(exe_path_, c.exe);
+    std::string error;
+    {
+      FakeModuleFiles files(exe_path_);
+      ScopedFileSystem scope(&files);
+      EXPECT_EQ(CreateTempZip(&zip_path_, &error), 0);
+    }
+    EXPECT_EQ(error, exe_path_ + c.error);
     EXPECT_EQ(zip_path_, "unchanged");
     EXPECT_TRUE(TempFiles().empty());
     // The file is open and measured before the trailer is read, so both
@@ -126,7 +138,14 @@ TEST_F(CreateTempZipTest, FailuresLeaveNoTemporaryFile) {
 }
 
 TEST_F(CreateTempZipTest, UnreadableExecutableLeavesNothing) {
-  EXPECT_EQ(RunWithModule(tmp_.Join("missing.exe")), 0);
+  std::string error;
+  {
+    FakeModuleFiles files(tmp_.Join("missing.exe"));
+    ScopedFileSystem scope(&files);
+    EXPECT_EQ(CreateTempZip(&zip_path_, &error), 0);
+  }
+  EXPECT_EQ(error, "open(" + tmp_.Join("missing.exe") +
+                       "): No such file or directory");
   EXPECT_TRUE(zip_path_.empty());
   EXPECT_TRUE(TempFiles().empty());
   ASSERT_EQ(trace_.size(), 4u);

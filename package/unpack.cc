@@ -55,6 +55,19 @@ int UnpackEntries(ArchiveHandle* archive, const std::string& work_folder,
 
 }  // namespace
 
+int UnpackArchiveInto(const std::string& archive_path,
+                      const std::string& folder, std::string* content_folder,
+                      UnpackReport* report) {
+  *report = UnpackReport{};
+  ArchivePtr archive(
+      ArchiveOpen(archive_path.c_str(), 0, ArchiveIoKind::ByFileName));
+  if (archive == nullptr) {
+    report->status = UnpackStatus::kNotAnArchive;
+    return 0;
+  }
+  return UnpackEntries(archive.get(), folder, content_folder, report);
+}
+
 int UnpackTempZip(std::string* temp_zip_path, std::string* content_folder,
                   std::string* work_folder, UnpackReport* report) {
   UnpackReport ignored;
@@ -73,14 +86,8 @@ int UnpackTempZip(std::string* temp_zip_path, std::string* content_folder,
     } else {
       *work_folder = folder;
       *content_folder = folder;
-      ArchiveHandle* archive =
-          ArchiveOpen(temp_zip_path->c_str(), 0, ArchiveIoKind::ByFileName);
-      if (archive == nullptr) {
-        report->status = UnpackStatus::kNotAnArchive;
-      } else {
-        result = UnpackEntries(archive, folder, content_folder, report);
-        ArchiveClose(archive);
-      }
+      result =
+          UnpackArchiveInto(*temp_zip_path, folder, content_folder, report);
     }
   }
   if (!temp_zip_path->empty()) RemoveFile(*temp_zip_path);

@@ -30,6 +30,20 @@ struct UnpackReport {
   uint32_t archive_result = 0;   // the archive reader's code, where it failed
 };
 
+// Unpacks every entry of the ZIP archive at archive_path below folder, which
+// must exist, with the rules UnpackTempZip uses: entry names use "/" or "\"
+// as folder separators, an entry name that would lead outside folder stops
+// the walk, a file entry's folders are made as needed. *content_folder
+// becomes the folder of the last file entry named "qzviewer.swf" when there
+// is one and is left alone otherwise. Returns 1 when every entry was
+// unpacked, else 0 with *report saying where and why (kNotAnArchive when the
+// archive cannot be opened). Entries unpacked before a failure stay. The
+// archive file itself is left as it is.
+// REQUIRES: folder does not end with a separator.
+int UnpackArchiveInto(const std::string& archive_path,
+                      const std::string& folder, std::string* content_folder,
+                      UnpackReport* report);
+
 // Creates a new work folder (mode 0700, exclusively, under a unique "QZ"
 // name in the temporary folder) and unpacks every entry of the archive at
 // *temp_zip_path below it. Entry names use "/" or "\" as folder separators.

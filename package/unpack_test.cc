@@ -209,5 +209,41 @@ TEST_F(UnpackTest, NoArchivePathCreatesNothing) {
   EXPECT_EQ(tmp_.List(), Tree{});
 }
 
+TEST_F(UnpackTest, UnpacksIntoAGivenFolderAndLeavesTheArchive) {
+  const std::string archive = tmp_.Join("tour.zip");
+  ZipWriter()
+      .AddFile("a/b/f.txt", "f")
+      .AddFile("_flash/qzviewer.swf", "swf")
+      .Write(archive);
+  const std::string into = tmp_.Join("out");
+  ASSERT_TRUE(MakeFolder(into));
+  std::string content = "unchanged";
+  EXPECT_EQ(UnpackArchiveInto(archive, into, &content, &report_), 1);
+  EXPECT_EQ(report_.status, UnpackStatus::kOk);
+  EXPECT_EQ(content, into + "/_flash");
+  EXPECT_EQ(ListTree(into),
+            (Tree{"_flash/", "_flash/qzviewer.swf", "a/", "a/b/", "a/b/f.txt"}));
+  EXPECT_TRUE(testing::Exists(archive));
+  EXPECT_EQ(tmp_.List(), (Tree{"out", "tour.zip"})) << "no work folder of its own";
+
+  // Without a viewer movie the content folder is left alone.
+  content = "unchanged";
+  ZipWriter().AddFile("x", "x").Write(archive);
+  EXPECT_EQ(UnpackArchiveInto(archive, into, &content, &report_), 1);
+  EXPECT_EQ(content, "unchanged");
+
+  // The same walk, so the same refusals.
+  ZipWriter().AddFile("ok", "x").AddFile("../escape", "x").Write(archive);
+  EXPECT_EQ(UnpackArchiveInto(archive, into, &content, &report_), 0);
+  EXPECT_EQ(report_.status, UnpackStatus::kUnsafeName);
+  EXPECT_EQ(report_.entry, "../escape");
+  EXPECT_TRUE(testing::Exists(into + "/ok"));
+  EXPECT_FALSE(testing::Exists(tmp_.Join("escape")));
+
+  testing::WriteFile(archive, "no archive");
+  EXPECT_EQ(UnpackArchiveInto(archive, into, &content, &report_), 0);
+  EXPECT_EQ(report_.status, UnpackStatus::kNotAnArchive);
+}
+
 }  // namespace
 }  // namespace morva

@@ -589,6 +589,47 @@ ArchiveResult ExtractToMemory(ArchiveReader* reader, int32_t index,
   return n == 0 ? ArchiveOk : ArchiveInflateFailed;
 }
 
+ArchiveResult VerifyEntry(ArchiveReader* reader, int32_t index,
+                          ArchiveEntryCheck* check) {
+  CloseMemoryEntry(reader);
+  if (index < 0 || index >= reader->count || check == nullptr)
+    return ArchiveBadArguments;
+  ArchiveEntry entry;
+  const ArchiveResult result = ObtainRecord(reader, index, &entry);
+  if (result != ArchiveOk) return result;
+  // The record leaves the CRC-32 out; the central record has it.
+  unz_file_info64 info{};
+  char name[kArchiveNameSize];
+  if (!Position(reader, index) || !ReadCentralRecord(reader, &info, name))
+    return ArchiveCorrupt;
+  *check = ArchiveEntryCheck{};
+  check->recorded_crc = static_cast<uint32_t>(info.crc);
+  check->recorded_size = entry.uncompressed_size;
+  if (unzOpenCurrentFile(reader->archive) != UNZ_OK) return ArchiveOk;
+  if (!reader->data_buffer)
+    reader->data_buffer.reset(new char[kDataBufferSize]);
+  char* const buffer = reader->data_buffer.get();
+  uLong crc = crc32(0, nullptr, 0);
+  uint64_t size = 0;
+  bool failed = false;
+  for (;;) {
+    const int n = unzReadCurrentFile(reader->archive, buffer, kDataBufferSize);
+    if (n < 0) {
+      failed = true;
+      break;
+    }
+    if (n == 0) break;
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer),
+                static_cast<uInt>(n));
+    size += static_cast<uint64_t>(n);
+  }
+  unzCloseCurrentFile(reader->archive);
+  check->readable = !failed;
+  check->crc = static_cast<uint32_t>(crc);
+  check->size = static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX));
+  return ArchiveOk;
+}
+
 }  // namespace
 
 ArchiveReader::ArchiveReader() = default;
@@ -693,6 +734,13 @@ ArchiveResult ArchiveExtractEntry(ArchiveHandle* handle, int32_t index,
       return ExtractToMemory(handle->reader.get(), index, destination, length);
   }
   return ArchiveBadArguments;
+}
+
+ArchiveResult ArchiveVerifyEntry(ArchiveHandle* handle, int32_t index,
+                                 ArchiveEntryCheck* check) {
+  const ArchiveResult result = CheckHandle(handle);
+  if (result != ArchiveOk) return result;
+  return VerifyEntry(handle->reader.get(), index, check);
 }
 
 ArchiveResult ArchiveClose(ArchiveHandle* handle) {

@@ -183,6 +183,30 @@ ArchiveResult ArchiveExtractEntry(ArchiveHandle* handle, int32_t index,
                                   void* destination, uint32_t length,
                                   ArchiveIoKind kind);
 
+// What ArchiveVerifyEntry found for one entry.
+struct ArchiveEntryCheck {
+  uint32_t recorded_crc = 0;   // the CRC-32 in the central record
+  uint32_t recorded_size = 0;  // the uncompressed size in the central record
+  uint32_t crc = 0;            // the CRC-32 of the data as read
+  uint32_t size = 0;           // the bytes of data read
+  bool readable = false;       // the data could be read to its end
+
+  bool intact() const {
+    return readable && crc == recorded_crc && size == recorded_size;
+  }
+};
+
+// Reads the data of entry `index` whole, as a file extraction would, and
+// compares its CRC-32 and length with the central record. The launch never
+// calls this (extraction takes the data as it comes); it is for tools that
+// tell a tour's author whether the archive is sound. The data is never read
+// beyond the recorded size, so data that is too long shows as a CRC-32
+// mismatch. Returns ArchiveOk with *check filled, whatever the data held, or
+// what ArchiveGetEntry returns when the entry's record cannot be read.
+// Closes an entry open for memory extraction.
+ArchiveResult ArchiveVerifyEntry(ArchiveHandle* handle, int32_t index,
+                                 ArchiveEntryCheck* check);
+
 // Closes the archive and frees the handle. ArchiveOk when the handle was
 // valid; after that it must not be used. ArchiveBadArguments and
 // ArchiveWrongMode leave the handle as it was.

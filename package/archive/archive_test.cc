@@ -841,6 +841,61 @@ TEST_F(ArchiveTest, CrcMismatchChangesNoResult) {
   EXPECT_EQ(results, (std::vector<ArchiveResult>{ArchiveMore, ArchiveOk}));
 }
 
+TEST_F(ArchiveTest, VerifyComparesTheDataWithTheCentralRecord) {
+  const std::string data = Noise(40000, 7);
+  const std::string fifty(50, 'd');
+  ZipWriter zip;
+  zip.Add(Entry("good", data))                                 // 0
+      .Add(Entry("good-stored", data, 0))                      // 1
+      .AddDir("folder/")                                       // 2
+      .Add(RawEntry("wrong-crc", "abc", 0, 3, 0x12345678))     // 3
+      .Add(RawEntry("short", RawDeflate(fifty), 8, 100, Crc(fifty)))  // 4
+      .Add(RawEntry("long", fifty, 0, 30, Crc(fifty)))         // 5
+      .Add(RawEntry("garbage", "not deflate data", 8, 9, 1));  // 6
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  auto verify = [&](int32_t index) {
+    ArchiveEntryCheck check;
+    EXPECT_EQ(ArchiveVerifyEntry(archive.get(), index, &check), ArchiveOk);
+    return check;
+  };
+  for (int32_t i : {0, 1}) {
+    ArchiveEntryCheck check = verify(i);
+    EXPECT_TRUE(check.intact()) << i;
+    EXPECT_EQ(check.crc, Crc(data));
+    EXPECT_EQ(check.size, data.size());
+  }
+  EXPECT_TRUE(verify(2).intact());
+
+  ArchiveEntryCheck check = verify(3);
+  EXPECT_FALSE(check.intact());
+  EXPECT_TRUE(check.readable);
+  EXPECT_EQ(check.recorded_crc, 0x12345678u);
+  EXPECT_EQ(check.crc, Crc("abc"));
+  EXPECT_EQ(check.size, 3u);
+
+  check = verify(4);
+  EXPECT_FALSE(check.intact());
+  EXPECT_EQ(check.crc, check.recorded_crc);
+  EXPECT_EQ(check.size, 50u);
+  EXPECT_EQ(check.recorded_size, 100u);
+
+  // Data beyond the recorded size is never read; the CRC-32 shows it.
+  check = verify(5);
+  EXPECT_FALSE(check.intact());
+  EXPECT_EQ(check.size, 30u);
+  EXPECT_EQ(check.crc, Crc(fifty.substr(0, 30)));
+
+  EXPECT_FALSE(verify(6).readable);
+
+  // The handle stays usable, and the usual argument checks apply.
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("out")), ArchiveOk);
+  EXPECT_EQ(ReadFile(tmp_.Join("out")), data);
+  EXPECT_EQ(ArchiveVerifyEntry(archive.get(), 7, &check), ArchiveBadArguments);
+  EXPECT_EQ(ArchiveVerifyEntry(archive.get(), -1, &check), ArchiveBadArguments);
+  EXPECT_EQ(ArchiveVerifyEntry(nullptr, 0, &check), ArchiveBadArguments);
+}
+
 TEST_F(ArchiveTest, NamesThatDoNotFitTheRecordAreCorrupt) {
   const std::string longest(259, 'n');
   ZipWriter zip;

@@ -1,0 +1,538 @@
+#include "tools/pack.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "package/archive/archive.h"
+#include "package/paths.h"
+#include "package/unpack.h"
+#include "platform/attributes.h"
+#include "platform/files.h"
+#include "platform/path.h"
+#include "tools/tour_check.h"
+#include "tools/zip_folder.h"
+
+namespace morva::pack {
+namespace {
+
+constexpr char kTool[] = "morva-pack";
+
+std::ostream& Complain(std::ostream& err, const std::string& path,
+                       const std::string& reason) {
+  return err << kTool << ": " << path << ": " << reason << "\n";
+}
+
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+  return path;
+}
+
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == kPathSeparator) return path;
+  char* cwd = getcwd(nullptr, 0);
+  if (cwd == nullptr) return path;
+  std::string result = JoinPath(cwd, path);
+  free(cwd);
+  return result;
+}
+
+// The real path of a folder, or empty text.
+std::string RealFolder(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return "";
+  std::string result = real;
+  free(real);
+  return result;
+}
+
+bool IsFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Appends the whole file at path to fd. Returns the bytes copied, or -1
+// with *error set.
+int64_t AppendFile(int fd, const std::string& path, const std::string& to,
+                   std::string* error) {
+  const int in = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    *error = ErrnoMessage("open", path);
+    return -1;
+  }
+  std::vector<char> buffer(1 << 16);
+  int64_t total = 0;
+  for (;;) {
+    const ssize_t n = ReadFully(in, buffer.data(), buffer.size());
+    if (n < 0) {
+      *error = ErrnoMessage("read", path);
+      total = -1;
+      break;
+    }
+    if (n == 0) break;
+    if (!WriteFully(fd, buffer.data(), static_cast<size_t>(n))) {
+      *error = ErrnoMessage("write", to);
+      total = -1;
+      break;
+    }
+    total += n;
+  }
+  close(in);
+  return total;
+}
+
+void PrintCheck(const std::string& tour, const TourCheck& check,
+                std::ostream& out, std::ostream& err) {
+  if (check.intact()) {
+    out << tour << ": plays intact\n";
+  } else if (check.plays()) {
+    out << tour << ": plays, but not intact\n";
+  } else {
+    out << tour << ": the player's window would stay empty\n";
+  }
+  auto row = [&](const char* label, const std::string& value) {
+    char padded[32];
+    std::snprintf(padded, sizeof padded, "  %-16s", label);
+    out << padded << value << "\n";
+  };
+  if (!check.title.empty()) row("title", check.title);
+  if (!check.start_page.empty()) row("tour page", check.start_page);
+  if (check.plays()) {
+    row("window size",
+        std::to_string(check.width) + " x " + std::to_string(check.height));
+  }
+  if (!check.content_folder.empty()) {
+    row("content folder", check.content_folder == "."
+                              ? ". (the top of the work folder)"
+                              : check.content_folder + " (in the work folder)");
+  }
+  if (!check.launcher.empty()) row("launcher page", check.launcher);
+  if (check.has_trailer) {
+    std::string archive = std::to_string(check.archive_size) + " bytes";
+    if (check.entries >= 0) {
+      archive += ", " + std::to_string(check.entries) + " entries";
+    }
+    row("archive", archive);
+  }
+  for (const std::string& note : check.notes) row("note", note);
+  for (const std::string& problem : check.problems) {
+    Complain(err, tour, problem);
+  }
+}
+
+std::string FormatTime(FileTime time) {
+  if (time.value() == 0) return "-";
+  const timespec ts = FileTimeToTimespec(time);
+  struct tm utc {};
+  const time_t t = ts.tv_sec;
+  if (gmtime_r(&t, &utc) == nullptr) return "-";
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+  return text;
+}
+
+std::string FormatAttributes(uint32_t attributes) {
+  std::string text = "-----";
+  if (attributes & kAttrDirectory) text[0] = 'd';
+  if (attributes & kAttrReadOnly) text[1] = 'r';
+  if (attributes & kAttrHidden) text[2] = 'h';
+  if (attributes & kAttrSystem) text[3] = 's';
+  if (attributes & kAttrArchive) text[4] = 'a';
+  return text;
+}
+
+bool FolderIsEmpty(const std::string& folder, std::string* error) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    *error = ErrnoMessage("opendir", folder);
+    return false;
+  }
+  bool empty = true;
+  while (dirent* e = readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+      empty = false;
+      break;
+    }
+  }
+  closedir(dir);
+  return empty;
+}
+
+// The first symbolic link below folder, or empty text. Unpacking goes by
+// path, so a link inside the folder could lead a file out of it.
+std::string FindLink(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return "";
+  std::vector<std::string> subfolders;
+  std::string found;
+  while (dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = JoinPath(folder, name);
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISLNK(st.st_mode)) {
+      found = path;
+      break;
+    }
+    if (S_ISDIR(st.st_mode)) subfolders.push_back(path);
+  }
+  closedir(dir);
+  for (size_t i = 0; found.empty() && i < subfolders.size(); ++i) {
+    found = FindLink(subfolders[i]);
+  }
+  return found;
+}
+
+}  // namespace
+
+std::string FindDefaultPlayer(const std::string& tool_path) {
+  const std::string folder = GetDirPart(tool_path);
+  const std::string base = folder.empty() ? "." : folder;
+  for (const char* candidate : {"morva", "../app/morva", "../morva"}) {
+    const std::string path = JoinPath(base, candidate);
+    if (IsFile(path) && access(path.c_str(), X_OK) == 0) return path;
+  }
+  return "";
+}
+
+int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
+  std::string player = options.player;
+  if (player.empty()) {
+    player = FindDefaultPlayer(RealFiles()->ModuleFileName());
+    if (player.empty()) {
+      err << kTool << ": no player \"morva\" beside morva-pack or in its "
+          << "build tree; name one with --player\n";
+      return 1;
+    }
+  }
+  if (!IsFile(player)) {
+    Complain(err, player, "the player is not a file");
+    return 1;
+  }
+  const std::string source = WithoutTrailingSeparators(options.source);
+  struct stat st;
+  if (stat(source.c_str(), &st) != 0) {
+    Complain(err, source, std::strerror(errno));
+    return 1;
+  }
+  if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+    Complain(err, source, "neither a tour folder nor a ZIP archive");
+    return 1;
+  }
+
+  const std::string output = Absolute(options.output);
+  const std::string output_folder = GetDirPart(output);
+  const std::string real_output_folder = RealFolder(output_folder);
+  if (real_output_folder.empty()) {
+    Complain(err, options.output, "its folder does not exist");
+    return 1;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    const std::string real_source = RealFolder(source);
+    if (real_output_folder == real_source ||
+        real_output_folder.rfind(real_source + "/", 0) == 0) {
+      Complain(err, options.output,
+               "lies inside the tour folder " + source +
+                   ", so the next build would pack it; write it elsewhere");
+      return 1;
+    }
+  }
+
+  PrivateTempFolder temp;
+  if (!temp.ok()) {
+    err << kTool << ": " << temp.error() << "\n";
+    return 1;
+  }
+  std::string archive = source;
+  if (S_ISDIR(st.st_mode)) {
+    archive = JoinPath(temp.path(), "tour.zip");
+    int32_t entries = 0;
+    std::vector<std::string> notes;
+    std::string error;
+    const bool zipped = ZipFolder(source, archive, &entries, &notes, &error);
+    for (const std::string& note : notes)
+      err << kTool << ": note: " << note << "\n";
+    if (!zipped) {
+      err << kTool << ": " << error << "\n";
+      return 1;
+    }
+  }
+  struct stat archive_st;
+  if (stat(archive.c_str(), &archive_st) != 0) {
+    Complain(err, archive, std::strerror(errno));
+    return 1;
+  }
+  if (archive_st.st_size > UINT32_MAX) {
+    Complain(err, archive, "4 GiB or more; a package's trailer holds 32 bits");
+    return 1;
+  }
+
+  // Written beside OUTPUT and renamed only once it is complete and sound, so
+  // OUTPUT is either the old file or the new tour, never a part of one.
+  std::string name = GetFileNamePart(output);
+  std::string partial = JoinPath(output_folder, "." + name + ".XXXXXX");
+  std::vector<char> templ(partial.begin(), partial.end());
+  templ.push_back('\0');
+  const int fd = mkstemp(templ.data());
+  if (fd < 0) {
+    Complain(err, options.output, ErrnoMessage("mkstemp", partial));
+    return 1;
+  }
+  partial = templ.data();
+  std::string error;
+  const int64_t player_size = AppendFile(fd, player, partial, &error);
+  const int64_t archive_size =
+      player_size < 0 ? -1 : AppendFile(fd, archive, partial, &error);
+  bool ok = archive_size >= 0;
+  if (ok) {
+    const uint32_t n = static_cast<uint32_t>(archive_size);
+    const unsigned char trailer[4] = {static_cast<unsigned char>(n),
+                                      static_cast<unsigned char>(n >> 8),
+                                      static_cast<unsigned char>(n >> 16),
+                                      static_cast<unsigned char>(n >> 24)};
+    const mode_t mask = umask(0);
+    umask(mask);
+    if (!WriteFully(fd, trailer, sizeof trailer)) {
+      error = ErrnoMessage("write", partial);
+      ok = false;
+    } else if (fchmod(fd, 0777 & ~mask) != 0) {
+      error = ErrnoMessage("chmod", partial);
+      ok = false;
+    }
+  }
+  if (close(fd) != 0 && ok) {
+    error = ErrnoMessage("close", partial);
+    ok = false;
+  }
+  if (!ok) {
+    unlink(partial.c_str());
+    err << kTool << ": " << error << "\n";
+    return 1;
+  }
+
+  TourCheck check = CheckTour(partial);
+  PrintCheck(options.output, check, out, err);
+  if (!check.intact() && !options.force) {
+    unlink(partial.c_str());
+    Complain(err, options.output,
+             "not written: the tour would not play intact (--force writes it "
+             "anyway)");
+    return 1;
+  }
+  if (rename(partial.c_str(), output.c_str()) != 0) {
+    Complain(err, options.output, ErrnoMessage("rename", partial));
+    unlink(partial.c_str());
+    return 1;
+  }
+  out << "wrote " << options.output << ": " << player_size
+      << " bytes of player, " << archive_size << " bytes of archive, 4 bytes "
+      << "of trailer\n";
+  if (!check.intact()) {
+    Complain(err, options.output,
+             "written with --force; it will not play intact");
+  }
+  return 0;
+}
+
+int Check(const std::string& tour, std::ostream& out, std::ostream& err) {
+  if (!IsFile(tour)) {
+    Complain(
+        err, tour,
+        access(tour.c_str(), F_OK) == 0 ? "not a file" : std::strerror(errno));
+    return 1;
+  }
+  const TourCheck check = CheckTour(tour);
+  PrintCheck(tour, check, out, err);
+  return check.intact() ? 0 : 1;
+}
+
+int List(const std::string& tour, std::ostream& out, std::ostream& err) {
+  PrivateTempFolder temp;
+  if (!temp.ok()) {
+    err << kTool << ": " << temp.error() << "\n";
+    return 1;
+  }
+  std::string error;
+  const std::string temp_zip = CopyArchiveOut(tour, &error);
+  if (temp_zip.empty()) {
+    Complain(err, tour, "no archive to copy out: " + error);
+    return 1;
+  }
+  ArchivePtr archive(
+      ArchiveOpen(temp_zip.c_str(), 0, ArchiveIoKind::ByFileName));
+  if (archive == nullptr) {
+    Complain(err, tour,
+             "the bytes that the trailer names are not a ZIP archive");
+    return 1;
+  }
+  ArchiveEntry entry;
+  ArchiveGetEntry(archive.get(), -1, &entry);
+  const int32_t count = entry.index;
+  int result = 0;
+  uint64_t total = 0, packed = 0;
+  char line[128];
+  out << "    Length     Packed  Modified (UTC)       Attr   Name\n"
+      << "----------  ---------  -------------------  -----  ----\n";
+  for (int32_t i = 0; i < count; ++i) {
+    const ArchiveResult rc = ArchiveGetEntry(archive.get(), i, &entry);
+    if (rc != ArchiveOk) {
+      Complain(err, tour,
+               "entry #" + std::to_string(i) + ": " + ArchiveResultText(rc));
+      result = 1;
+      continue;
+    }
+    std::snprintf(line, sizeof line, "%10" PRIu32 " %10" PRIu32 "  %-19s  %s  ",
+                  entry.uncompressed_size, entry.compressed_size,
+                  FormatTime(entry.write_time).c_str(),
+                  FormatAttributes(entry.attributes).c_str());
+    out << line << entry.name << "\n";
+    total += entry.uncompressed_size;
+    packed += entry.compressed_size;
+  }
+  std::snprintf(line, sizeof line, "%10" PRIu64 " %10" PRIu64 "  %-19s  %5s  ",
+                total, packed, "", "");
+  out << "----------  ---------                              ----\n"
+      << line << count << (count == 1 ? " entry\n" : " entries\n");
+  return result;
+}
+
+int Extract(const std::string& tour, const std::string& folder_arg, bool force,
+            std::ostream& out, std::ostream& err) {
+  const std::string folder = Absolute(WithoutTrailingSeparators(folder_arg));
+  struct stat st;
+  if (stat(folder.c_str(), &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) {
+      Complain(err, folder_arg, "not a folder");
+      return 1;
+    }
+    std::string error;
+    const bool empty = FolderIsEmpty(folder, &error);
+    if (!error.empty()) {
+      err << kTool << ": " << error << "\n";
+      return 1;
+    }
+    if (!empty && !force) {
+      Complain(err, folder_arg,
+               "not empty; --force unpacks into it anyway, replacing files of "
+               "the same names");
+      return 1;
+    }
+    const std::string link = FindLink(folder);
+    if (!link.empty()) {
+      Complain(err, link,
+               "a symbolic link; extract writes into no folder "
+               "that holds one");
+      return 1;
+    }
+  }
+
+  PrivateTempFolder temp;
+  if (!temp.ok()) {
+    err << kTool << ": " << temp.error() << "\n";
+    return 1;
+  }
+  std::string error;
+  const std::string temp_zip = CopyArchiveOut(tour, &error);
+  if (temp_zip.empty()) {
+    Complain(err, tour, "no archive to copy out: " + error);
+    return 1;
+  }
+  if (CreateDirPath(folder) == 0) {
+    Complain(err, folder_arg, ErrnoMessage("mkdir", folder));
+    return 1;
+  }
+  struct stat zip_st {};
+  stat(temp_zip.c_str(), &zip_st);
+  std::string content;
+  UnpackReport report;
+  const int unpacked = UnpackArchiveInto(temp_zip, folder, &content, &report);
+  RemoveFile(temp_zip);
+  if (unpacked == 0) {
+    Complain(err, tour,
+             UnpackProblemText(report, static_cast<uint32_t>(zip_st.st_size)));
+    return 1;
+  }
+  out << "unpacked " << tour << " into " << folder_arg << "\n";
+  if (content.empty()) {
+    out << "  no qzviewer.swf: the content folder is the top of the package\n";
+  } else {
+    out << "  content folder  "
+        << (content == folder ? "." : content.substr(folder.size() + 1))
+        << "\n";
+  }
+  return 0;
+}
+
+int RunMorvaPack(int argc, const char* const* argv, std::ostream& out,
+                 std::ostream& err) {
+  CLI::App app{
+      "Makes tour executables for the Morva player, and tells what the player "
+      "will do with one.",
+      kTool};
+  app.set_version_flag("--version", std::string(kTool) + " " + MORVA_VERSION);
+  app.require_subcommand(1, 1);
+
+  BuildOptions build_options;
+  CLI::App* build = app.add_subcommand(
+      "build", "Make a tour executable: the player, the archive, its length.");
+  build
+      ->add_option("SOURCE", build_options.source,
+                   "The tour folder (whose contents become the package, "
+                   "e.g. the folder holding _flash/), or a ZIP archive")
+      ->required();
+  build->add_option("-o,--output", build_options.output, "The tour to write")
+      ->required();
+  build->add_option("--player", build_options.player,
+                    "The player executable (default: morva beside morva-pack)");
+  build->add_flag("--force", build_options.force,
+                  "Write the tour even when it would not play intact");
+
+  std::string tour;
+  CLI::App* check = app.add_subcommand(
+      "check",
+      "Say what the player would do with a tour; exit 1 when it "
+      "would not play intact.");
+  check->add_option("TOUR", tour, "The tour executable")->required();
+
+  CLI::App* list =
+      app.add_subcommand("list", "List the entries of a tour's archive.");
+  list->add_option("TOUR", tour, "The tour executable")->required();
+
+  std::string folder;
+  bool force_extract = false;
+  CLI::App* extract = app.add_subcommand(
+      "extract", "Unpack a tour as the player would, into a folder.");
+  extract->add_option("TOUR", tour, "The tour executable")->required();
+  extract
+      ->add_option("DIR", folder,
+                   "The folder to unpack into (made when "
+                   "missing)")
+      ->required();
+  extract->add_flag("--force", force_extract,
+                    "Unpack into a folder that is not empty");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Help and version are no errors; everything else is a usage error.
+    return app.exit(e, out, err) == 0 ? 0 : 2;
+  }
+  if (*build) return Build(build_options, out, err);
+  if (*check) return Check(tour, out, err);
+  if (*list) return List(tour, out, err);
+  if (*extract) return Extract(tour, folder, force_extract, out, err);
+  return 2;
+}
+
+}  // namespace morva::pack

@@ -1,0 +1,49 @@
+// morva-pack's commands. Each writes its report to `out`, its complaints to
+// `err` as "morva-pack: PATH: reason" lines, and returns the exit code: 0
+// when it did what was asked, 1 when it could not (or, for check, when the
+// tour would not play intact), 2 for a command line it does not understand.
+#ifndef MORVA_TOOLS_PACK_H_
+#define MORVA_TOOLS_PACK_H_
+
+#include <ostream>
+#include <string>
+
+namespace morva::pack {
+
+struct BuildOptions {
+  std::string source;  // a tour folder, or a ZIP archive
+  std::string output;
+  std::string player;  // empty: FindDefaultPlayer
+  bool force = false;  // write a tour that would not play intact
+};
+
+// Writes the player's bytes, the archive and its length as 4 bytes
+// little-endian to a temporary file beside OUTPUT, checks it as Check does,
+// and renames it to OUTPUT (mode 0777 less the umask) when it plays intact
+// or `force` is set; otherwise nothing is left behind.
+int Build(const BuildOptions& options, std::ostream& out, std::ostream& err);
+
+// Says what the player would do with the tour: CheckTour, reported.
+int Check(const std::string& tour, std::ostream& out, std::ostream& err);
+
+// Lists the entries of the tour's archive, like unzip -l.
+int List(const std::string& tour, std::ostream& out, std::ostream& err);
+
+// Unpacks the tour into `folder` with the player's own walk and safety
+// rules. The folder is made when missing; one that holds anything is refused
+// unless `force` is set.
+int Extract(const std::string& tour, const std::string& folder, bool force,
+            std::ostream& out, std::ostream& err);
+
+// The player installed beside the tool at tool_path, or the one in its
+// build tree: DIR/morva, DIR/../app/morva or DIR/../morva, where DIR is
+// tool_path's folder. Empty text when there is none.
+std::string FindDefaultPlayer(const std::string& tool_path);
+
+// The command line: parses argv and runs the command it names.
+int RunMorvaPack(int argc, const char* const* argv, std::ostream& out,
+                 std::ostream& err);
+
+}  // namespace morva::pack
+
+#endif  // MORVA_TOOLS_PACK_H_

@@ -1,0 +1,650 @@
+#include "tools/pack.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <sstream>
+
+#include "gtest/gtest.h"
+#include "platform/files.h"
+#include "tests/faulty_files.h"
+#include "tests/test_util.h"
+
+namespace morva::pack {
+namespace {
+
+using testing::AppendPackage;
+using testing::ListTree;
+using testing::ReadFile;
+using testing::ScopedTempDir;
+using testing::ZipEntrySpec;
+using testing::ZipWriter;
+using Tree = std::vector<std::string>;
+
+constexpr char kPlayerBytes[] = "#!/bin/sh\n# stands in for the player\n";
+
+constexpr char kAutorun[] = "[autorun] \r\r\nshellexecute=Tour name.html\r\r\n";
+constexpr char kLauncher[] =
+    "<html><body><a href=\"#\" onclick=\"javascript:window.open("
+    "'Tour%20page.html','_blank','status=yes,resizable=yes,top=0,"
+    "left=0,width=1024,height=768')\">Start</a></body></html>\r\n";
+
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+// The files of a small tour, as packages lay them out.
+std::vector<std::pair<std::string, std::string>> TourFiles() {
+  return {{"_flash/qzviewer.swf", "FWS"},
+          {"_flash/autorun.inf", kAutorun},
+          {"_flash/Tour name.html", kLauncher},
+          {"_flash/Tour page.html", "<html>tour</html>"},
+          {"_flash/scenes/s1.jpg", std::string(70000, 'j')}};
+}
+
+ZipWriter TourZip() {
+  ZipWriter zip;
+  zip.AddDir("_flash/");
+  for (const auto& [name, data] : TourFiles()) zip.AddFile(name, data);
+  return zip;
+}
+
+class PackTest : public ::testing::Test {
+ protected:
+  void SetUp() override { player_ = tmp_.Write("player", kPlayerBytes); }
+
+  Result Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "morva-pack");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int code =
+        RunMorvaPack(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {code, out.str(), err.str()};
+  }
+  Result BuildFrom(const std::string& source, const std::string& output,
+                   std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {"build", source,     "-o",
+                                     output,  "--player", player_};
+    args.insert(args.end(), more.begin(), more.end());
+    return Run(args);
+  }
+
+  // A tour folder "name" with TourFiles(); returns its path.
+  std::string TourFolder(const std::string& name) {
+    for (const auto& [file, data] : TourFiles())
+      tmp_.Write(name + "/" + file, data);
+    return tmp_.Join(name);
+  }
+  // A tour executable made by hand: the player's bytes, zip, its length.
+  std::string HandMadeTour(const std::string& name, const ZipWriter& zip) {
+    return tmp_.Write(name,
+                      AppendPackage(kPlayerBytes, zip.Bytes(tmp_.path())));
+  }
+
+  // Nothing of the tool's own is left in the temporary folder.
+  void ExpectOnly(const Tree& names) { EXPECT_EQ(tmp_.List(), names); }
+
+  ScopedTempDir tmp_;
+  std::string player_;
+};
+
+TEST_F(PackTest, FolderRoundTripBuildCheckListExtract) {
+  const std::string src = TourFolder("src");
+  const std::string tour = tmp_.Join("tour.run");
+  Result r = BuildFrom(src, tour);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+
+  // The player's bytes, the archive, its length.
+  const std::string bytes = ReadFile(tour);
+  const std::string player = kPlayerBytes;
+  ASSERT_GT(bytes.size(), player.size() + 4);
+  EXPECT_EQ(bytes.substr(0, player.size()), player);
+  const std::string trailer = bytes.substr(bytes.size() - 4);
+  EXPECT_EQ(trailer, testing::LittleEndian32(static_cast<uint32_t>(
+                         bytes.size() - player.size() - 4)));
+  EXPECT_EQ(bytes.substr(player.size(), 4), std::string("PK\x03\x04", 4));
+  struct stat st;
+  ASSERT_EQ(stat(tour.c_str(), &st), 0);
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0777 & ~mask);
+  EXPECT_NE(st.st_mode & 0100, 0u) << "executable";
+  ExpectOnly({"player", "src", "tour.run"});
+
+  r = Run({"check", tour});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, tour +
+                       ": plays intact\n"
+                       "  title           Tour name  -  Morva\n"
+                       "  tour page       _flash/Tour page.html\n"
+                       "  window size     1024 x 768\n"
+                       "  content folder  _flash (in the work folder)\n"
+                       "  launcher page   _flash/Tour name.html\n"
+                       "  archive         " +
+                       std::to_string(bytes.size() - player.size() - 4) +
+                       " bytes, 7 entries\n");
+  ExpectOnly({"player", "src", "tour.run"});
+
+  r = Run({"list", tour});
+  EXPECT_EQ(r.code, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::vector<std::string> names;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() > 51 && line[0] != '-' &&
+        line.find("Name") == std::string::npos &&
+        line.find("entries") == std::string::npos)
+      names.push_back(line.substr(51));
+  }
+  EXPECT_EQ(names,
+            (Tree{"_flash/", "_flash/Tour name.html", "_flash/Tour page.html",
+                  "_flash/autorun.inf", "_flash/qzviewer.swf", "_flash/scenes/",
+                  "_flash/scenes/s1.jpg"}));
+  EXPECT_NE(r.out.find("     70000 "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" d----  _flash/scenes/\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("7 entries\n"), std::string::npos) << r.out;
+
+  const std::string out = tmp_.Join("out");
+  r = Run({"extract", tour, out});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "unpacked " + tour + " into " + out +
+                       "\n  content folder  _flash\n");
+  EXPECT_EQ(ListTree(out), ListTree(src));
+  for (const auto& [file, data] : TourFiles()) {
+    EXPECT_EQ(ReadFile(out + "/" + file), data) << file;
+  }
+  ExpectOnly({"out", "player", "src", "tour.run"});
+}
+
+TEST_F(PackTest, ZipRoundTripKeepsTheArchiveAsItIs) {
+  const std::string zip_path = tmp_.Join("tour.zip");
+  TourZip().Write(zip_path);
+  const std::string tour = tmp_.Join("tour.run");
+  Result r = BuildFrom(zip_path, tour);
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string zip = ReadFile(zip_path);
+  EXPECT_EQ(ReadFile(tour), AppendPackage(kPlayerBytes, zip));
+
+  EXPECT_EQ(Run({"check", tour}).code, 0);
+  r = Run({"list", tour});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find("  _flash/scenes/s1.jpg\n"), std::string::npos) << r.out;
+  const std::string out = tmp_.Join("out");
+  r = Run({"extract", tour, out + "/"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ListTree(out),
+            (Tree{"_flash/", "_flash/Tour name.html", "_flash/Tour page.html",
+                  "_flash/autorun.inf", "_flash/qzviewer.swf", "_flash/scenes/",
+                  "_flash/scenes/s1.jpg"}));
+  EXPECT_EQ(ReadFile(out + "/_flash/autorun.inf"), kAutorun);
+}
+
+TEST_F(PackTest, ReadOnlyFilesAndFileTimesSurviveBuildAndExtract) {
+  const std::string src = TourFolder("src");
+  tmp_.Write("src/_flash/notes.txt", "read only");
+  const std::string ro = tmp_.Join("src/_flash/notes.txt");
+  const std::string page = tmp_.Join("src/_flash/Tour page.html");
+  const timespec ro_times[2] = {{1600000000, 0}, {1500000001, 0}};
+  const timespec page_times[2] = {{1600000000, 0}, {1234567891, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, ro.c_str(), ro_times, 0), 0);
+  ASSERT_EQ(utimensat(AT_FDCWD, page.c_str(), page_times, 0), 0);
+  ASSERT_EQ(chmod(ro.c_str(), 0444), 0);
+
+  const std::string tour = tmp_.Join("tour.run");
+  ASSERT_EQ(BuildFrom(src, tour).code, 0);
+  Result r = Run({"list", tour});
+  EXPECT_NE(r.out.find("2017-07-14 02:40:01  -r---  _flash/notes.txt\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("2009-02-13 23:31:31  -----  _flash/Tour page.html\n"),
+            std::string::npos)
+      << r.out;
+
+  const std::string out = tmp_.Join("out");
+  ASSERT_EQ(Run({"extract", tour, out}).code, 0);
+  struct stat st;
+  ASSERT_EQ(stat((out + "/_flash/notes.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u) << "still read-only";
+  EXPECT_EQ(st.st_mtim.tv_sec, 1500000001);
+  // The access time comes from the DOS date-time: even seconds.
+  EXPECT_EQ(st.st_atim.tv_sec, 1500000000);
+  ASSERT_EQ(stat((out + "/_flash/Tour page.html").c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & 0200, 0u) << "writable stays writable";
+  EXPECT_EQ(st.st_mtim.tv_sec, 1234567891);
+}
+
+// A package that fails at one step of the launch, and what check says.
+struct FailCase {
+  const char* what;
+  std::string tour_bytes;
+  std::string verdict;  // the first line of the report, after "TOUR: "
+  std::string problem;  // the complaint, after "morva-pack: TOUR: "
+};
+
+ZipWriter TourWithout(const std::string& skip) {
+  ZipWriter zip;
+  for (const auto& [name, data] : TourFiles()) {
+    if (name != skip) zip.AddFile(name, data);
+  }
+  return zip;
+}
+
+ZipWriter TourWith(const std::string& name, const std::string& data) {
+  ZipWriter zip;
+  for (const auto& [file, content] : TourFiles()) {
+    zip.AddFile(file, file == name ? data : content);
+  }
+  return zip;
+}
+
+TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
+  const std::string scratch = tmp_.path();
+  const std::string empty = "the player's window would stay empty";
+  ZipEntrySpec method12;
+  method12.name = "_flash/strange.bin";
+  method12.data = "xxxx";
+  method12.method = 12;
+  method12.raw = true;
+  method12.raw_uncompressed_size = 4;
+  ZipEntrySpec short_data;
+  short_data.name = "_flash/short.bin";
+  short_data.data = "only ten b";
+  short_data.method = 0;
+  short_data.raw = true;
+  short_data.raw_uncompressed_size = 100;
+
+  FailCase cases[] = {
+      {"no package appended", std::string(kPlayerBytes) + "\x01\x02\x03\x7f",
+       empty,
+       "copying the archive out: no package appended, or a trailer that names "
+       "no region (TOUR: the trailer names 2130903553 archive bytes, but "
+       "only " +
+           std::to_string(sizeof kPlayerBytes - 1) + " bytes precede it)"},
+      {"not a zip archive",
+       AppendPackage(kPlayerBytes, "these are no zip bytes"), empty,
+       "unpacking: the 22 bytes that the trailer names are not a ZIP archive "
+       "(was a package appended?)"},
+      {"unsafe entry name",
+       AppendPackage(kPlayerBytes,
+                     TourZip().AddFile("../outside.txt", "x").Bytes(scratch)),
+       empty,
+       "unpacking: entry \"../outside.txt\" would land outside the work folder "
+       "(an absolute name, a drive letter or a \"..\" component); the player "
+       "stops there"},
+      {"unreadable record",
+       AppendPackage(kPlayerBytes, TourZip().Add(method12).Bytes(scratch)),
+       empty,
+       "unpacking: the record of entry #6 cannot be read: its local header "
+       "does not match its central record, its compression method is neither "
+       "stored nor deflated, or its name is too long (259 bytes at most) "
+       "(0x700)"},
+      {"entry that cannot be written",
+       AppendPackage(kPlayerBytes, TourZip().Add(short_data).Bytes(scratch)),
+       empty,
+       "unpacking: entry \"_flash/short.bin\" cannot be written: its data "
+       "cannot be read or inflated, is shorter than its record says, or cannot "
+       "be written (0x400)\n"
+       // Reading the data back finds why.
+       "morva-pack: TOUR: data: entry \"_flash/short.bin\" holds 10 bytes of "
+       "data, its record says 100"},
+      {"no autorun.inf",
+       AppendPackage(kPlayerBytes,
+                     TourWithout("_flash/autorun.inf").Bytes(scratch)),
+       empty, "start page: no autorun.inf in the content folder _flash"},
+      {"no viewer movie, so no autorun.inf at the top",
+       AppendPackage(kPlayerBytes,
+                     TourWithout("_flash/qzviewer.swf").Bytes(scratch)),
+       empty,
+       "start page: no autorun.inf at the top of the package (the package "
+       "holds no qzviewer.swf, so the content folder is the top of the "
+       "package)"},
+      {"no shellexecute value",
+       AppendPackage(kPlayerBytes, TourWith("_flash/autorun.inf",
+                                            "[autorun]\r\nopen=x.exe\r\n")
+                                       .Bytes(scratch)),
+       empty,
+       "start page: autorun.inf in the content folder _flash has no "
+       "shellexecute value in an [autorun] section"},
+      {"value without a dot",
+       AppendPackage(kPlayerBytes, TourWith("_flash/autorun.inf",
+                                            "[autorun]\nshellexecute=index\n")
+                                       .Bytes(scratch)),
+       empty,
+       "start page: the shellexecute value \"index\" in autorun.inf has no "
+       "\".\""},
+      {"launcher page missing",
+       AppendPackage(kPlayerBytes,
+                     TourWithout("_flash/Tour name.html").Bytes(scratch)),
+       empty,
+       "start page: the launcher page \"_flash/Tour name.html\" that "
+       "autorun.inf names is missing or unreadable"},
+      {"no pop-up call",
+       AppendPackage(kPlayerBytes,
+                     TourWith("_flash/Tour name.html",
+                              "<a href='Tour page.html' target=_blank>go</a>")
+                         .Bytes(scratch)),
+       empty,
+       "start page: the launcher page \"_flash/Tour name.html\" holds no "
+       "pop-up call like "
+       "javascript:window.open('PAGE','NAME','...,width=W,height=H')"},
+      {"tour page missing",
+       AppendPackage(kPlayerBytes,
+                     TourWithout("_flash/Tour page.html").Bytes(scratch)),
+       "plays, but not intact",
+       "start page: the tour page \"_flash/Tour page.html\" that the launcher "
+       "opens is not in the package"},
+  };
+  for (const FailCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string tour = tmp_.Write("bad.run", c.tour_bytes);
+    Result r = Run({"check", tour});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), tour + ": " + c.verdict);
+    std::string problem = c.problem;
+    for (size_t at = problem.find("TOUR"); at != std::string::npos;
+         at = problem.find("TOUR", at + tour.size())) {
+      problem.replace(at, 4, tour);
+    }
+    EXPECT_EQ(r.err, "morva-pack: " + tour + ": " + problem + "\n");
+    ExpectOnly({"bad.run", "player"});
+  }
+}
+
+// Two central records on one local header: the second record's local
+// header offset is set to the first's.
+std::string OverlappingTour(const std::string& scratch) {
+  std::string zip = TourZip()
+                        .AddFile("_flash/a0", "same")
+                        .AddFile("_flash/a1", "same")
+                        .Bytes(scratch);
+  const std::string central("PK\x01\x02", 4);
+  size_t first = std::string::npos, second = std::string::npos;
+  for (size_t at = zip.find(central); at != std::string::npos;
+       at = zip.find(central, at + 1)) {
+    const std::string name = zip.substr(at + 46, 9);
+    if (name == "_flash/a0") first = at;
+    if (name == "_flash/a1") second = at;
+  }
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_NE(second, std::string::npos);
+  zip.replace(second + 42, 4, zip.substr(first + 42, 4));
+  return AppendPackage(kPlayerBytes, zip);
+}
+
+TEST_F(PackTest, CheckNamesPackagesThePlayerRefusesWhole) {
+  std::string tour = tmp_.Write("bad.run", OverlappingTour(tmp_.path()));
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            tour + ": the player's window would stay empty");
+  EXPECT_EQ(r.err.substr(0, r.err.find('\n')),
+            "morva-pack: " + tour +
+                ": unpacking: entry \"_flash/a1\" shares its data with "
+                "another entry, as crafted archives do; the player unpacks "
+                "nothing");
+
+  tour = HandMadeTour("big.run", TourZip());
+  testing::FaultyFiles small_disk(Files());
+  small_disk.SetFreeSpace(1000);
+  ScopedFileSystem scope(&small_disk);
+  r = Run({"check", tour});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "morva-pack: " + tour +
+                       ": unpacking: the entries declare more bytes than the "
+                       "disk has free; the player unpacks nothing\n");
+  ExpectOnly({"bad.run", "big.run", "player"});
+}
+
+TEST_F(PackTest, CheckReadsBackEveryEntrysData) {
+  ZipEntrySpec wrong_crc;
+  wrong_crc.name = "_flash/scenes/s2.jpg";
+  wrong_crc.data = "picture";
+  wrong_crc.method = 0;
+  wrong_crc.raw = true;
+  wrong_crc.raw_uncompressed_size = 7;
+  wrong_crc.raw_crc = 0xDEADBEEF;
+  const std::string tour = HandMadeTour("crc.run", TourZip().Add(wrong_crc));
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            tour + ": plays, but not intact");
+  EXPECT_NE(r.out.find("  window size     1024 x 768\n"), std::string::npos);
+  EXPECT_EQ(r.err, "morva-pack: " + tour +
+                       ": data: entry \"_flash/scenes/s2.jpg\": its data has "
+                       "the CRC-32 16db4f89, its record says deadbeef\n");
+}
+
+TEST_F(PackTest, BuildRefusesATourThatWouldPlayEmptyAndWritesNothing) {
+  const std::string src = TourFolder("src");
+  ASSERT_EQ(unlink(tmp_.Join("src/_flash/autorun.inf").c_str()), 0);
+  const std::string tour = tmp_.Join("tour.run");
+  Result r = BuildFrom(src, tour);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            tour + ": the player's window would stay empty");
+  EXPECT_EQ(r.err,
+            "morva-pack: " + tour +
+                ": start page: no autorun.inf in the content folder _flash\n"
+                "morva-pack: " +
+                tour +
+                ": not written: the tour would not play intact (--force "
+                "writes it anyway)\n");
+  ExpectOnly({"player", "src"});
+
+  // An older tour of that name stays as it was.
+  testing::WriteFile(tour, "older tour");
+  EXPECT_EQ(BuildFrom(src, tour).code, 1);
+  EXPECT_EQ(ReadFile(tour), "older tour");
+  ExpectOnly({"player", "src", "tour.run"});
+
+  r = BuildFrom(src, tour, {"--force"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.err.find(": written with --force; it will not play intact\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(ReadFile(tour).substr(0, 9), "#!/bin/sh");
+  EXPECT_EQ(Run({"check", tour}).code, 1);
+}
+
+TEST_F(PackTest, BuildRefusesLinksAndAnOutputInsideTheSource) {
+  const std::string src = TourFolder("src");
+  ASSERT_EQ(symlink("/etc/hostname", tmp_.Join("src/_flash/host").c_str()), 0);
+  Result r = BuildFrom(src, tmp_.Join("tour.run"));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "morva-pack: " + src +
+                       "/_flash/host: a symbolic link; packages hold no links, "
+                       "so put the file or folder itself there\n");
+  ASSERT_EQ(unlink(tmp_.Join("src/_flash/host").c_str()), 0);
+
+  r = BuildFrom(src, src + "/_flash/tour.run");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err,
+            "morva-pack: " + src +
+                "/_flash/tour.run: lies inside the tour folder " + src +
+                ", so the next build would pack it; write it elsewhere\n");
+  ExpectOnly({"player", "src"});
+  EXPECT_EQ(ListTree(src), ListTree(TourFolder("again")));
+}
+
+TEST_F(PackTest, ExtractRefusesUnsafeNamesLikeThePlayer) {
+  for (const char* name :
+       {"../escape.txt", "_flash/../../escape.txt", "/tmp/absolute.txt",
+        "C:escape.txt", "_flash\\..\\..\\escape.txt"}) {
+    SCOPED_TRACE(name);
+    const std::string tour =
+        HandMadeTour("bad.run", ZipWriter()
+                                    .AddFile("_flash/first.txt", "x")
+                                    .AddFile(name, "x")
+                                    .AddFile("_flash/last.txt", "x"));
+    const std::string out = tmp_.Join("deep/out");
+    Result r = Run({"extract", tour, out});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "morva-pack: " + tour + ": unpacking: entry \"" +
+                         std::string(name) +
+                         "\" would land outside the work folder (an absolute "
+                         "name, a drive letter or a \"..\" component); the "
+                         "player stops there\n");
+    // Unpacked up to the unsafe entry, as the player would, and no further.
+    EXPECT_EQ(ListTree(out), (Tree{"_flash/", "_flash/first.txt"}));
+    EXPECT_FALSE(testing::Exists(tmp_.Join("escape.txt")));
+    EXPECT_FALSE(testing::Exists(tmp_.Join("deep/escape.txt")));
+    EXPECT_FALSE(testing::Exists("/tmp/absolute.txt"));
+    testing::RemoveTree(tmp_.Join("deep"));
+  }
+}
+
+TEST_F(PackTest, ExtractRefusesAFolderThatIsNotEmptyUnlessForced) {
+  const std::string tour = HandMadeTour("tour.run", TourZip());
+  const std::string out = tmp_.Join("out");
+  tmp_.Write("out/_flash/autorun.inf", "mine");
+  Result r = Run({"extract", tour, out});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "morva-pack: " + out +
+                       ": not empty; --force unpacks into it anyway, replacing "
+                       "files of the same names\n");
+  EXPECT_EQ(ReadFile(out + "/_flash/autorun.inf"), "mine");
+
+  r = Run({"extract", "--force", tour, out});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadFile(out + "/_flash/autorun.inf"), kAutorun);
+
+  // Never through a link, not even with --force.
+  ASSERT_EQ(mkdir(tmp_.Join("elsewhere").c_str(), 0700), 0);
+  ASSERT_EQ(unlink((out + "/_flash/autorun.inf").c_str()), 0);
+  testing::RemoveTree(out + "/_flash/scenes");
+  ASSERT_EQ(
+      symlink(tmp_.Join("elsewhere").c_str(), (out + "/_flash/scenes").c_str()),
+      0);
+  r = Run({"extract", "--force", tour, out});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "morva-pack: " + out +
+                       "/_flash/scenes: a symbolic link; extract writes into "
+                       "no folder that holds one\n");
+  EXPECT_EQ(ListTree(tmp_.Join("elsewhere")), Tree{});
+  EXPECT_FALSE(testing::Exists(out + "/_flash/autorun.inf"));
+
+  r = Run({"extract", tour, tmp_.Join("tour.run")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "morva-pack: " + tmp_.Join("tour.run") + ": not a folder\n");
+}
+
+// Refuses to open one path, whoever asks (root included).
+class DenyingFiles : public FileSystemWrapper {
+ public:
+  explicit DenyingFiles(std::string path)
+      : FileSystemWrapper(Files()), path_(std::move(path)) {}
+  int OpenAt(int dir_fd, const std::string& path, int flags,
+             mode_t mode) override {
+    if (path == path_) {
+      errno = EACCES;
+      return -1;
+    }
+    return FileSystemWrapper::OpenAt(dir_fd, path, flags, mode);
+  }
+
+ private:
+  std::string path_;
+};
+
+TEST_F(PackTest, CommandLine) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+  } usage[] = {
+      {{}, 2},
+      {{"frobnicate"}, 2},
+      {{"build", tmp_.path()}, 2},  // no -o
+      {{"build", "-o", "x"}, 2},    // no source
+      {{"check"}, 2},
+      {{"check", "a", "b"}, 2},
+      {{"extract", "tour"}, 2},
+      {{"list", "--bogus", "tour"}, 2},
+  };
+  for (const Case& c : usage) {
+    Result r = Run(c.args);
+    EXPECT_EQ(r.code, c.code) << ::testing::PrintToString(c.args);
+    EXPECT_FALSE(r.err.empty());
+  }
+
+  Result r = Run({"--help"});
+  EXPECT_EQ(r.code, 0);
+  for (const char* command : {"build", "check", "list", "extract"}) {
+    EXPECT_NE(r.out.find(command), std::string::npos) << command;
+  }
+  r = Run({"build", "--help"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find("--player"), std::string::npos) << r.out;
+  r = Run({"extract", "--help"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find("--force"), std::string::npos) << r.out;
+  r = Run({"--version"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, std::string("morva-pack ") + MORVA_VERSION + "\n");
+
+  // A tour the player cannot open is no missing package.
+  {
+    const std::string locked = HandMadeTour("locked.run", TourZip());
+    DenyingFiles denying(locked);
+    ScopedFileSystem scope(&denying);
+    r = Run({"check", locked});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "morva-pack: " + locked +
+                         ": copying the archive out: open(" + locked +
+                         "): Permission denied\n");
+  }
+
+  // Files that are not there are named, with the reason.
+  const std::string missing = tmp_.Join("missing.run");
+  r = Run({"check", missing});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "morva-pack: " + missing + ": No such file or directory\n");
+  r = Run({"list", missing});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "morva-pack: " + missing +
+                       ": no archive to copy out: open(" + missing +
+                       "): No such file or directory\n");
+  r = Run({"build", tmp_.Join("nothing"), "-o", tmp_.Join("t"), "--player",
+           player_});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "morva-pack: " + tmp_.Join("nothing") +
+                       ": No such file or directory\n");
+  r = Run({"build", TourFolder("src"), "-o", tmp_.Join("t"), "--player",
+           tmp_.Join("no-player")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "morva-pack: " + tmp_.Join("no-player") +
+                       ": the player is not a file\n");
+}
+
+TEST_F(PackTest, DefaultPlayerBesideTheToolOrInItsBuildTree) {
+  auto exe = [&](const std::string& name) {
+    const std::string path = tmp_.Write(name, "x");
+    chmod(path.c_str(), 0755);
+    return path;
+  };
+  exe("installed/bin/morva-pack");
+  EXPECT_EQ(FindDefaultPlayer(tmp_.Join("installed/bin/morva-pack")), "");
+  exe("installed/bin/morva");
+  EXPECT_EQ(FindDefaultPlayer(tmp_.Join("installed/bin/morva-pack")),
+            tmp_.Join("installed/bin/morva"));
+
+  exe("build/tools/morva-pack");
+  exe("build/morva");
+  EXPECT_EQ(FindDefaultPlayer(tmp_.Join("build/tools/morva-pack")),
+            tmp_.Join("build/tools/../morva"));
+  exe("build/app/morva");
+  EXPECT_EQ(FindDefaultPlayer(tmp_.Join("build/tools/morva-pack")),
+            tmp_.Join("build/tools/../app/morva"));
+
+  // Not executable: not a player.
+  tmp_.Write("other/tools/morva", "x");
+  EXPECT_EQ(FindDefaultPlayer(tmp_.Join("other/tools/morva-pack")), "");
+}
+
+}  // namespace
+}  // namespace morva::pack

@@ -1,0 +1,93 @@
+// What the player would do with a tour executable, found by running the
+// player's own launch sequence on it without a window.
+//
+// The player reports nothing by design: a package it cannot use leaves an
+// empty window. The packer runs the same CPreviewDlg, with the tour as the
+// module file name and a headless window, and turns where the launch stopped
+// into a message for the tour's author. It also reads every entry's data
+// back, which the player does not do.
+#ifndef MORVA_TOOLS_TOUR_CHECK_H_
+#define MORVA_TOOLS_TOUR_CHECK_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/preview_dlg.h"
+
+namespace morva::pack {
+
+// A private temporary folder that TMPDIR points at while it lives, so that
+// everything the player's code writes lands in it and nothing else is
+// touched. On destruction it restores TMPDIR and the current folder (the
+// player's cleanup moves the latter) and removes the folder.
+class PrivateTempFolder {
+ public:
+  PrivateTempFolder();
+  ~PrivateTempFolder();
+  PrivateTempFolder(const PrivateTempFolder&) = delete;
+  PrivateTempFolder& operator=(const PrivateTempFolder&) = delete;
+
+  // False when the folder could not be made; error() says why.
+  bool ok() const { return !path_.empty(); }
+  const std::string& error() const { return error_; }
+  const std::string& path() const { return path_; }
+  // Names left in the folder, sorted.
+  std::vector<std::string> Contents() const;
+  // Puts the current folder back where it was when this was made.
+  void RestoreCurrentFolder() const;
+
+ private:
+  std::string path_;
+  std::string error_;
+  std::string old_tmpdir_;
+  bool had_tmpdir_ = false;
+  int cwd_fd_ = -1;
+};
+
+// Copies the archive out of the tour with the player's CreateTempZip, as if
+// the tour were the running executable. Returns the temporary archive's path
+// in the current temporary folder, or empty text with *error set.
+std::string CopyArchiveOut(const std::string& tour, std::string* error);
+
+struct TourCheck {
+  LaunchStop stop = LaunchStop::kNotRun;
+  // The window title as the player would set it; empty when it sets none.
+  std::string title;
+  // Relative to the work folder; "." is the work folder itself.
+  std::string content_folder;
+  std::string launcher;    // the launcher page, when autorun.inf named one
+  std::string start_page;  // the tour page the window would show
+  int32_t width = 0;
+  int32_t height = 0;
+  // The archive length the trailer gives, when the tour has a trailer.
+  bool has_trailer = false;
+  uint32_t archive_size = 0;
+  int32_t entries = -1;  // -1 when the archive could not be opened
+  // Each a line naming the step and the reason. Empty: the tour plays, its
+  // tour page is there, its data is intact and the cleanup leaves nothing.
+  std::vector<std::string> problems;
+  // Things that do not stop the tour but that its author may want to know.
+  std::vector<std::string> notes;
+
+  bool plays() const { return stop == LaunchStop::kNone; }
+  bool intact() const { return plays() && problems.empty(); }
+};
+
+// Runs the checks above on the tour executable at `tour` in a private
+// temporary folder, which is gone again afterwards.
+TourCheck CheckTour(const std::string& tour);
+
+// Why an unpack stopped, as one line; archive_size is the archive length
+// the trailer gives, for the message about bytes that are no ZIP archive.
+std::string UnpackProblemText(const UnpackReport& report,
+                              uint32_t archive_size);
+
+// One line for an archive reader result, e.g. "the entry's data cannot be
+// read or inflated (0x400)".
+std::string ArchiveResultText(uint32_t result);
+
+}  // namespace morva::pack
+
+#endif  // MORVA_TOOLS_TOUR_CHECK_H_

@@ -1,0 +1,276 @@
+#include "tools/zip_folder.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <minizip/zip.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "package/archive/archive.h"
+#include "platform/files.h"
+#include "platform/path.h"
+
+namespace morva::pack {
+namespace {
+
+constexpr uint32_t kDosReadOnly = 0x01;
+constexpr uint32_t kDosDirectory = 0x10;
+constexpr uLong kMadeByUnix = (3 << 8) | 20;  // host 3 (Unix), version 2.0
+constexpr uLong kFlagUtf8Name = 0x800;
+constexpr int32_t kMaxEntries = 65535;
+constexpr size_t kChunk = 65536;
+
+// The "UT" extended-timestamp block with the modification time only: the
+// player takes the exact second from it, and leaving the access time out
+// keeps a package the same when its files were merely read.
+std::string TimestampBlock(int64_t mtime) {
+  const uint32_t t = static_cast<uint32_t>(static_cast<int32_t>(mtime));
+  return std::string{'U',
+                     'T',
+                     5,
+                     0,
+                     1,
+                     static_cast<char>(t & 0xFF),
+                     static_cast<char>((t >> 8) & 0xFF),
+                     static_cast<char>((t >> 16) & 0xFF),
+                     static_cast<char>(t >> 24)};
+}
+
+// Names that are UTF-8 beyond ASCII get the language-encoding flag, so that
+// other ZIP tools show them right; the player itself takes names as bytes.
+bool IsUtf8BeyondAscii(const std::string& name) {
+  bool beyond = false;
+  for (size_t i = 0; i < name.size();) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    size_t length = c < 0x80         ? 1
+                    : (c >> 5) == 6  ? 2
+                    : (c >> 4) == 14 ? 3
+                    : (c >> 3) == 30 ? 4
+                                     : 0;
+    if (length == 0 || i + length > name.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(name[i + k]) >> 6) != 2) return false;
+    }
+    beyond = beyond || length > 1;
+    i += length;
+  }
+  return beyond;
+}
+
+class FolderZipper {
+ public:
+  FolderZipper(std::string source, std::vector<std::string>* notes,
+               std::string* error)
+      : source_(std::move(source)), notes_(notes), error_(error) {}
+
+  bool Run(const std::string& archive_path, int32_t* entries) {
+    // The folder named on the command line may be a link; what lies in it
+    // may not.
+    const int root = open(source_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) return Fail(ErrnoMessage("open", source_));
+    zip_ = zipOpen64(archive_path.c_str(), APPEND_STATUS_CREATE);
+    if (zip_ == nullptr) {
+      close(root);
+      return Fail(ErrnoMessage("zipOpen64", archive_path));
+    }
+    bool ok = AddFolderContents(root, "");
+    close(root);
+    if (zipClose(zip_, nullptr) != ZIP_OK && ok) {
+      ok = Fail(ErrnoMessage("zipClose", archive_path));
+    }
+    zip_ = nullptr;
+    struct stat st;
+    if (ok && stat(archive_path.c_str(), &st) == 0 && st.st_size > UINT32_MAX) {
+      ok = Fail(source_ +
+                ": the archive would be 4 GiB or more; a package's "
+                "trailer holds 32 bits");
+    }
+    if (!ok) unlink(archive_path.c_str());
+    *entries = count_;
+    return ok;
+  }
+
+ private:
+  bool Fail(const std::string& message) {
+    if (error_->empty()) *error_ = message;
+    return false;
+  }
+  std::string PathOf(const std::string& entry_name) const {
+    std::string rel = entry_name;
+    if (!rel.empty() && rel.back() == '/') rel.pop_back();
+    return JoinPath(source_, rel);
+  }
+
+  bool AddFolderContents(int dir_fd, const std::string& prefix) {
+    std::vector<std::string> names;
+    const int list_fd = dup(dir_fd);
+    DIR* dir = list_fd >= 0 ? fdopendir(list_fd) : nullptr;
+    if (dir == nullptr) {
+      if (list_fd >= 0) close(list_fd);
+      return Fail(ErrnoMessage("opendir", PathOf(prefix)));
+    }
+    errno = 0;
+    while (dirent* e = readdir(dir)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    const int read_errno = errno;
+    closedir(dir);
+    if (read_errno != 0) {
+      errno = read_errno;
+      return Fail(ErrnoMessage("readdir", PathOf(prefix)));
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      if (!AddItem(dir_fd, name, prefix + name)) return false;
+    }
+    return true;
+  }
+
+  bool AddItem(int dir_fd, const std::string& name, const std::string& rel) {
+    const std::string path = JoinPath(source_, rel);
+    if (rel.find('\\') != std::string::npos) {
+      return Fail(path +
+                  ": the name holds \"\\\", which the player takes for a "
+                  "folder separator; rename it");
+    }
+    struct stat st;
+    if (fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return Fail(ErrnoMessage("stat", path));
+    }
+    if (S_ISLNK(st.st_mode)) {
+      return Fail(path +
+                  ": a symbolic link; packages hold no links, so put "
+                  "the file or folder itself there");
+    }
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+      return Fail(path + ": neither a file nor a folder");
+    }
+    // Opened without following links and checked again on the descriptor,
+    // so a swap after the stat above cannot lead outside the folder.
+    const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK |
+                      (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0);
+    const int fd = openat(dir_fd, name.c_str(), flags);
+    if (fd < 0) return Fail(ErrnoMessage("open", path));
+    bool ok = fstat(fd, &st) == 0;
+    if (!ok) {
+      ok = Fail(ErrnoMessage("fstat", path));
+    } else if (S_ISDIR(st.st_mode)) {
+      ok = AddEntry(rel + "/", st, -1) && AddFolderContents(fd, rel + "/");
+    } else if (S_ISREG(st.st_mode)) {
+      ok = AddEntry(rel, st, fd);
+    } else {
+      ok = Fail(path + ": neither a file nor a folder");
+    }
+    close(fd);
+    return ok;
+  }
+
+  bool AddEntry(const std::string& entry_name, const struct stat& st, int fd) {
+    const std::string path = PathOf(entry_name);
+    if (entry_name.size() >= static_cast<size_t>(kArchiveNameSize)) {
+      return Fail(path + ": the entry name is " +
+                  std::to_string(entry_name.size()) +
+                  " bytes long; the player takes 259 at most");
+    }
+    if (count_ == kMaxEntries) {
+      return Fail(source_ + ": more than 65535 entries");
+    }
+    const bool is_dir = S_ISDIR(st.st_mode);
+    if (!is_dir && static_cast<uint64_t>(st.st_size) > UINT32_MAX) {
+      return Fail(path + ": 4 GiB or more; a package holds smaller files only");
+    }
+
+    const int64_t mtime = st.st_mtim.tv_sec;
+    zip_fileinfo info{};
+    info.dosDate = DosDateTimeUtc(mtime);
+    uint32_t external = static_cast<uint32_t>(st.st_mode & (S_IFMT | 07777))
+                        << 16;
+    if ((st.st_mode & 0222) == 0) external |= kDosReadOnly;
+    if (is_dir) external |= kDosDirectory;
+    info.external_fa = external;
+    std::string extra;
+    if (mtime >= INT32_MIN && mtime <= INT32_MAX) {
+      extra = TimestampBlock(mtime);
+    } else {
+      notes_->push_back(path +
+                        ": its time does not fit the archive's "
+                        "32-bit seconds; the DOS date-time alone is kept");
+    }
+    const uInt extra_size = static_cast<uInt>(extra.size());
+    const void* extra_data = extra.empty() ? nullptr : extra.data();
+    const int method = is_dir ? 0 : Z_DEFLATED;
+    const int level = is_dir ? 0 : Z_BEST_COMPRESSION;
+    if (zipOpenNewFileInZip4_64(
+            zip_, entry_name.c_str(), &info, extra_data, extra_size, extra_data,
+            extra_size, nullptr, method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+            Z_DEFAULT_STRATEGY, nullptr, 0, kMadeByUnix,
+            IsUtf8BeyondAscii(entry_name) ? kFlagUtf8Name : 0,
+            /*zip64=*/0) != ZIP_OK) {
+      return Fail(path + ": cannot add it to the archive");
+    }
+    bool ok = true;
+    if (fd >= 0) {
+      if (!buffer_) buffer_ = std::make_unique<char[]>(kChunk);
+      for (;;) {
+        const ssize_t n = ReadFully(fd, buffer_.get(), kChunk);
+        if (n < 0) {
+          ok = Fail(ErrnoMessage("read", path));
+          break;
+        }
+        if (n == 0) break;
+        if (zipWriteInFileInZip(zip_, buffer_.get(),
+                                static_cast<unsigned>(n)) != ZIP_OK) {
+          ok = Fail(path + ": cannot write it into the archive");
+          break;
+        }
+      }
+    }
+    if (zipCloseFileInZip(zip_) != ZIP_OK && ok) {
+      ok = Fail(path + ": cannot finish its entry in the archive");
+    }
+    ++count_;
+    return ok;
+  }
+
+  std::string source_;
+  std::vector<std::string>* notes_;
+  std::string* error_;
+  zipFile zip_ = nullptr;
+  int32_t count_ = 0;
+  std::unique_ptr<char[]> buffer_;
+};
+
+}  // namespace
+
+uint32_t DosDateTimeUtc(int64_t seconds) {
+  constexpr int64_t kFirst = 315532800;  // 1980-01-01 00:00:00
+  constexpr int64_t kLast = 4354819198;  // 2107-12-31 23:59:58
+  seconds = std::clamp(seconds, kFirst, kLast);
+  const time_t t = static_cast<time_t>(seconds);
+  struct tm utc {};
+  gmtime_r(&t, &utc);
+  const uint32_t date = static_cast<uint32_t>(
+      ((utc.tm_year - 80) << 9) | ((utc.tm_mon + 1) << 5) | utc.tm_mday);
+  const uint32_t time = static_cast<uint32_t>(
+      (utc.tm_hour << 11) | (utc.tm_min << 5) | (utc.tm_sec / 2));
+  return date << 16 | time;
+}
+
+bool ZipFolder(const std::string& source, const std::string& archive_path,
+               int32_t* entries, std::vector<std::string>* notes,
+               std::string* error) {
+  error->clear();
+  std::string folder = source;
+  while (folder.size() > 1 && folder.back() == kPathSeparator)
+    folder.pop_back();
+  return FolderZipper(folder, notes, error).Run(archive_path, entries);
+}
+
+}  // namespace morva::pack
