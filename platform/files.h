@@ -117,7 +117,9 @@ FileSystem* Files();
 // The real one, whatever is installed.
 FileSystem* RealFiles();
 
-// Installs fs for the lifetime of this object (tests only).
+// Installs fs for the lifetime of this object: tests put a faulting file
+// system under the logic, and the packer points the module file name at
+// the tour it checks.
 class ScopedFileSystem {
  public:
   explicit ScopedFileSystem(FileSystem* fs);
