@@ -1,4 +1,5 @@
-// Extraction speed of the archive reader against `unzip -q`.
+// Extraction speed of the archive reader against `unzip -q` (and, for
+// comparison, `bsdtar -xf`).
 //
 // Writes a tour-like archive once (a few hundred deflated files, mostly
 // incompressible image-like data plus some text, about 60 MB), then extracts
@@ -121,40 +122,43 @@ int main(int argc, char** argv) {
   }
 
   const std::string self = morva::bench::SelfPath();
-  std::vector<double> ours, theirs;
-  long ours_rss = 0, theirs_rss = 0;
+  // Three sides: ours, unzip -q and bsdtar -xf, taking turns at going first.
+  const char* const kSides[] = {"archive", "unzip", "bsdtar"};
+  std::vector<double> times[3];
+  long peak_rss[3] = {0, 0, 0};
   morva::bench::Trash trash(work + "/trash");
-  for (int run = 0; run < 2 * runs; ++run) {
-    // Alternate, each side going first in every other pair, and let the
-    // previous run's writes reach the disk first.
-    const bool mine = (run / 2 + run) % 2 == 0;
+  for (int run = 0; run < 3 * runs; ++run) {
+    const int side = (run + run / 3) % 3;
+    // Let the previous run's writes reach the disk first.
     sync();
     const std::string out = work + "/out";
     mkdir(out.c_str(), 0700);
-    ChildRun r = mine ? RunChild({self, "--extract", archive, out})
-                       : RunChild({"/usr/bin/unzip", "-q", archive, "-d", out});
+    ChildRun r =
+        side == 0   ? RunChild({self, "--extract", archive, out})
+        : side == 1 ? RunChild({"/usr/bin/unzip", "-q", archive, "-d", out})
+                    : RunChild({"/usr/bin/bsdtar", "-xf", archive, "-C", out});
     if (!r.ok) {
-      std::fprintf(stderr, "%s run %d failed\n", mine ? "archive" : "unzip",
-                   run);
+      std::fprintf(stderr, "%s run %d failed\n", kSides[side], run);
       return 1;
     }
-    (mine ? ours : theirs).push_back(r.seconds);
-    long& rss = mine ? ours_rss : theirs_rss;
-    rss = std::max(rss, r.max_rss_kib);
-    std::printf("  %-7s %7.1f ms  %6ld KiB\n", mine ? "archive" : "unzip",
-                r.seconds * 1e3, r.max_rss_kib);
+    times[side].push_back(r.seconds);
+    peak_rss[side] = std::max(peak_rss[side], r.max_rss_kib);
+    std::printf("  %-7s %7.1f ms  %6ld KiB\n", kSides[side], r.seconds * 1e3,
+                r.max_rss_kib);
     // Deleting many files right before creating many slows ext4 down; move
     // the output aside and delete it all at the end.
     trash.Take(out);
   }
   if (!keep_archive) unlink(archive.c_str());
 
-  const double a = Median(ours), u = Median(theirs);
+  const double a = Median(times[0]), u = Median(times[1]), b = Median(times[2]);
   std::printf(
-      "median ArchiveExtractEntry %.1f ms, unzip -q %.1f ms, ratio %.3f\n",
-      a * 1e3, u * 1e3, a / u);
-  std::printf("peak RSS ArchiveExtractEntry %ld KiB, unzip -q %ld KiB\n",
-              ours_rss, theirs_rss);
+      "median ArchiveExtractEntry %.1f ms, unzip -q %.1f ms (ratio %.3f), "
+      "bsdtar -xf %.1f ms (ratio %.3f)\n",
+      a * 1e3, u * 1e3, a / u, b * 1e3, a / b);
+  std::printf("peak RSS ArchiveExtractEntry %ld KiB, unzip -q %ld KiB, "
+              "bsdtar -xf %ld KiB\n",
+              peak_rss[0], peak_rss[1], peak_rss[2]);
   morva::bench::Result result;
   result.name = "archive_extract";
   result.what = "extracting a " + std::to_string(count_entries) +
@@ -166,9 +170,16 @@ int main(int argc, char** argv) {
   result.ours = a;
   result.ref = u;
   result.max_ratio = 0.9;
-  result.rss_ours_kib = ours_rss;
-  result.rss_ref_kib = theirs_rss;
+  result.rss_ours_kib = peak_rss[0];
+  result.rss_ref_kib = peak_rss[1];
   result.runs = runs;
+  morva::bench::PrintResult(result);
+  // The same runs against bsdtar, for comparison only.
+  result.name = "archive_extract_bsdtar";
+  result.ref_label = "bsdtar -xf";
+  result.ref = b;
+  result.max_ratio = 0;
+  result.rss_ref_kib = peak_rss[2];
   morva::bench::PrintResult(result);
   return 0;
 }
