@@ -2,12 +2,17 @@
 #   make test   installs what it needs, builds, runs every test (and the core's
 #               tests again under AddressSanitizer + UBSan)
 #   make demo   installs what it needs, packs the sample tour and plays it
+#   make fuzz   runs every fuzz target for FUZZ_SECONDS (60) each; fails on
+#               any crash. Logs, corpora and crashing inputs: build-fuzz/fuzz-*
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build test test-asan demo bench fuzz clean
+.PHONY: all deps build test test-asan demo bench fuzz fuzz-build fuzz-smoke clean
 
 all: build
 
@@ -21,6 +26,7 @@ build: deps
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 	$(MAKE) test-asan
+	$(MAKE) fuzz-smoke
 
 # The core's tests once more, built with the sanitizers; any report aborts the
 # test that made it, so it fails the run.
@@ -32,9 +38,23 @@ test-asan: deps
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
+# The fuzz targets and the core under them, built with clang, libFuzzer,
+# AddressSanitizer and UBSan in their own folder.
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DMORVA_FUZZ=ON -DMORVA_GUI=OFF -DMORVA_TESTS=OFF -DMORVA_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) --target fuzzers -j$(JOBS)
+
+fuzz: fuzz-build
+	bash fuzz/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# A few seconds per target, so that the harness keeps building and running.
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=5
+
 demo: build
 	@if [ -x scripts/demo.sh ]; then bash scripts/demo.sh $(BUILD); \
 	else echo "make demo: the player window is not built yet" >&2; exit 1; fi
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
