@@ -141,9 +141,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(count >= 0 && count <= 65535);
     FUZZ_CHECK(count_record.name[0] == '\0' && count_record.attributes == 0 &&
                count_record.uncompressed_size == 0);
-    ArchiveEntry unused;
-    FUZZ_CHECK(ArchiveGetEntry(archive.get(), count, &unused) == ArchiveBadArguments);
-    FUZZ_CHECK(ArchiveGetEntry(archive.get(), -2, &unused) == ArchiveBadArguments);
+    ArchiveEntry other;
+    FUZZ_CHECK(ArchiveGetEntry(archive.get(), count, &other) == ArchiveBadArguments);
+    FUZZ_CHECK(ArchiveGetEntry(archive.get(), -2, &other) == ArchiveBadArguments);
 
     ArchiveEntry first;
     const ArchiveResult first_rc = count > 0 ? ArchiveGetEntry(archive.get(), 0, &first)
@@ -162,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!CheckEntry(archive.get(), i, &budget)) ++failed;
     }
     if (count > walkable) {
-      FUZZ_CHECK(ArchiveGetEntry(archive.get(), count - 1, &unused) == ArchiveCorrupt);
+      FUZZ_CHECK(ArchiveGetEntry(archive.get(), count - 1, &other) == ArchiveCorrupt);
       CheckEntry(archive.get(), count - 1, &budget);
     }
 
