@@ -4,15 +4,20 @@
 #   make demo   installs what it needs, packs the sample tour and plays it
 #   make bench  builds in Release (build-bench/) and runs every benchmark next
 #               to its reference tool; writes bench/RESULTS.md
+#   make fuzz   runs every fuzz target for FUZZ_SECONDS (60) each; fails on
+#               any crash. Logs, corpora and crashing inputs: build-fuzz/fuzz-*
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 BENCH_BUILD ?= build-bench
 # e.g. make bench BENCH_ARGS="--runs 3 --only launch_bench"
 BENCH_ARGS ?=
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build test test-asan demo bench fuzz clean
+.PHONY: all deps build test test-asan demo bench fuzz fuzz-build fuzz-smoke clean
 
 all: build
 
@@ -26,6 +31,7 @@ build: deps
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 	$(MAKE) test-asan
+	$(MAKE) fuzz-smoke
 
 # The core's tests once more, built with the sanitizers; any report aborts the
 # test that made it, so it fails the run.
@@ -36,6 +42,20 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+# The fuzz targets and the core under them, built with clang, libFuzzer,
+# AddressSanitizer and UBSan in their own folder.
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DMORVA_FUZZ=ON -DMORVA_GUI=OFF -DMORVA_TESTS=OFF -DMORVA_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) --target fuzzers -j$(JOBS)
+
+fuzz: fuzz-build
+	bash fuzz/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# A few seconds per target, so that the harness keeps building and running.
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=5
 
 demo: build
 	@if [ -x scripts/demo.sh ]; then bash scripts/demo.sh $(BUILD); \
@@ -48,4 +68,4 @@ bench: deps
 	python3 bench/run_all.py --build $(BENCH_BUILD) --out bench/RESULTS.md $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
