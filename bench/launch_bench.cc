@@ -35,18 +35,6 @@
 namespace morva::bench {
 namespace {
 
-// The launch reads its package from the running executable; here that is
-// the generated tour executable.
-class ModuleIs : public FileSystemWrapper {
- public:
-  explicit ModuleIs(std::string exe)
-      : FileSystemWrapper(RealFiles()), exe_(std::move(exe)) {}
-  std::string ModuleFileName() override { return exe_; }
-
- private:
-  std::string exe_;
-};
-
 // A window that does nothing, so the launch costs only its own work.
 class NullWindow : public PlayerWindow {
  public:
@@ -72,7 +60,7 @@ class NullWindow : public PlayerWindow {
 // One launch; the exit status says which step failed. A generated package
 // must also give the page and size it was made with.
 int LaunchOnce(const std::string& exe, bool generated) {
-  ModuleIs files(exe);
+  ModuleOverride files(exe);
   ScopedFileSystem scope(&files);
   NullWindow window;
   CPreviewDlg dlg(&window);

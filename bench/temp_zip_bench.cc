@@ -17,16 +17,6 @@
 
 namespace {
 
-class ModuleIs : public morva::FileSystemWrapper {
- public:
-  explicit ModuleIs(std::string exe)
-      : FileSystemWrapper(morva::RealFiles()), exe_(std::move(exe)) {}
-  std::string ModuleFileName() override { return exe_; }
-
- private:
-  std::string exe_;
-};
-
 bool WriteExecutable(const std::string& path, uint32_t archive_size) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
@@ -68,7 +58,7 @@ int main(int argc, char** argv) {
   const std::string dd = "dd if=" + exe + " of=" + dd_out +
                          " bs=64K iflag=skip_bytes,count_bytes skip=300000 count=" +
                          std::to_string(size) + " status=none";
-  ModuleIs files(exe);
+  morva::ModuleOverride files(exe);
   morva::ScopedFileSystem scope(&files);
   std::vector<double> ours, theirs;
   for (int i = 0; i < reps + 1; ++i) {

@@ -19,7 +19,7 @@ namespace {
 using testing::FaultyFiles;
 using testing::ListTree;
 using testing::LittleEndian32;
-using testing::ZipEntrySpec;
+using testing::ZipEntryDef;
 using testing::ZipWriter;
 using Tree = std::vector<std::string>;
 
@@ -65,9 +65,9 @@ std::string DeflateZeros(uint64_t count, uint32_t* crc) {
 
 // An entry whose records declare `declared` bytes but store `stored`
 // (already deflated).
-ZipEntrySpec Deflated(const std::string& name, const std::string& stored,
+ZipEntryDef Deflated(const std::string& name, const std::string& stored,
                       uint32_t declared, uint32_t crc) {
-  ZipEntrySpec e;
+  ZipEntryDef e;
   e.name = name;
   e.data = stored;
   e.raw = true;
@@ -289,7 +289,7 @@ TEST_F(BoundsTest, AHighlyCompressedEntryCountsWithItsDeclaredSize) {
   uint32_t crc = 0;
   const std::string zeros = DeflateZeros(kZeros, &crc);
   ASSERT_LT(zeros.size(), 250000u);
-  ZipEntrySpec folder;
+  ZipEntryDef folder;
   folder.name = "big/";
   folder.external_attributes = 0x41ED0010;
   folder.raw = true;

@@ -112,6 +112,18 @@ class FileSystemWrapper : public FileSystem {
   FileSystem* target_;
 };
 
+// Another file in place of the running executable, over another file system
+// (the real one by default). The packer checks a tour with the player's own
+// launch this way; tests and benchmarks launch executables they assembled.
+class ModuleOverride : public FileSystemWrapper {
+ public:
+  explicit ModuleOverride(std::string module, FileSystem* target = nullptr);
+  std::string ModuleFileName() override { return module_; }
+
+ private:
+  std::string module_;
+};
+
 // The file system the core uses: the real one unless a test replaced it.
 FileSystem* Files();
 // The real one, whatever is installed.

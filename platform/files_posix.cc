@@ -118,6 +118,10 @@ FileSystem* Files() {
   return fs != nullptr ? fs : RealFiles();
 }
 
+ModuleOverride::ModuleOverride(std::string module, FileSystem* target)
+    : FileSystemWrapper(target != nullptr ? target : RealFiles()),
+      module_(std::move(module)) {}
+
 ScopedFileSystem::ScopedFileSystem(FileSystem* fs) : previous_(Installed()) {
   Installed() = fs;
 }

@@ -139,20 +139,20 @@ std::string AppendPackage(const std::string& exe, const std::string& archive) {
   return exe + archive + LittleEndian32(static_cast<uint32_t>(archive.size()));
 }
 
-ZipWriter& ZipWriter::Add(ZipEntrySpec entry) {
+ZipWriter& ZipWriter::Add(ZipEntryDef entry) {
   entries_.push_back(std::move(entry));
   return *this;
 }
 
 ZipWriter& ZipWriter::AddFile(const std::string& name, const std::string& data) {
-  ZipEntrySpec e;
+  ZipEntryDef e;
   e.name = name;
   e.data = data;
   return Add(std::move(e));
 }
 
 ZipWriter& ZipWriter::AddDir(const std::string& name) {
-  ZipEntrySpec e;
+  ZipEntryDef e;
   e.name = name;
   e.method = 0;
   e.external_attributes = 0x41ED0010;  // folder, 0755, DOS directory bit
@@ -162,8 +162,8 @@ ZipWriter& ZipWriter::AddDir(const std::string& name) {
 void ZipWriter::Write(const std::string& path) const {
   zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
   ASSERT_NE(zip, nullptr) << "zipOpen64(" << path << ")";
-  std::vector<const ZipEntrySpec*> patch_method;
-  for (const ZipEntrySpec& e : entries_) {
+  std::vector<const ZipEntryDef*> patch_method;
+  for (const ZipEntryDef& e : entries_) {
     const bool known_method = e.method == 0 || e.method == Z_DEFLATED;
     if (e.raw && !known_method) patch_method.push_back(&e);
     zip_fileinfo info{};
@@ -203,7 +203,7 @@ void ZipWriter::Write(const std::string& path) const {
   // central record (offset 10, name at 46) of each such entry.
   std::string bytes = ReadFile(path);
   auto patch = [&](const std::string& signature, size_t method_at, size_t name_at,
-                   const ZipEntrySpec& e) {
+                   const ZipEntryDef& e) {
     for (size_t p = bytes.find(signature); p != std::string::npos;
          p = bytes.find(signature, p + 1)) {
       if (bytes.compare(p + name_at, e.name.size(), e.name) != 0) continue;
@@ -211,7 +211,7 @@ void ZipWriter::Write(const std::string& path) const {
       bytes[p + method_at + 1] = static_cast<char>(e.method >> 8);
     }
   };
-  for (const ZipEntrySpec* e : patch_method) {
+  for (const ZipEntryDef* e : patch_method) {
     patch(std::string("PK\x03\x04", 4), 8, 30, *e);
     patch(std::string("PK\x01\x02", 4), 10, 46, *e);
   }

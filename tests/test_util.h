@@ -47,7 +47,7 @@ std::string AppendPackage(const std::string& exe, const std::string& archive);
 std::string LittleEndian32(uint32_t value);
 
 // Writes real ZIP archives through minizip's zip API.
-struct ZipEntrySpec {
+struct ZipEntryDef {
   std::string name;
   std::string data;
   int method = 8;                    // 0 stored, 8 deflated
@@ -65,7 +65,7 @@ struct ZipEntrySpec {
 
 class ZipWriter {
  public:
-  ZipWriter& Add(ZipEntrySpec entry);
+  ZipWriter& Add(ZipEntryDef entry);
   ZipWriter& AddFile(const std::string& name, const std::string& data);
   ZipWriter& AddDir(const std::string& name);  // name should end in "/"
   // Writes the archive to path; fails the test on error.
@@ -74,7 +74,7 @@ class ZipWriter {
   std::string Bytes(const std::string& scratch_folder) const;
 
  private:
-  std::vector<ZipEntrySpec> entries_;
+  std::vector<ZipEntryDef> entries_;
 };
 
 // A "UT" extended-timestamp block with the given flags and times.

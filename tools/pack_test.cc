@@ -19,7 +19,7 @@ using testing::AppendPackage;
 using testing::ListTree;
 using testing::ReadFile;
 using testing::ScopedTempDir;
-using testing::ZipEntrySpec;
+using testing::ZipEntryDef;
 using testing::ZipWriter;
 using Tree = std::vector<std::string>;
 
@@ -246,13 +246,13 @@ ZipWriter TourWith(const std::string& name, const std::string& data) {
 TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
   const std::string scratch = tmp_.path();
   const std::string empty = "the player's window would stay empty";
-  ZipEntrySpec method12;
+  ZipEntryDef method12;
   method12.name = "_flash/strange.bin";
   method12.data = "xxxx";
   method12.method = 12;
   method12.raw = true;
   method12.raw_uncompressed_size = 4;
-  ZipEntrySpec short_data;
+  ZipEntryDef short_data;
   short_data.name = "_flash/short.bin";
   short_data.data = "only ten b";
   short_data.method = 0;
@@ -402,7 +402,7 @@ TEST_F(PackTest, CheckNamesPackagesThePlayerRefusesWhole) {
 }
 
 TEST_F(PackTest, CheckReadsBackEveryEntrysData) {
-  ZipEntrySpec wrong_crc;
+  ZipEntryDef wrong_crc;
   wrong_crc.name = "_flash/scenes/s2.jpg";
   wrong_crc.data = "picture";
   wrong_crc.method = 0;

@@ -21,18 +21,6 @@
 namespace morva::pack {
 namespace {
 
-// The tour in place of the running executable, over whatever file system is
-// installed (a test's faulting one included).
-class TourAsModule : public FileSystemWrapper {
- public:
-  explicit TourAsModule(std::string tour)
-      : FileSystemWrapper(Files()), tour_(std::move(tour)) {}
-  std::string ModuleFileName() override { return tour_; }
-
- private:
-  std::string tour_;
-};
-
 // A window that is never shown. It keeps what the launch set on it and runs
 // `while_shown` between the launch and the cleanup, where the player's
 // window would be on the screen.
@@ -282,7 +270,7 @@ std::vector<std::string> PrivateTempFolder::Contents() const {
 }
 
 std::string CopyArchiveOut(const std::string& tour, std::string* error) {
-  TourAsModule files(tour);
+  ModuleOverride files(tour, Files());
   ScopedFileSystem scope(&files);
   std::string temp_zip;
   if (CreateTempZip(&temp_zip, error) == 0) return "";
@@ -303,7 +291,7 @@ TourCheck CheckTour(const std::string& tour_path) {
   HeadlessWindow window;
   UnpackReport launch_unpack;
   {
-    TourAsModule files(tour);
+    ModuleOverride files(tour, Files());
     ScopedFileSystem scope(&files);
     CPreviewDlg dlg(&window);
     std::string shellexecute;

@@ -27,10 +27,10 @@ using testing::ReadFile;
 using testing::ScopedTempDir;
 using testing::UtBlock;
 using testing::WriteFile;
-using testing::ZipEntrySpec;
+using testing::ZipEntryDef;
 using testing::ZipWriter;
 
-// ZipEntrySpec's default date-time, 2020-06-15 12:24:00, read as UTC.
+// ZipEntryDef's default date-time, 2020-06-15 12:24:00, read as UTC.
 constexpr int64_t kDefaultDosSeconds = 1592223840;
 
 FileTime Seconds(int64_t seconds) { return UnixSecondsToFileTime(seconds); }
@@ -60,9 +60,9 @@ std::string RawDeflate(const std::string& data) {
   return out;
 }
 
-ZipEntrySpec Entry(const std::string& name, const std::string& data,
+ZipEntryDef Entry(const std::string& name, const std::string& data,
                    int method = 8) {
-  ZipEntrySpec e;
+  ZipEntryDef e;
   e.name = name;
   e.data = data;
   e.method = method;
@@ -71,9 +71,9 @@ ZipEntrySpec Entry(const std::string& name, const std::string& data,
 
 // An entry whose records declare `declared` bytes but whose stored data is
 // `stored` (already compressed with `method`).
-ZipEntrySpec RawEntry(const std::string& name, const std::string& stored,
+ZipEntryDef RawEntry(const std::string& name, const std::string& stored,
                       int method, uint32_t declared, uint32_t crc) {
-  ZipEntrySpec e = Entry(name, stored, method);
+  ZipEntryDef e = Entry(name, stored, method);
   e.raw = true;
   e.raw_uncompressed_size = declared;
   e.raw_crc = crc;
@@ -203,7 +203,7 @@ TEST_F(ArchiveTest, OpensTheSameArchiveFromNameDescriptorAndMemory) {
 
 TEST_F(ArchiveTest, SpansFollowEachOtherFromTheArchivesFirstByte) {
   ZipWriter zip;
-  ZipEntrySpec stamped = Entry("b/stamped.txt", Noise(3000, 1));
+  ZipEntryDef stamped = Entry("b/stamped.txt", Noise(3000, 1));
   stamped.extra_local = UtBlock(1, {1400000000});
   zip.AddFile("a.txt", "alpha")
       .AddDir("b/")
@@ -289,7 +289,7 @@ TEST_F(ArchiveTest, RefusesWhatIsNoArchiveAndLeavesNothingOpen) {
 
 TEST_F(ArchiveTest, ReadsAnArchiveBehindAnExecutable) {
   ZipWriter zip;
-  ZipEntrySpec stamped = Entry("tour/scene.jpg", Noise(3000, 1));
+  ZipEntryDef stamped = Entry("tour/scene.jpg", Noise(3000, 1));
   stamped.extra_local = UtBlock(1, {1300000000});
   zip.Add(stamped).AddFile("tour/autorun.inf", "[autorun]\n");
   const std::string package = "MZ" + Noise(70000, 2) + Bytes(zip);
@@ -463,7 +463,7 @@ TEST_F(ArchiveTest, AttributesFromExternalAttributes) {
   };
   ZipWriter zip;
   for (size_t i = 0; i < std::size(cases); ++i) {
-    ZipEntrySpec e = Entry("e" + std::to_string(i), "x");
+    ZipEntryDef e = Entry("e" + std::to_string(i), "x");
     e.external_attributes = cases[i].external;
     zip.Add(e);
   }
@@ -518,7 +518,7 @@ TEST_F(ArchiveTest, TimesFromTheFirstUtBlockOfTheLocalExtraField) {
   };
   ZipWriter zip;
   for (const Case& c : cases) {
-    ZipEntrySpec e = Entry(c.what, "x");
+    ZipEntryDef e = Entry(c.what, "x");
     e.extra_local = c.local;
     e.extra_central = c.central;
     zip.Add(e);
@@ -541,11 +541,11 @@ TEST_F(ArchiveTest, TimesFromTheFirstUtBlockOfTheLocalExtraField) {
 
 TEST_F(ArchiveTest, InvalidDosDateGivesZeroTimes) {
   ZipWriter zip;
-  ZipEntrySpec zero = Entry("zero", "x");
+  ZipEntryDef zero = Entry("zero", "x");
   zero.dos_date_time = 0;
-  ZipEntrySpec month13 = Entry("month13", "x");
+  ZipEntryDef month13 = Entry("month13", "x");
   month13.dos_date_time = (40u << 25) | (13u << 21) | (1u << 16);
-  ZipEntrySpec stamped = Entry("stamped", "x");
+  ZipEntryDef stamped = Entry("stamped", "x");
   stamped.dos_date_time = 0;
   stamped.extra_local = UtBlock(1, {1000000000});
   zip.Add(zero).Add(month13).Add(stamped);
@@ -579,7 +579,7 @@ TEST_F(ArchiveTest, ExtractsStoredAndDeflatedEntriesWithTheirTimes) {
   const std::string image = Noise(100000, 7);
   const std::string text = "<html>" + std::string(70000, 'p') + "</html>";
   ZipWriter zip;
-  ZipEntrySpec stamped = Entry("image.jpg", image, 8);
+  ZipEntryDef stamped = Entry("image.jpg", image, 8);
   stamped.extra_local = UtBlock(3, {1234567890, 1234500000});
   zip.Add(stamped).Add(Entry("page.html", text, 0)).Add(Entry("empty", "", 8));
   ArchivePtr archive = OpenWritten(zip);
@@ -620,7 +620,7 @@ TEST_F(ArchiveTest, DirectoryEntriesCreateNothing) {
 
 TEST_F(ArchiveTest, ReplacesAWritableFileButNoReadOnlyOne) {
   ZipWriter zip;
-  ZipEntrySpec locked = Entry("locked.txt", "locked");
+  ZipEntryDef locked = Entry("locked.txt", "locked");
   locked.external_attributes = 0x81240000;  // r--r--r--
   zip.AddFile("new.txt", "new").Add(locked);
   ArchivePtr archive = OpenWritten(zip);
@@ -676,7 +676,7 @@ TEST_F(ArchiveTest, NoFileWhereNoPlainFileCanBeWritten) {
 
 TEST_F(ArchiveTest, WritesToADescriptorFromItsPositionAndLeavesItOpen) {
   ZipWriter zip;
-  ZipEntrySpec stamped = Entry("a.txt", "alpha");
+  ZipEntryDef stamped = Entry("a.txt", "alpha");
   stamped.extra_local = UtBlock(1, {1400000000});
   zip.Add(stamped).AddFile("b.txt", "beta");
   ArchivePtr archive = OpenWritten(zip);
@@ -980,7 +980,7 @@ TEST_F(ArchiveTest, DirectoryThatCannotBeWalkedStopsWithCorrupt) {
 
 TEST_F(ArchiveTest, DamagedArchivesNeverCrash) {
   ZipWriter zip;
-  ZipEntrySpec stamped = Entry("dir/a.txt", std::string(300, 'a'));
+  ZipEntryDef stamped = Entry("dir/a.txt", std::string(300, 'a'));
   stamped.extra_local = UtBlock(7, {1, 2, 3});
   zip.AddDir("dir/").Add(stamped).Add(Entry("b.bin", Noise(200, 9), 0));
   const std::string good = Bytes(zip);
