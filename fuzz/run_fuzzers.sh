@@ -82,6 +82,8 @@ for t in "${targets[@]}"; do
   rm -rf "$scratch"
 done
 
+passed=$(( ${#targets[@]} - ${#failed[@]} ))
+echo "fuzz: ${passed} passed, ${#failed[@]} failed"
 if [ ${#failed[@]} -ne 0 ]; then
   echo "fuzz: failed: ${failed[*]}" >&2
   exit 1
