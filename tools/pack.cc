@@ -357,18 +357,28 @@ int Check(const std::string& tour, std::ostream& out, std::ostream& err) {
   return check.intact() ? 0 : 1;
 }
 
-int List(const std::string& tour, std::ostream& out, std::ostream& err) {
-  PrivateTempFolder temp;
+namespace {
+
+// Copies the tour's archive out as the player does, into temp. Returns the
+// copy's path, or empty text after saying why there is none.
+std::string CopyArchiveOutInto(const PrivateTempFolder& temp,
+                               const std::string& tour, std::ostream& err) {
   if (!temp.ok()) {
     err << kTool << ": " << temp.error() << "\n";
-    return 1;
+    return std::string();
   }
   std::string error;
-  const std::string temp_zip = CopyArchiveOut(tour, &error);
-  if (temp_zip.empty()) {
-    Complain(err, tour, "no archive to copy out: " + error);
-    return 1;
-  }
+  std::string temp_zip = CopyArchiveOut(tour, &error);
+  if (temp_zip.empty()) Complain(err, tour, "no archive to copy out: " + error);
+  return temp_zip;
+}
+
+}  // namespace
+
+int List(const std::string& tour, std::ostream& out, std::ostream& err) {
+  PrivateTempFolder temp;
+  const std::string temp_zip = CopyArchiveOutInto(temp, tour, err);
+  if (temp_zip.empty()) return 1;
   ArchivePtr archive(
       ArchiveOpen(temp_zip.c_str(), 0, ArchiveIoKind::ByFileName));
   if (archive == nullptr) {
@@ -438,16 +448,8 @@ int Extract(const std::string& tour, const std::string& folder_arg, bool force,
   }
 
   PrivateTempFolder temp;
-  if (!temp.ok()) {
-    err << kTool << ": " << temp.error() << "\n";
-    return 1;
-  }
-  std::string error;
-  const std::string temp_zip = CopyArchiveOut(tour, &error);
-  if (temp_zip.empty()) {
-    Complain(err, tour, "no archive to copy out: " + error);
-    return 1;
-  }
+  const std::string temp_zip = CopyArchiveOutInto(temp, tour, err);
+  if (temp_zip.empty()) return 1;
   if (CreateDirPath(folder) == 0) {
     Complain(err, folder_arg, ErrnoMessage("mkdir", folder));
     return 1;
