@@ -197,6 +197,39 @@ inline void PrintResult(const Result& r) {
   std::fflush(stdout);
 }
 
+// The options the package-shape benchmarks share:
+//   [--work DIR] [--runs N] [--shape NAME]...
+struct ShapeArgs {
+  std::string work;
+  int runs = 7;
+  std::vector<std::string> only;  // empty: every shape
+
+  bool Wants(const std::string& shape) const {
+    return only.empty() || std::find(only.begin(), only.end(), shape) != only.end();
+  }
+};
+
+// Parses argv from index 1; on anything else prints the usage with the
+// shape names and returns false.
+inline bool ParseShapeArgs(int argc, char** argv, const char* shapes,
+                           ShapeArgs* args) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--work" && i + 1 < argc) {
+      args->work = argv[++i];
+    } else if (arg == "--runs" && i + 1 < argc) {
+      args->runs = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--shape" && i + 1 < argc) {
+      args->only.push_back(argv[++i]);
+    } else {
+      std::fprintf(stderr, "usage: %s [--work DIR] [--runs N] [--shape %s]...\n",
+                   argv[0], shapes);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace morva::bench
 
 #endif  // MORVA_BENCH_BENCH_UTIL_H_

@@ -99,34 +99,15 @@ int main(int argc, char** argv) {
     morva::RemoveLaunchFiles(argv[2], "");
     return 0;
   }
-  std::string work_arg;
-  int runs = 7;
-  std::vector<std::string> only;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--work" && i + 1 < argc) {
-      work_arg = argv[++i];
-    } else if (arg == "--runs" && i + 1 < argc) {
-      runs = std::max(1, std::atoi(argv[++i]));
-    } else if (arg == "--shape" && i + 1 < argc) {
-      only.push_back(argv[++i]);
-    } else {
-      std::fprintf(stderr,
-                   "usage: %s [--work DIR] [--runs N] [--shape large|small]...\n",
-                   argv[0]);
-      return 2;
-    }
-  }
-  const std::string work = WorkFolder(work_arg, "cleanup-bench");
+  ShapeArgs args;
+  if (!ParseShapeArgs(argc, argv, "large|small", &args)) return 2;
+  const std::string work = WorkFolder(args.work, "cleanup-bench");
   const std::string self = SelfPath();
   const ShapeRun shapes[] = {{"large", LargeTilesShape()},
                              {"small", SmallFilesShape()}};
   for (const ShapeRun& shape : shapes) {
-    if (!only.empty() &&
-        std::find(only.begin(), only.end(), shape.name) == only.end()) {
-      continue;
-    }
-    if (!RunShape(self, work, shape, runs)) return 1;
+    if (!args.Wants(shape.name)) continue;
+    if (!RunShape(self, work, shape, args.runs)) return 1;
   }
   return 0;
 }

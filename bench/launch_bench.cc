@@ -26,36 +26,14 @@
 #include <string>
 #include <vector>
 
+#include "app/null_window.h"
 #include "app/preview_dlg.h"
-#include "app/window.h"
 #include "bench/bench_util.h"
 #include "bench/tour_package.h"
 #include "platform/files.h"
 
 namespace morva::bench {
 namespace {
-
-// A window that does nothing, so the launch costs only its own work.
-class NullWindow : public PlayerWindow {
- public:
-  int RunModal(DialogHandler*) override { return 2; }
-  std::string LoadText(int) override { return {}; }
-  int LoadIconResource(int) override { return 0; }
-  bool HasSystemMenu() override { return false; }
-  void AppendMenuSeparator() override {}
-  void AppendMenuItem(int, const std::string&) override {}
-  void SetIcon(int, bool) override {}
-  bool ReplacePlaceholder(int) override { return true; }
-  int GetSystemMetrics(int) override { return 0; }
-  void CenterWindow() override {}
-  void SetTitle(const std::string&) override {}
-  Rect GetClientRect() override { return {}; }
-  void MoveChild(int, const Rect&, bool) override {}
-  void ShowWindow(int) override {}
-  void SetWindowPos(ZOrder, int, int, int, int, unsigned) override {}
-  void Navigate(const std::string&, unsigned, const std::string&,
-                const std::string&, const std::string&) override {}
-};
 
 // One launch; the exit status says which step failed. A generated package
 // must also give the page and size it was made with.
@@ -186,26 +164,9 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--launch-any") == 0) {
     return LaunchOnce(argv[2], false);
   }
-  std::string work_arg;
-  int runs = 7;
-  std::vector<std::string> only;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--work" && i + 1 < argc) {
-      work_arg = argv[++i];
-    } else if (arg == "--runs" && i + 1 < argc) {
-      runs = std::max(1, std::atoi(argv[++i]));
-    } else if (arg == "--shape" && i + 1 < argc) {
-      only.push_back(argv[++i]);
-    } else {
-      std::fprintf(stderr,
-                   "usage: %s [--work DIR] [--runs N] "
-                   "[--shape large|small|huge]...\n",
-                   argv[0]);
-      return 2;
-    }
-  }
-  const std::string work = WorkFolder(work_arg, "launch-bench");
+  ShapeArgs args;
+  if (!ParseShapeArgs(argc, argv, "large|small|huge", &args)) return 2;
+  const std::string work = WorkFolder(args.work, "launch-bench");
   const std::string self = SelfPath();
 
   TourShape huge = LargeTilesShape();
@@ -221,11 +182,8 @@ int main(int argc, char** argv) {
   long max_rss = 0, max_ref_rss = 0;
   std::string measured;
   for (const ShapeRun& shape : shapes) {
-    if (!only.empty() &&
-        std::find(only.begin(), only.end(), shape.name) == only.end()) {
-      continue;
-    }
-    if (!RunShape(self, work, shape, shape.runs > 0 ? shape.runs : runs,
+    if (!args.Wants(shape.name)) continue;
+    if (!RunShape(self, work, shape, shape.runs > 0 ? shape.runs : args.runs,
                   &trash, &max_rss, &max_ref_rss)) {
       return 1;
     }

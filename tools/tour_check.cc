@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "package/archive/archive.h"
+#include "app/null_window.h"
 #include "package/cleanup.h"
 #include "package/temp_zip.h"
 #include "platform/files.h"
@@ -24,7 +25,7 @@ namespace {
 // A window that is never shown. It keeps what the launch set on it and runs
 // `while_shown` between the launch and the cleanup, where the player's
 // window would be on the screen.
-class HeadlessWindow : public PlayerWindow {
+class HeadlessWindow : public NullWindow {
  public:
   std::function<void()> while_shown;
   std::string title;
@@ -36,20 +37,7 @@ class HeadlessWindow : public PlayerWindow {
     handler->OnDestroy();
     return 2;
   }
-  std::string LoadText(int) override { return ""; }
-  int LoadIconResource(int) override { return 0; }
-  bool HasSystemMenu() override { return false; }
-  void AppendMenuSeparator() override {}
-  void AppendMenuItem(int, const std::string&) override {}
-  void SetIcon(int, bool) override {}
-  bool ReplacePlaceholder(int) override { return true; }
-  int GetSystemMetrics(int) override { return 0; }
-  void CenterWindow() override {}
   void SetTitle(const std::string& text) override { title = text; }
-  Rect GetClientRect() override { return Rect{}; }
-  void MoveChild(int, const Rect&, bool) override {}
-  void ShowWindow(int) override {}
-  void SetWindowPos(ZOrder, int, int, int, int, unsigned) override {}
   void Navigate(const std::string& address, unsigned, const std::string&,
                 const std::string&, const std::string&) override {
     navigated = address;
