@@ -183,7 +183,8 @@ TEST_F(FullLaunchTest, EachFailingStepStopsBeforeTheWindowIsPlaced) {
     StartPageStatus start_page;
   } cases[] = {
       {"no viewer movie: no autorun.inf at the top",
-       testing::ZipWriter().AddFile("_flash/autorun.inf", "[autorun]\nshellexecute=a.html"),
+       testing::ZipWriter().AddFile("_flash/autorun.inf",
+                                    "[autorun]\nshellexecute=a.html"),
        "Morva", LaunchStop::kStartPage, StartPageStatus::kNoAutorun},
       {"no pop-up call",
        testing::ZipWriter()
@@ -191,15 +192,27 @@ TEST_F(FullLaunchTest, EachFailingStepStopsBeforeTheWindowIsPlaced) {
            .AddFile("autorun.inf", "[autorun]\nshellexecute=Launch.html")
            .AddFile("Launch.html", "<a href='tour.html'>go</a>"),
        "Launch  -  Morva", LaunchStop::kStartPage, StartPageStatus::kNoMatch},
+      {"a tour page outside the work folder",
+       testing::ZipWriter()
+           .AddFile("qzviewer.swf", "x")
+           .AddFile("autorun.inf", "[autorun]\nshellexecute=Launch.html")
+           .AddFile("Launch.html",
+                    "javascript:window.open('../../../tmp/x/outside.html','w',"
+                    "'left=0,width=8,height=6'"),
+       "Launch  -  Morva", LaunchStop::kStartPage,
+       StartPageStatus::kPageOutside},
       {"unsafe entry",
-       testing::ZipWriter().AddFile("qzviewer.swf", "x").AddFile("../escape", "x"),
+       testing::ZipWriter()
+           .AddFile("qzviewer.swf", "x")
+           .AddFile("../escape", "x"),
        "Morva", LaunchStop::kUnpack, StartPageStatus::kOk},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
     window_ = RecordingWindow();
     LaunchPackage(c.zip);
-    for (const char* op : {"CenterWindow", "ShowWindow", "SetWindowPos", "Navigate"}) {
+    for (const char* op : {"CenterWindow", "ShowWindow", "SetWindowPos",
+                           "ConfineBrowser", "Navigate"}) {
       EXPECT_TRUE(window_.CallsStartingWith(op).empty()) << op;
     }
     EXPECT_EQ(window_.title, c.title);

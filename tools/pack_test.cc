@@ -333,6 +333,25 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
        "start page: the launcher page \"_flash/Tour name.html\" holds no "
        "pop-up call like "
        "javascript:window.open('PAGE','NAME','...,width=W,height=H')"},
+      {"tour page outside the work folder",
+       AppendPackage(kPlayerBytes,
+                     TourWith("_flash/Tour name.html",
+                              "javascript:window.open('../../../tmp/x/"
+                              "outside.html','w','left=0,width=8,height=6'")
+                         .Bytes(scratch)),
+       empty,
+       "start page: the tour page \"_flash/../../../tmp/x/outside.html\" that "
+       "the launcher opens lies outside the work folder; the player shows "
+       "nothing"},
+      {"launcher page outside the work folder",
+       AppendPackage(kPlayerBytes,
+                     TourWith("_flash/autorun.inf",
+                              "[autorun]\nshellexecute=../../etc/x.html\n")
+                         .Bytes(scratch)),
+       empty,
+       "start page: the launcher page \"_flash/../../etc/x.html\" that "
+       "autorun.inf names lies outside the work folder; the player does not "
+       "read it"},
       {"tour page missing",
        AppendPackage(kPlayerBytes,
                      TourWithout("_flash/Tour page.html").Bytes(scratch)),
@@ -354,6 +373,27 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
     EXPECT_EQ(r.err, "morva-pack: " + tour + ": " + problem + "\n");
     ExpectOnly({"bad.run", "player"});
   }
+}
+
+TEST_F(PackTest, CheckNotesAWindowLargerThanAScreen) {
+  std::string launcher = kLauncher;
+  launcher.replace(launcher.find("width=1024,height=768"), 21,
+                   "width=100000,height=100000");
+  const std::string tour =
+      HandMadeTour("big.run", TourWith("_flash/Tour name.html", launcher));
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\n  window size     100000 x 100000\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\n  note            the tour asks for a 100000 x "
+                       "100000 window, larger than a 3840 x 2160 screen; the "
+                       "player limits the window to the screen's work area\n"),
+            std::string::npos)
+      << r.out;
+  // An ordinary size gets no such note.
+  r = Run({"check", HandMadeTour("ok.run", TourZip())});
+  EXPECT_EQ(r.out.find("screen"), std::string::npos) << r.out;
 }
 
 // Two central records on one local header: the second record's local

@@ -22,6 +22,11 @@
 namespace morva::pack {
 namespace {
 
+// A large desktop screen. The player limits its window to the work area of
+// the screen it shows on; a larger size is noted.
+constexpr int32_t kLargeScreenWidth = 3840;
+constexpr int32_t kLargeScreenHeight = 2160;
+
 // A window that is never shown. It keeps what the launch set on it and runs
 // `while_shown` between the launch and the cleanup, where the player's
 // window would be on the screen.
@@ -150,6 +155,14 @@ std::string StartPageProblem(const CPreviewDlg& dlg, const TourCheck& check,
       return "start page: the launcher page " + Quoted(check.launcher) +
              " holds no pop-up call like "
              "javascript:window.open('PAGE','NAME','...,width=W,height=H')";
+    case StartPageStatus::kLauncherOutside:
+      return "start page: the launcher page " + Quoted(check.launcher) +
+             " that autorun.inf names lies outside the work folder; the "
+             "player does not read it";
+    case StartPageStatus::kPageOutside:
+      return "start page: the tour page " + Quoted(check.start_page) +
+             " that the launcher opens lies outside the work folder; the "
+             "player shows nothing";
   }
   return "start page: failed";
 }
@@ -331,12 +344,25 @@ TourCheck CheckTour(const std::string& tour_path) {
         check.problems.push_back("unpacking: no content folder");
         break;
       case LaunchStop::kStartPage:
+        if (!dlg.start_page().start_address.empty()) {
+          check.start_page = Relative(dlg.start_page().start_address, work);
+        }
         check.problems.push_back(StartPageProblem(dlg, check, shellexecute));
         break;
       case LaunchStop::kNone:
         check.start_page = Relative(dlg.start_address(), work);
         check.width = dlg.requested_size().right;
         check.height = dlg.requested_size().bottom;
+        if (check.width > kLargeScreenWidth ||
+            check.height > kLargeScreenHeight) {
+          check.notes.push_back(
+              "the tour asks for a " + std::to_string(check.width) + " x " +
+              std::to_string(check.height) + " window, larger than a " +
+              std::to_string(kLargeScreenWidth) + " x " +
+              std::to_string(kLargeScreenHeight) +
+              " screen; the player limits the window to the screen's work "
+              "area");
+        }
         if (start_page_missing) {
           check.problems.push_back("start page: the tour page " +
                                    Quoted(check.start_page) +
