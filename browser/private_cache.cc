@@ -4,8 +4,24 @@
 #include <glib.h>
 #include <stdio.h>
 
+#include <optional>
+
 namespace morva {
 namespace {
+
+// The variables the private folder takes over, and the subfolder of it each
+// points at ("" for the folder itself).
+constexpr struct {
+  const char* name;
+  const char* subfolder;
+} kFolderVariables[] = {{"XDG_CACHE_HOME", ""},
+                        {"XDG_CONFIG_HOME", "/config"},
+                        {"XDG_DATA_HOME", "/data"},
+                        {"XDG_STATE_HOME", "/state"}};
+
+// Their values before the first change; nullopt for an unset one.
+std::optional<std::string> user_values[std::size(kFolderVariables)];
+bool changed = false;
 
 int RemoveEntry(const char* path, const struct stat* /*st*/, int /*flag*/,
                 struct FTW* /*ftw*/) {
@@ -20,12 +36,39 @@ ScopedPrivateCache::ScopedPrivateCache() {
   if (!path) return;
   path_ = path;
   g_free(path);
-  g_setenv("XDG_CACHE_HOME", path_.c_str(), TRUE);
+  // GLib keeps what it read first: this process goes on finding the user's
+  // default applications and settings.
+  g_get_user_config_dir();
+  g_get_user_data_dir();
+  for (size_t i = 0; i < std::size(kFolderVariables); ++i) {
+    if (!changed) {
+      const char* value = g_getenv(kFolderVariables[i].name);
+      if (value) user_values[i] = value;
+    }
+    g_setenv(kFolderVariables[i].name,
+             (path_ + kFolderVariables[i].subfolder).c_str(), TRUE);
+  }
+  changed = true;
 }
 
 ScopedPrivateCache::~ScopedPrivateCache() {
-  if (path_.empty()) return;
-  nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  if (!path_.empty()) RemovePrivateFolder(path_);
+}
+
+void RestoreUserFolders(GAppLaunchContext* context) {
+  if (!changed) return;
+  for (size_t i = 0; i < std::size(kFolderVariables); ++i) {
+    if (user_values[i]) {
+      g_app_launch_context_setenv(context, kFolderVariables[i].name,
+                                  user_values[i]->c_str());
+    } else {
+      g_app_launch_context_unsetenv(context, kFolderVariables[i].name);
+    }
+  }
+}
+
+void RemovePrivateFolder(const std::string& folder) {
+  nftw(folder.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 }  // namespace morva
