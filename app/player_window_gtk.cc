@@ -342,6 +342,9 @@ void PlayerWindowGtk::ShowWindow(int show_command) {
 void PlayerWindowGtk::SetWindowPos(ZOrder /*insert_after*/, int x, int y,
                                    int cx, int cy, unsigned flags) {
   if (!window_) return;
+  // As a window system limits a window to the screen: a tour asking for
+  // more would only cost memory for what cannot be seen.
+  LimitToWorkArea(gtk_widget_get_display(window_), x, y, &cx, &cy);
   gtk_window_resize(GTK_WINDOW(window_), std::max(cx, 1), std::max(cy, 1));
   gtk_window_move(GTK_WINDOW(window_), x, y);
   if (!shown_) return;
@@ -350,6 +353,10 @@ void PlayerWindowGtk::SetWindowPos(ZOrder /*insert_after*/, int x, int y,
   } else if (GdkWindow* gdk_window = gtk_widget_get_window(window_)) {
     gdk_window_raise(gdk_window);
   }
+}
+
+void PlayerWindowGtk::ConfineBrowser(const std::string& folder) {
+  browser_.ConfineTo(folder);
 }
 
 void PlayerWindowGtk::Navigate(const std::string& address, unsigned flags,

@@ -12,6 +12,7 @@
 //   ShowWindow and the hide flag of SetWindowPos only decide what the first
 //   show does; RunModal shows the window once OnInitDialog has returned, as
 //   a dialog's modal loop would, already at its final place and size.
+// - SetWindowPos limits the window to the work area of the screen it is on.
 // - SIGINT, SIGTERM and SIGHUP close the window as the close button does.
 #ifndef MORVA_APP_PLAYER_WINDOW_GTK_H_
 #define MORVA_APP_PLAYER_WINDOW_GTK_H_
@@ -54,6 +55,7 @@ class PlayerWindowGtk : public PlayerWindow {
   void ShowWindow(int show_command) override;
   void SetWindowPos(ZOrder insert_after, int x, int y, int cx, int cy,
                     unsigned flags) override;
+  void ConfineBrowser(const std::string& folder) override;
   void Navigate(const std::string& address, unsigned flags,
                 const std::string& target_frame, const std::string& headers,
                 const std::string& post_data) override;

@@ -49,6 +49,8 @@ class Driver : public morva::DialogHandler {
     window_->SetWindowPos(morva::ZOrder::kTop, 0, 0, width + 2 * frame_x,
                           height + caption + 2 * frame_y,
                           morva::kSwpHideWindow);
+    // The page's folder stands in for the work folder.
+    window_->ConfineBrowser(page.substr(0, page.rfind('/') + 1));
     window_->Navigate(page, 0, "_self", "", "");
     return true;
   }
