@@ -10,14 +10,19 @@ namespace morva {
 namespace {
 
 // The variables the private folder takes over, and the subfolder of it each
-// points at ("" for the folder itself).
+// points at ("" for the folder itself). Without a runtime folder the sound
+// client makes one in the temporary folder and links it from its
+// configuration folder: it gets one in the private folder instead, unless
+// the user chose one.
 constexpr struct {
   const char* name;
   const char* subfolder;
-} kFolderVariables[] = {{"XDG_CACHE_HOME", ""},
-                        {"XDG_CONFIG_HOME", "/config"},
-                        {"XDG_DATA_HOME", "/data"},
-                        {"XDG_STATE_HOME", "/state"}};
+  const char* unless_set;  // keep the variable when this one is set
+} kFolderVariables[] = {{"XDG_CACHE_HOME", "", nullptr},
+                        {"XDG_CONFIG_HOME", "/config", nullptr},
+                        {"XDG_DATA_HOME", "/data", nullptr},
+                        {"XDG_STATE_HOME", "/state", nullptr},
+                        {"PULSE_RUNTIME_PATH", "/pulse", "XDG_RUNTIME_DIR"}};
 
 // Their values before the first change; nullopt for an unset one.
 std::optional<std::string> user_values[std::size(kFolderVariables)];
@@ -41,12 +46,13 @@ ScopedPrivateCache::ScopedPrivateCache() {
   g_get_user_config_dir();
   g_get_user_data_dir();
   for (size_t i = 0; i < std::size(kFolderVariables); ++i) {
-    if (!changed) {
-      const char* value = g_getenv(kFolderVariables[i].name);
-      if (value) user_values[i] = value;
+    const auto& variable = kFolderVariables[i];
+    const char* value = g_getenv(variable.name);
+    if (!changed && value) user_values[i] = value;
+    if (variable.unless_set && (value || g_getenv(variable.unless_set))) {
+      continue;
     }
-    g_setenv(kFolderVariables[i].name,
-             (path_ + kFolderVariables[i].subfolder).c_str(), TRUE);
+    g_setenv(variable.name, (path_ + variable.subfolder).c_str(), TRUE);
   }
   changed = true;
 }

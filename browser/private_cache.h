@@ -13,8 +13,10 @@
 // plugins on the first sound).
 //
 // Other library state goes there too: the sound client writes its cookie
-// and runtime link below XDG_CONFIG_HOME, and other libraries keep data or
-// state below XDG_DATA_HOME and XDG_STATE_HOME, so those point into the same
+// and runtime link below XDG_CONFIG_HOME (and, without XDG_RUNTIME_DIR, a
+// runtime folder in the temporary folder, so PULSE_RUNTIME_PATH points
+// into the private folder then), and other libraries keep data or state
+// below XDG_DATA_HOME and XDG_STATE_HOME, so those point into the same
 // folder. The player's own process keeps the user's configuration and data
 // folders (GLib reads them once, before they change), so that it still finds
 // the user's default browser; programs it starts for the user get the
