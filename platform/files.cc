@@ -18,8 +18,15 @@ std::string TempFolder() {
     std::string folder(env);
     while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
     struct stat st;
-    if (Files()->StatAt(AT_FDCWD, folder, &st, 0) == 0 && S_ISDIR(st.st_mode))
-      return folder;
+    if (Files()->StatAt(AT_FDCWD, folder, &st, 0) == 0 && S_ISDIR(st.st_mode)) {
+      if (folder[0] == kPathSeparator) return folder;
+      char* cwd = getcwd(nullptr, 0);
+      if (cwd != nullptr) {
+        std::string absolute = JoinPath(cwd, folder);
+        std::free(cwd);
+        return absolute;
+      }
+    }
   }
   return "/tmp";
 }
