@@ -2,9 +2,12 @@
 #ifndef MORVA_PACKAGE_CLEANUP_H_
 #define MORVA_PACKAGE_CLEANUP_H_
 
+#include <functional>
 #include <string>
 
 namespace morva {
+
+class FileSystem;
 
 // Removes folder with everything below it, depth first. Links are removed as
 // links and never followed, also when a folder is swapped for a link during
@@ -14,6 +17,14 @@ namespace morva {
 // walk removes or tries to remove. Returns true when folder itself was
 // removed at the end.
 bool DeleteDirTree(const std::string& folder);
+
+// Empties the folder open as dir_fd the way DeleteDirTree does, but leaves
+// the current folder where it is, so other threads may run it. Entries named
+// `keep` at the top stay. `stop` (when set) is asked before each entry;
+// once it returns true the walk ends. Returns true when nothing but `keep`
+// is left at the top.
+bool EmptyFolderAt(FileSystem* fs, int dir_fd, const std::string& keep = "",
+                   const std::function<bool()>& stop = nullptr);
 
 // The cleanup when the player window is destroyed: removes the work folder
 // the launch created (nothing when it created none), then the temporary
