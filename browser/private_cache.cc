@@ -1,31 +1,31 @@
 #include "browser/private_cache.h"
 
-#include <ftw.h>
 #include <glib.h>
-#include <stdio.h>
+
+#include "platform/files.h"
+#include "platform/path.h"
 
 namespace morva {
 namespace {
 
-int RemoveEntry(const char* path, const struct stat* /*st*/, int /*flag*/,
-                struct FTW* /*ftw*/) {
-  remove(path);
-  return 0;  // keep going: remove as much as possible
-}
+struct PrivateVariable {
+  const char* variable;
+  const char* folder;  // in the private folder
+};
+
+constexpr PrivateVariable kPrivateVariables[] = {
+    {"XDG_CACHE_HOME", "cache"},
+};
 
 }  // namespace
 
-ScopedPrivateCache::ScopedPrivateCache() {
-  gchar* path = g_dir_make_tmp("QZXXXXXX.tmp", nullptr);
-  if (!path) return;
-  path_ = path;
-  g_free(path);
-  g_setenv("XDG_CACHE_HOME", path_.c_str(), TRUE);
-}
-
-ScopedPrivateCache::~ScopedPrivateCache() {
-  if (path_.empty()) return;
-  nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+ScopedPrivateCache::ScopedPrivateCache(const std::string& private_folder) {
+  if (private_folder.empty()) return;
+  for (const PrivateVariable& entry : kPrivateVariables) {
+    const std::string folder = JoinPath(private_folder, entry.folder);
+    if (MakeFolder(folder, 0700))
+      g_setenv(entry.variable, folder.c_str(), TRUE);
+  }
 }
 
 }  // namespace morva
