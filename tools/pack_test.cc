@@ -10,6 +10,7 @@
 #include "gtest/gtest.h"
 #include "platform/files.h"
 #include "tests/faulty_files.h"
+#include "tests/killed_player.h"
 #include "tests/test_util.h"
 
 namespace morva::pack {
@@ -418,6 +419,25 @@ TEST_F(PackTest, CheckReadsBackEveryEntrysData) {
   EXPECT_EQ(r.err, "morva-pack: " + tour +
                        ": data: entry \"_flash/scenes/s2.jpg\": its data has "
                        "the CRC-32 16db4f89, its record says deadbeef\n");
+}
+
+TEST_F(PackTest, CheckNotesWhatKilledPlayersLeftWithoutTouchingIt) {
+  const std::string tour = HandMadeTour("tour.run", TourZip());
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.out.find("note"), std::string::npos) << r.out;
+  ASSERT_TRUE(testing::LaunchAndKill(tour));
+  const Tree before = ListTree(tmp_.path());
+  r = Run({"check", tour});
+  EXPECT_EQ(r.code, 0) << r.err;
+  const size_t note = r.out.find("  note            2 stale player folders (");
+  ASSERT_NE(note, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" kB) in " + tmp_.path() +
+                           ", left by 1 player that did not end normally; "
+                           "the next player start removes them\n",
+                       note),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(ListTree(tmp_.path()), before);
 }
 
 TEST_F(PackTest, BuildRefusesATourThatWouldPlayEmptyAndWritesNothing) {

@@ -11,9 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "package/archive/archive.h"
 #include "app/null_window.h"
+#include "package/archive/archive.h"
 #include "package/cleanup.h"
+#include "package/stale.h"
 #include "package/temp_zip.h"
 #include "platform/files.h"
 #include "platform/path.h"
@@ -86,6 +87,28 @@ bool ReadTrailer(const std::string& tour, uint32_t* size, int64_t* length) {
 }
 
 }  // namespace
+
+std::string StaleNote(const StaleReport& stale, const std::string& folder) {
+  if (stale.players == 0) return "";
+  auto count = [](int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::string what =
+      count(stale.folders, "stale player folder", "stale player folders");
+  if (stale.files > 0) what += " and " + count(stale.files, "file", "files");
+  char size[32];
+  const double bytes = static_cast<double>(stale.bytes);
+  if (bytes >= 1e9) {
+    std::snprintf(size, sizeof size, "%.1f GB", bytes / 1e9);
+  } else if (bytes >= 1e6) {
+    std::snprintf(size, sizeof size, "%.1f MB", bytes / 1e6);
+  } else {
+    std::snprintf(size, sizeof size, "%.0f kB", bytes / 1e3);
+  }
+  return what + " (" + size + ") in " + folder + ", left by " +
+         count(stale.players, "player", "players") +
+         " that did not end normally; the next player start removes them";
+}
 
 std::string UnpackProblemText(const UnpackReport& report,
                               uint32_t archive_size) {
@@ -270,6 +293,11 @@ TourCheck CheckTour(const std::string& tour_path) {
   const std::string tour = Absolute(tour_path);
   int64_t tour_length = -1;
   check.has_trailer = ReadTrailer(tour, &check.archive_size, &tour_length);
+  // The real temporary folder, before the check moves to a private one.
+  const std::string temp_folder = TempFolder();
+  const std::string stale =
+      StaleNote(FindStale(temp_folder, Files()), temp_folder);
+  if (!stale.empty()) check.notes.push_back(stale);
   PrivateTempFolder temp;
   if (!temp.ok()) {
     check.problems.push_back(temp.error());

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/preview_dlg.h"
+#include "package/stale.h"
 
 namespace morva::pack {
 
@@ -78,6 +79,10 @@ struct TourCheck {
 // Runs the checks above on the tour executable at `tour` in a private
 // temporary folder, which is gone again afterwards.
 TourCheck CheckTour(const std::string& tour);
+
+// One line on what killed players left in `folder`, for a note; empty text
+// when they left nothing.
+std::string StaleNote(const StaleReport& stale, const std::string& folder);
 
 // Why an unpack stopped, as one line; archive_size is the archive length
 // the trailer gives, for the message about bytes that are no ZIP archive.
