@@ -136,6 +136,7 @@ int PlayerWindowGtk::RunModal(DialogHandler* handler) {
   if (!EndRequested()) handler_->OnInitDialog();
   if (EndRequested()) {
     // Never shown: closed as it is, through the same destroy handling.
+    Trace("closing on signal %d", EndRequestSignal());
     gtk_widget_destroy(window_);
   } else {
     shown_ = true;
