@@ -9,7 +9,7 @@ packages=(
   zlib1g-dev libminizip-dev libre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev
-  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
+  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core weston
   clang libclang-rt-14-dev
   zip unzip libarchive-tools time
   python3

@@ -5,7 +5,9 @@ stray signal, the display going away."""
 
 import os
 import random
+import shutil
 import signal
+import subprocess
 import time
 import zipfile
 
@@ -191,6 +193,42 @@ class DisplayLossTest(SessionTest):
             self.assertEqual(s.leftovers(), [])
         finally:
             s.close()
+
+    def test_compositor_going_away_under_a_playing_tour(self):
+        # The same on Wayland, with a headless compositor of our own.
+        s = self.session
+        if not shutil.which("weston"):
+            self.skipTest("weston is not installed")
+        env = s.env()
+        del env["DISPLAY"]
+        socket = os.path.join(s.runtime, "wl-morva")
+        compositor = subprocess.Popen(
+            ["weston", "--backend=headless-backend.so", "--socket=wl-morva",
+             "--idle-time=0"], env=env, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + 10
+            while not os.path.exists(socket) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            exe = pack_tour(self.player, os.path.join(s.work, "T"),
+                            tour_files("T", PAGE, 640, 480))
+            proc = s.start([exe], DISPLAY="", WAYLAND_DISPLAY="wl-morva",
+                           GDK_BACKEND="wayland", MORVA_TRACE="1")
+            deadline = time.monotonic() + 20
+            while time.monotonic() < deadline and not [
+                    l for l in trace(proc) if "load finished" in l]:
+                time.sleep(0.1)
+            self.assertTrue([l for l in trace(proc) if "load finished" in l])
+            compositor.kill()
+            compositor.wait()
+            self.assertEqual(wait_exit(proc, 10), 1)
+            # The session's runtime folder is the compositor's business.
+            self.assertEqual([p for p in s.leftovers()
+                              if not p.startswith("runtime/")], [])
+        finally:
+            if compositor.poll() is None:
+                compositor.kill()
+                compositor.wait()
 
 
 if __name__ == "__main__":
