@@ -78,13 +78,12 @@ void PrivateFolder::Remove() {
   const std::string path = std::exchange(path_, "");
   const int fd =
       fs_->OpenAt(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
-  bool removed = false;
   if (fd >= 0) {
     // The owner file goes last, and only when everything else went: a
     // folder without it would prove nothing to the next player.
     if (EmptyFolderAt(fs_, fd, kOwnerFileName)) {
       fs_->UnlinkAt(fd, kOwnerFileName, 0);
-      removed = fs_->UnlinkAt(AT_FDCWD, path, AT_REMOVEDIR) == 0;
+      fs_->UnlinkAt(AT_FDCWD, path, AT_REMOVEDIR);
     }
     fs_->Close(fd);
   }
@@ -94,7 +93,6 @@ void PrivateFolder::Remove() {
   // Closing releases the lock: from now on a sweep may take what is left.
   if (owner_fd_ >= 0) fs_->Close(owner_fd_);
   owner_fd_ = -1;
-  (void)removed;
 }
 
 ClaimingFiles::ClaimingFiles(FileSystem* target, PrivateFolder* owner,
