@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "package/trailer.h"
+
 namespace morva::bench {
 
 // The tour page the launcher opens, and the size it asks for.
@@ -189,11 +191,8 @@ inline bool WritePackageExecutable(const std::string& archive_path,
     length += n;
   }
   ok = ok && !std::ferror(in) && length <= UINT32_MAX;
-  const unsigned char trailer[4] = {
-      static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8),
-      static_cast<unsigned char>(length >> 16),
-      static_cast<unsigned char>(length >> 24)};
-  ok = ok && std::fwrite(trailer, 1, 4, out) == 4;
+  const std::string trailer = EncodeTrailer(static_cast<uint32_t>(length));
+  ok = ok && std::fwrite(trailer.data(), 1, trailer.size(), out) == trailer.size();
   std::fclose(in);
   return std::fclose(out) == 0 && ok;
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "package/trailer.h"
 #include "platform/files.h"
 #include "platform/trace.h"
 
@@ -106,21 +107,21 @@ int CreateTempZip(std::string* temp_zip_path, std::string* error) {
     Trace("exe file %s", exe_path.c_str());
 
     std::vector<char> buffer(kCopyChunk + 1, 0);
-    if (length < 4) {
+    const int64_t trailer_at = length - static_cast<int64_t>(kTrailerSize);
+    if (trailer_at < 0) {
       throw FileError(exe_path + ": shorter than the 4-byte trailer");
     }
-    exe->SeekTo(length - 4);
-    unsigned char trailer[4];
-    exe->ReadExactly(trailer, 4);
-    const uint32_t n = uint32_t{trailer[0]} | uint32_t{trailer[1]} << 8 |
-                       uint32_t{trailer[2]} << 16 | uint32_t{trailer[3]} << 24;
+    exe->SeekTo(trailer_at);
+    unsigned char trailer[kTrailerSize];
+    exe->ReadExactly(trailer, kTrailerSize);
+    const uint32_t n = DecodeTrailer(trailer);
     // A trailer larger than what precedes it names no region of the file.
-    if (n > length - 4) {
+    if (n > trailer_at) {
       throw FileError(exe_path + ": the trailer names " + std::to_string(n) +
-                      " archive bytes, but only " + std::to_string(length - 4) +
+                      " archive bytes, but only " + std::to_string(trailer_at) +
                       " bytes precede it");
     }
-    exe->SeekTo(length - 4 - n);
+    exe->SeekTo(trailer_at - n);
 
     for (uint32_t i = 0; i < n / kCopyChunk; ++i) {
       exe->ReadExactly(buffer.data(), kCopyChunk);

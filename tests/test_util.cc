@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "gtest/gtest.h"
+#include "package/trailer.h"
 
 namespace morva::testing {
 
@@ -136,7 +137,7 @@ std::string LittleEndian32(uint32_t value) {
 }
 
 std::string AppendPackage(const std::string& exe, const std::string& archive) {
-  return exe + archive + LittleEndian32(static_cast<uint32_t>(archive.size()));
+  return exe + archive + EncodeTrailer(static_cast<uint32_t>(archive.size()));
 }
 
 ZipWriter& ZipWriter::Add(ZipEntryDef entry) {

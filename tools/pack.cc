@@ -16,6 +16,7 @@
 
 #include "package/archive/archive.h"
 #include "package/paths.h"
+#include "package/trailer.h"
 #include "package/unpack.h"
 #include "platform/attributes.h"
 #include "platform/files.h"
@@ -296,14 +297,11 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
       player_size < 0 ? -1 : AppendFile(fd, archive, partial, &error);
   bool ok = archive_size >= 0;
   if (ok) {
-    const uint32_t n = static_cast<uint32_t>(archive_size);
-    const unsigned char trailer[4] = {static_cast<unsigned char>(n),
-                                      static_cast<unsigned char>(n >> 8),
-                                      static_cast<unsigned char>(n >> 16),
-                                      static_cast<unsigned char>(n >> 24)};
+    const std::string trailer =
+        EncodeTrailer(static_cast<uint32_t>(archive_size));
     const mode_t mask = umask(0);
     umask(mask);
-    if (!WriteFully(fd, trailer, sizeof trailer)) {
+    if (!WriteFully(fd, trailer.data(), trailer.size())) {
       error = ErrnoMessage("write", partial);
       ok = false;
     } else if (fchmod(fd, 0777 & ~mask) != 0) {

@@ -15,6 +15,7 @@
 #include "app/null_window.h"
 #include "package/cleanup.h"
 #include "package/temp_zip.h"
+#include "package/trailer.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "startpage/profile.h"
@@ -75,10 +76,11 @@ bool ReadTrailer(const std::string& tour, uint32_t* size, int64_t* length) {
   if (fd < 0) return false;
   bool ok = false;
   *length = lseek(fd, 0, SEEK_END);
-  unsigned char bytes[4];
-  if (*length >= 4 && pread(fd, bytes, 4, *length - 4) == 4) {
-    *size = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 |
-            uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+  unsigned char bytes[kTrailerSize];
+  if (*length >= static_cast<int64_t>(kTrailerSize) &&
+      pread(fd, bytes, kTrailerSize, *length - kTrailerSize) ==
+          static_cast<ssize_t>(kTrailerSize)) {
+    *size = DecodeTrailer(bytes);
     ok = true;
   }
   close(fd);
