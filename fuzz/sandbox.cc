@@ -220,25 +220,6 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes, mode_t mode
   return close(fd) == 0;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* bytes) {
-  bytes->clear();
-  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    bytes->append(buffer, static_cast<size_t>(n));
-  }
-  close(fd);
-  return true;
-}
-
 bool IsRegularFile(const std::string& path, uint64_t* size) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;

@@ -73,10 +73,10 @@ class Sandbox {
 };
 
 // Small file helpers on the real file system, outside the write guard: the
-// harness's own set-up and checks.
+// harness's own set-up and checks. (Reading goes through platform/files.h's
+// ReadWholeFile: the guard lets every read through.)
 bool WriteWholeFile(const std::string& path, std::string_view bytes,
                     mode_t mode = 0600);
-bool ReadWholeFile(const std::string& path, std::string* bytes);
 bool IsRegularFile(const std::string& path, uint64_t* size = nullptr);
 bool IsFolder(const std::string& path);
 // Every path below folder, relative to it; folders end in "/". Sorted.

@@ -80,6 +80,35 @@ std::string ErrnoMessage(const char* call, const std::string& path) {
   return message;
 }
 
+bool ReadWholeFile(const std::string& path, std::string* bytes,
+                   std::string* err) {
+  bytes->clear();
+  FileSystem* fs = Files();
+  const int fd = fs->OpenAt(AT_FDCWD, path, O_RDONLY, 0);
+  if (fd < 0) {
+    if (err != nullptr) *err = ErrnoMessage("open", path);
+    return false;
+  }
+  struct stat st;
+  if (fs->Fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    bytes->reserve(static_cast<size_t>(st.st_size));
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ReadFully(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (err != nullptr) *err = ErrnoMessage("read", path);
+      fs->Close(fd);
+      bytes->clear();
+      return false;
+    }
+    bytes->append(buffer, static_cast<size_t>(n));
+    if (static_cast<size_t>(n) < sizeof buffer) break;
+  }
+  fs->Close(fd);
+  return true;
+}
+
 ssize_t ReadFully(int fd, void* buffer, size_t count) {
   size_t done = 0;
   char* out = static_cast<char*>(buffer);

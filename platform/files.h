@@ -173,6 +173,12 @@ bool ChangeCurrentFolder(const std::string& path);
 // "call(path): reason" from errno, for messages.
 std::string ErrnoMessage(const char* call, const std::string& path);
 
+// Reads the whole file at path into *bytes. False when it cannot be opened
+// or read; then *bytes is empty and *err (when not null) says which call
+// failed on which path.
+bool ReadWholeFile(const std::string& path, std::string* bytes,
+                   std::string* err = nullptr);
+
 // Reads exactly count bytes unless the file ends first; retries EINTR and
 // short reads. Returns the bytes read, or -1 on error.
 ssize_t ReadFully(int fd, void* buffer, size_t count);

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +59,20 @@ std::string RealFolder(const std::string& path) {
 bool IsFile(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// True when the tour is a file; otherwise says why it is none.
+bool TourIsFile(const std::string& tour, std::ostream& err) {
+  struct stat st;
+  if (stat(tour.c_str(), &st) != 0) {
+    Complain(err, tour, ErrnoMessage("stat", tour));
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    Complain(err, tour, "not a file");
+    return false;
+  }
+  return true;
 }
 
 // Appends the whole file at path to fd. Returns the bytes copied, or -1
@@ -224,7 +237,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
   const std::string source = WithoutTrailingSeparators(options.source);
   struct stat st;
   if (stat(source.c_str(), &st) != 0) {
-    Complain(err, source, std::strerror(errno));
+    Complain(err, source, ErrnoMessage("stat", source));
     return 1;
   }
   if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
@@ -271,7 +284,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
   }
   struct stat archive_st;
   if (stat(archive.c_str(), &archive_st) != 0) {
-    Complain(err, archive, std::strerror(errno));
+    Complain(err, archive, ErrnoMessage("stat", archive));
     return 1;
   }
   if (archive_st.st_size > UINT32_MAX) {
@@ -344,12 +357,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
 }
 
 int Check(const std::string& tour, std::ostream& out, std::ostream& err) {
-  if (!IsFile(tour)) {
-    Complain(
-        err, tour,
-        access(tour.c_str(), F_OK) == 0 ? "not a file" : std::strerror(errno));
-    return 1;
-  }
+  if (!TourIsFile(tour, err)) return 1;
   const TourCheck check = CheckTour(tour);
   PrintCheck(tour, check, out, err);
   return check.intact() ? 0 : 1;
@@ -374,6 +382,7 @@ std::string CopyArchiveOutInto(const PrivateTempFolder& temp,
 }  // namespace
 
 int List(const std::string& tour, std::ostream& out, std::ostream& err) {
+  if (!TourIsFile(tour, err)) return 1;
   PrivateTempFolder temp;
   const std::string temp_zip = CopyArchiveOutInto(temp, tour, err);
   if (temp_zip.empty()) return 1;
@@ -417,6 +426,7 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
 
 int Extract(const std::string& tour, const std::string& folder_arg, bool force,
             std::ostream& out, std::ostream& err) {
+  if (!TourIsFile(tour, err)) return 1;
   const std::string folder = Absolute(WithoutTrailingSeparators(folder_arg));
   struct stat st;
   if (stat(folder.c_str(), &st) == 0) {

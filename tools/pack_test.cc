@@ -599,21 +599,29 @@ TEST_F(PackTest, CommandLine) {
                          "): Permission denied\n");
   }
 
-  // Files that are not there are named, with the reason.
+  // Files that are not there are named, with the call and the reason, the
+  // same way by every command.
   const std::string missing = tmp_.Join("missing.run");
-  r = Run({"check", missing});
+  const std::string missing_err = "morva-pack: " + missing + ": stat(" +
+                                  missing + "): No such file or directory\n";
+  for (const char* command : {"check", "list"}) {
+    r = Run({command, missing});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, missing_err) << command;
+  }
+  r = Run({"extract", missing, tmp_.Join("out")});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "morva-pack: " + missing + ": No such file or directory\n");
-  r = Run({"list", missing});
+  EXPECT_EQ(r.err, missing_err);
+  EXPECT_FALSE(testing::Exists(tmp_.Join("out")));
+  r = Run({"list", tmp_.path()});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "morva-pack: " + missing +
-                       ": no archive to copy out: open(" + missing +
-                       "): No such file or directory\n");
+  EXPECT_EQ(r.err, "morva-pack: " + tmp_.path() + ": not a file\n");
   r = Run({"build", tmp_.Join("nothing"), "-o", tmp_.Join("t"), "--player",
            player_});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "morva-pack: " + tmp_.Join("nothing") +
-                       ": No such file or directory\n");
+  EXPECT_EQ(r.err, "morva-pack: " + tmp_.Join("nothing") + ": stat(" +
+                       tmp_.Join("nothing") +
+                       "): No such file or directory\n");
   r = Run({"build", TourFolder("src"), "-o", tmp_.Join("t"), "--player",
            tmp_.Join("no-player")});
   EXPECT_EQ(r.code, 1);
