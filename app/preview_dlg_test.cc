@@ -2,14 +2,13 @@
 
 #include "app/preview_app.h"
 #include "gtest/gtest.h"
-#include "tests/fake_module.h"
+#include "platform/files.h"
 #include "tests/recording_window.h"
 #include "tests/test_util.h"
 
 namespace morva {
 namespace {
 
-using testing::FakeModuleFiles;
 using testing::RecordingWindow;
 using testing::ScopedTempDir;
 using Calls = std::vector<std::string>;
@@ -35,7 +34,7 @@ class LaunchTest : public ::testing::Test {
   void Launch(const std::string& exe_bytes) {
     const std::string exe = tmp_.Join("tour.exe");
     testing::WriteFile(exe, exe_bytes);
-    FakeModuleFiles files(exe);
+    ModuleOverride files(exe);
     ScopedFileSystem scope(&files);
     CPreviewDlg dlg(&window_);
     EXPECT_EQ(dlg.DoModal(), 2);
@@ -45,13 +44,7 @@ class LaunchTest : public ::testing::Test {
     unpack_ = dlg.unpack_report();
     start_page_ = dlg.start_page_status();
   }
-  std::vector<std::string> LeftInTemp() {
-    std::vector<std::string> names;
-    for (const std::string& n : tmp_.List()) {
-      if (n != "tour.exe") names.push_back(n);
-    }
-    return names;
-  }
+  std::vector<std::string> LeftInTemp() { return tmp_.ListAllBut("tour.exe"); }
 
   ScopedTempDir tmp_;
   RecordingWindow window_;
@@ -111,7 +104,7 @@ TEST(PreviewAppTest, RunsThePlayerOnceAndEnds) {
     window = w.get();
     return w;
   });
-  FakeModuleFiles files(tmp.Join("missing.exe"));
+  ModuleOverride files(tmp.Join("missing.exe"));
   ScopedFileSystem scope(&files);
   EXPECT_FALSE(app.InitInstance());
   EXPECT_EQ(made, 1);

@@ -17,6 +17,10 @@
 #include <utility>
 #include <vector>
 
+#include "package/cleanup.h"
+#include "platform/files.h"
+#include "platform/path.h"
+
 namespace morva::bench {
 
 inline double Now() {
@@ -98,21 +102,13 @@ inline ChildRun RunChild(
 }
 
 // Full path of this program, to run it again as a child.
-inline std::string SelfPath() {
-  char buffer[4096];
-  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
-}
+inline std::string SelfPath() { return RealFiles()->ModuleFileName(); }
 
-// The benchmark's work folder: --work when given, else <$TMPDIR or /tmp>/name.
+// The benchmark's work folder: --work when given, else name in the
+// temporary folder.
 inline std::string WorkFolder(const std::string& given, const char* name) {
-  std::string work = given;
-  if (work.empty()) {
-    const char* tmp = std::getenv("TMPDIR");
-    work = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/" +
-           name;
-  }
-  mkdir(work.c_str(), 0700);
+  const std::string work = given.empty() ? JoinPath(TempFolder(), name) : given;
+  MakeFolder(work, 0700);
   return work;
 }
 
@@ -122,15 +118,15 @@ inline std::string WorkFolder(const std::string& given, const char* name) {
 class Trash {
  public:
   explicit Trash(std::string folder) : folder_(std::move(folder)) {
-    mkdir(folder_.c_str(), 0700);
+    MakeFolder(folder_, 0700);
   }
-  ~Trash() { RunChild({"/bin/rm", "-rf", folder_}); }
+  ~Trash() { RemoveTree(folder_); }
   Trash(const Trash&) = delete;
   Trash& operator=(const Trash&) = delete;
 
   // Moves path into the trash; false when it cannot be moved.
   bool Take(const std::string& path) {
-    const std::string target = folder_ + "/" + std::to_string(count_++);
+    const std::string target = JoinPath(folder_, std::to_string(count_++));
     return std::rename(path.c_str(), target.c_str()) == 0;
   }
 

@@ -14,6 +14,7 @@
 #include "fuzz/sandbox.h"
 #include "package/archive/archive.h"
 #include "platform/attributes.h"
+#include "platform/files.h"
 
 namespace morva::fuzz {
 namespace {

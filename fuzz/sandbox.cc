@@ -1,6 +1,5 @@
 #include "fuzz/sandbox.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +8,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <functional>
 
+#include "package/cleanup.h"
 #include "platform/files.h"
 
 namespace morva::fuzz {
@@ -145,7 +144,7 @@ ScopedFileSystem* guard_installed = nullptr;
 std::string* root_to_remove = nullptr;
 
 void RemoveRootAtExit() {
-  if (root_to_remove != nullptr) RemoveTree(*root_to_remove);
+  if (root_to_remove != nullptr) RemoveTree(*root_to_remove, RealFiles());
 }
 
 }  // namespace
@@ -191,9 +190,9 @@ uint64_t Sandbox::written() const { return guard->written(); }
 
 void Sandbox::EndRun(const std::vector<std::string>& fixed) {
   if (fchdir(start_folder_) != 0) CheckFailed(__FILE__, __LINE__, "fchdir back");
-  std::vector<std::string> left = ListTree(temp_);
+  std::vector<std::string> left = ListTree(temp_, RealFiles());
   std::vector<std::string> beside;
-  for (const std::string& name : ListTree(root_)) {
+  for (const std::string& name : ListTree(root_, RealFiles())) {
     if (name.starts_with("tmp/")) continue;
     if (std::find(fixed.begin(), fixed.end(), name) == fixed.end()) beside.push_back(name);
   }
@@ -230,48 +229,6 @@ bool IsRegularFile(const std::string& path, uint64_t* size) {
 bool IsFolder(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::vector<std::string> ListTree(const std::string& folder) {
-  std::vector<std::string> result;
-  std::function<void(const std::string&)> walk = [&](const std::string& relative) {
-    const std::string full = relative.empty() ? folder : folder + "/" + relative;
-    DIR* dir = opendir(full.c_str());
-    if (dir == nullptr) return;
-    while (dirent* e = readdir(dir)) {
-      const std::string name = e->d_name;
-      if (name == "." || name == "..") continue;
-      const std::string child = relative.empty() ? name : relative + "/" + name;
-      if (IsFolder(folder + "/" + child)) {
-        result.push_back(child + "/");
-        walk(child);
-      } else {
-        result.push_back(child);
-      }
-    }
-    closedir(dir);
-  };
-  walk("");
-  std::sort(result.begin(), result.end());
-  return result;
-}
-
-void RemoveTree(const std::string& path) {
-  if (!IsFolder(path)) {
-    unlink(path.c_str());
-    return;
-  }
-  chmod(path.c_str(), 0700);
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(path.c_str())) {
-    while (dirent* e = readdir(dir)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  for (const std::string& name : names) RemoveTree(path + "/" + name);
-  rmdir(path.c_str());
 }
 
 }  // namespace morva::fuzz

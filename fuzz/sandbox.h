@@ -73,17 +73,13 @@ class Sandbox {
 };
 
 // Small file helpers on the real file system, outside the write guard: the
-// harness's own set-up and checks. (Reading goes through platform/files.h's
-// ReadWholeFile: the guard lets every read through.)
+// harness's own set-up and checks. Reading, listing and removing go through
+// the core's ReadWholeFile, ListTree and RemoveTree, on RealFiles() where
+// the guard would stand in the way.
 bool WriteWholeFile(const std::string& path, std::string_view bytes,
                     mode_t mode = 0600);
 bool IsRegularFile(const std::string& path, uint64_t* size = nullptr);
 bool IsFolder(const std::string& path);
-// Every path below folder, relative to it; folders end in "/". Sorted.
-std::vector<std::string> ListTree(const std::string& folder);
-// Removes path and everything below it without following links, whatever
-// the modes say.
-void RemoveTree(const std::string& path);
 
 }  // namespace morva::fuzz
 

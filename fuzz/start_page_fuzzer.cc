@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "fuzz/sandbox.h"
+#include "package/cleanup.h"
 #include "package/paths.h"
 #include "startpage/profile.h"
+#include "platform/files.h"
 #include "startpage/start_page.h"
 
 namespace morva::fuzz {
@@ -220,7 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Also the launcher bytes themselves, wherever they came to lie.
   CheckMatch(ReferenceLauncherText(launcher));
 
-  RemoveTree(folder);
+  RemoveTree(folder, RealFiles());
   sandbox.EndRun();
   return 0;
 }

@@ -17,7 +17,6 @@ namespace morva {
 namespace {
 
 using testing::FaultyFiles;
-using testing::ListTree;
 using testing::LittleEndian32;
 using testing::ZipEntryDef;
 using testing::ZipWriter;

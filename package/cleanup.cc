@@ -12,9 +12,9 @@ constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
 
 // Empties the folder open as dir_fd. Everything is reached relative to a
 // descriptor opened without following links, so a folder replaced by a link
-// while we walk cannot send the removal elsewhere.
-void DeleteContents(int dir_fd) {
-  FileSystem* fs = Files();
+// while we walk cannot send the removal elsewhere. `climb`: move the current
+// folder up one level for every subfolder, as the player's cleanup does.
+void DeleteContents(FileSystem* fs, int dir_fd, bool climb) {
   // Entries of a folder without write permission cannot be removed, even
   // when the files themselves are read-only by intent: open it up first.
   struct stat st;
@@ -27,10 +27,10 @@ void DeleteContents(int dir_fd) {
     if (entry.is_dir) {
       int sub = fs->OpenAt(dir_fd, entry.name, kOpenFolder, 0);
       if (sub >= 0) {
-        DeleteContents(sub);
+        DeleteContents(fs, sub, climb);
         fs->Close(sub);
       }
-      fs->Chdir("..");
+      if (climb) fs->Chdir("..");
       fs->UnlinkAt(dir_fd, entry.name, AT_REMOVEDIR);
     } else {
       fs->UnlinkAt(dir_fd, entry.name, 0);
@@ -44,11 +44,25 @@ bool DeleteDirTree(const std::string& folder) {
   FileSystem* fs = Files();
   int fd = fs->OpenAt(AT_FDCWD, folder, kOpenFolder, 0);
   if (fd >= 0) {
-    DeleteContents(fd);
+    DeleteContents(fs, fd, true);
     fs->Close(fd);
   }
   fs->Chdir("..");
   return fs->UnlinkAt(AT_FDCWD, folder, AT_REMOVEDIR) == 0;
+}
+
+bool RemoveTree(const std::string& path, FileSystem* fs) {
+  struct stat st;
+  if (fs->StatAt(AT_FDCWD, path, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT;
+  }
+  if (!S_ISDIR(st.st_mode)) return fs->UnlinkAt(AT_FDCWD, path, 0) == 0;
+  const int fd = fs->OpenAt(AT_FDCWD, path, kOpenFolder, 0);
+  if (fd >= 0) {
+    DeleteContents(fs, fd, false);
+    fs->Close(fd);
+  }
+  return fs->UnlinkAt(AT_FDCWD, path, AT_REMOVEDIR) == 0;
 }
 
 void RemoveLaunchFiles(const std::string& work_folder,

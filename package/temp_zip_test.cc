@@ -5,15 +5,14 @@
 #include <cerrno>
 
 #include "gtest/gtest.h"
+#include "platform/files.h"
 #include "platform/trace.h"
-#include "tests/fake_module.h"
 #include "tests/test_util.h"
 
 namespace morva {
 namespace {
 
 using testing::AppendPackage;
-using testing::FakeModuleFiles;
 using testing::LittleEndian32;
 using testing::ScopedTempDir;
 
@@ -41,18 +40,12 @@ class CreateTempZipTest : public ::testing::Test {
     return RunWithModule(exe_path_);
   }
   int RunWithModule(const std::string& module, FileSystem* base = nullptr) {
-    FakeModuleFiles files(module);
+    ModuleOverride files(module);
     ScopedFileSystem scope(base != nullptr ? base : &files);
     return CreateTempZip(&zip_path_);
   }
   // Names in the temporary folder other than the executable.
-  std::vector<std::string> TempFiles() {
-    std::vector<std::string> names;
-    for (const std::string& n : tmp_.List()) {
-      if (n != "tour.exe") names.push_back(n);
-    }
-    return names;
-  }
+  std::vector<std::string> TempFiles() { return tmp_.ListAllBut("tour.exe"); }
 
   ScopedTempDir tmp_;
   std::string exe_path_;
@@ -121,7 +114,7 @@ TEST_F(CreateTempZipTest, FailuresLeaveNoTemporaryFile) {
     testing::WriteFile(exe_path_, c.exe);
     std::string error;
     {
-      FakeModuleFiles files(exe_path_);
+      ModuleOverride files(exe_path_);
       ScopedFileSystem scope(&files);
       EXPECT_EQ(CreateTempZip(&zip_path_, &error), 0);
     }
@@ -140,7 +133,7 @@ TEST_F(CreateTempZipTest, FailuresLeaveNoTemporaryFile) {
 TEST_F(CreateTempZipTest, UnreadableExecutableLeavesNothing) {
   std::string error;
   {
-    FakeModuleFiles files(tmp_.Join("missing.exe"));
+    ModuleOverride files(tmp_.Join("missing.exe"));
     ScopedFileSystem scope(&files);
     EXPECT_EQ(CreateTempZip(&zip_path_, &error), 0);
   }
@@ -154,12 +147,12 @@ TEST_F(CreateTempZipTest, UnreadableExecutableLeavesNothing) {
 
 // Reports the end of the file early, as when the executable is cut short
 // while it is copied.
-class TruncatingFiles : public FakeModuleFiles {
+class TruncatingFiles : public ModuleOverride {
  public:
-  using FakeModuleFiles::FakeModuleFiles;
+  using ModuleOverride::ModuleOverride;
   ssize_t Read(int fd, void* buffer, size_t count) override {
     if (++reads_ > 2) return 0;  // trailer read passes, the copy comes up short
-    return FakeModuleFiles::Read(fd, buffer, count);
+    return ModuleOverride::Read(fd, buffer, count);
   }
 
  private:
@@ -175,16 +168,16 @@ TEST_F(CreateTempZipTest, ShortReadIsAFailure) {
 }
 
 // Refuses to create any file, as a temporary folder we cannot write to.
-class NoCreateFiles : public FakeModuleFiles {
+class NoCreateFiles : public ModuleOverride {
  public:
-  using FakeModuleFiles::FakeModuleFiles;
+  using ModuleOverride::ModuleOverride;
   int OpenAt(int dir_fd, const std::string& path, int flags, mode_t mode) override {
     if (flags & O_CREAT) {
       ++creates;
       errno = EACCES;
       return -1;
     }
-    return FakeModuleFiles::OpenAt(dir_fd, path, flags, mode);
+    return ModuleOverride::OpenAt(dir_fd, path, flags, mode);
   }
   int creates = 0;
 };

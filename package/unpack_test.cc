@@ -12,7 +12,6 @@
 namespace morva {
 namespace {
 
-using testing::ListTree;
 using testing::ScopedTempDir;
 using testing::ZipWriter;
 using Tree = std::vector<std::string>;

@@ -154,6 +154,12 @@ std::string TempFolder();
 std::string CreateUniqueTempFile(const std::string& folder,
                                  const std::string& prefix);
 
+// Creates a new folder "<folder>/<prefix><hex digits>" exclusively with
+// `mode`, trying other names on a clash. Returns its path, or empty text
+// with errno set when none could be made.
+std::string CreateUniqueFolder(const std::string& folder,
+                               const std::string& prefix, mode_t mode = 0700);
+
 // True when something exists under path (a link counts, followed or not).
 bool PathExists(const std::string& path);
 
@@ -167,8 +173,15 @@ bool RemoveFile(const std::string& path, bool* gone = nullptr);
 // Length of the open file, or -1.
 int64_t FileLength(int fd);
 
-// Changes the process's current folder. False on failure.
-bool ChangeCurrentFolder(const std::string& path);
+// path itself when it is absolute, else path below the current folder (or
+// path as it is when the current folder cannot be found out).
+std::string AbsolutePath(const std::string& path);
+
+// Every path below folder, relative to it and sorted; folders end in the
+// separator. Links are listed as what they are, never followed. What cannot
+// be opened is not listed. `fs` is the file system to read.
+std::vector<std::string> ListTree(const std::string& folder,
+                                  FileSystem* fs = Files());
 
 // "call(path): reason" from errno, for messages.
 std::string ErrnoMessage(const char* call, const std::string& path);

@@ -38,15 +38,6 @@ std::string WithoutTrailingSeparators(std::string path) {
   return path;
 }
 
-std::string Absolute(const std::string& path) {
-  if (!path.empty() && path[0] == kPathSeparator) return path;
-  char* cwd = getcwd(nullptr, 0);
-  if (cwd == nullptr) return path;
-  std::string result = JoinPath(cwd, path);
-  free(cwd);
-  return result;
-}
-
 // The real path of a folder, or empty text.
 std::string RealFolder(const std::string& path) {
   char* real = realpath(path.c_str(), nullptr);
@@ -245,7 +236,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
     return 1;
   }
 
-  const std::string output = Absolute(options.output);
+  const std::string output = AbsolutePath(options.output);
   const std::string output_folder = GetDirPart(output);
   const std::string real_output_folder = RealFolder(output_folder);
   if (real_output_folder.empty()) {
@@ -427,7 +418,7 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
 int Extract(const std::string& tour, const std::string& folder_arg, bool force,
             std::ostream& out, std::ostream& err) {
   if (!TourIsFile(tour, err)) return 1;
-  const std::string folder = Absolute(WithoutTrailingSeparators(folder_arg));
+  const std::string folder = AbsolutePath(WithoutTrailingSeparators(folder_arg));
   struct stat st;
   if (stat(folder.c_str(), &st) == 0) {
     if (!S_ISDIR(st.st_mode)) {

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "gtest/gtest.h"
+#include "package/cleanup.h"
 #include "platform/files.h"
 #include "tests/faulty_files.h"
 #include "tests/test_util.h"
@@ -16,7 +17,6 @@ namespace morva::pack {
 namespace {
 
 using testing::AppendPackage;
-using testing::ListTree;
 using testing::ReadFile;
 using testing::ScopedTempDir;
 using testing::ZipEntryDef;
@@ -495,7 +495,7 @@ TEST_F(PackTest, ExtractRefusesUnsafeNamesLikeThePlayer) {
     EXPECT_FALSE(testing::Exists(tmp_.Join("escape.txt")));
     EXPECT_FALSE(testing::Exists(tmp_.Join("deep/escape.txt")));
     EXPECT_FALSE(testing::Exists("/tmp/absolute.txt"));
-    testing::RemoveTree(tmp_.Join("deep"));
+    RemoveTree(tmp_.Join("deep"));
   }
 }
 
@@ -517,7 +517,7 @@ TEST_F(PackTest, ExtractRefusesAFolderThatIsNotEmptyUnlessForced) {
   // Never through a link, not even with --force.
   ASSERT_EQ(mkdir(tmp_.Join("elsewhere").c_str(), 0700), 0);
   ASSERT_EQ(unlink((out + "/_flash/autorun.inf").c_str()), 0);
-  testing::RemoveTree(out + "/_flash/scenes");
+  RemoveTree(out + "/_flash/scenes");
   ASSERT_EQ(
       symlink(tmp_.Join("elsewhere").c_str(), (out + "/_flash/scenes").c_str()),
       0);
