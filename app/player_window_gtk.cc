@@ -82,7 +82,7 @@ int PlayerWindowGtk::RunModal(DialogHandler* handler) {
     signal_sources_.push_back(
         g_unix_signal_add(signal_number, OnUnixSignal, this));
   }
-  CreateWindow();
+  BuildWindow();
   handler_->OnInitDialog();
   shown_ = true;
   gtk_widget_show(window_);
@@ -98,7 +98,7 @@ int PlayerWindowGtk::RunModal(DialogHandler* handler) {
   return 2;  // closed, as by the close button
 }
 
-void PlayerWindowGtk::CreateWindow() {
+void PlayerWindowGtk::BuildWindow() {
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   GtkWindow* window = GTK_WINDOW(window_);
   gtk_window_set_title(window, kTemplateTitle);

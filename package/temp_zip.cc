@@ -103,9 +103,15 @@ int CreateTempZip(std::string* temp_zip_path, std::string* error) {
     exe = std::make_unique<File>(exe_path, O_RDONLY);
     if (zip->Length() != 0) zip->Truncate();
     const int64_t length = exe->Length();
+    // The same two lines again, once the files are open: the player's trace
+    // has always shown both paths before and after opening, and whoever
+    // compares traces of two versions finds them where they were.
     Trace("zip file %s", zip_path.c_str());
     Trace("exe file %s", exe_path.c_str());
 
+    // A chunk and one spare byte, zeroed here and again before the final
+    // partial piece, as the copy has always been. Only the bytes read are
+    // written, so neither the spare byte nor the zeroes reach the copy.
     std::vector<char> buffer(kCopyChunk + 1, 0);
     const int64_t trailer_at = length - static_cast<int64_t>(kTrailerSize);
     if (trailer_at < 0) {

@@ -39,8 +39,9 @@ bool ParseInt32(std::string_view digits, int32_t* out) {
   return ec == std::errc() && ptr == end;
 }
 
-// Packages come from Windows, where "\" separates folders in a file name.
-std::string JoinPath(const std::string& folder, std::string_view name) {
+// folder joined with a name from the package. Packages come from Windows,
+// where "\" separates folders in a file name: it becomes the separator.
+std::string JoinPackageName(const std::string& folder, std::string_view name) {
   std::string path = folder;
   path += kPathSeparator;
   size_t start = path.size();
@@ -124,7 +125,7 @@ StartPageStatus FindStartPage(
   *out = StartPage();
   std::string value;
   ProfileStatus profile =
-      GetProfileValue(JoinPath(content_folder, "autorun.inf"), "autorun",
+      GetProfileValue(JoinPackageName(content_folder, "autorun.inf"), "autorun",
                       "shellexecute", &value);
   if (profile == ProfileStatus::kUnreadable) return StartPageStatus::kNoAutorun;
   if (value.empty()) return StartPageStatus::kNoValue;
@@ -136,7 +137,7 @@ StartPageStatus FindStartPage(
   out->title = value.substr(0, dot) + kTitleSuffix;
   if (set_title) set_title(out->title);
 
-  out->launcher_path = JoinPath(content_folder, value);
+  out->launcher_path = JoinPackageName(content_folder, value);
   std::string text;
   if (!ReadLauncherText(out->launcher_path, &text)) {
     return StartPageStatus::kNoLauncher;
@@ -147,7 +148,7 @@ StartPageStatus FindStartPage(
   if (!MatchPopupCall(text, &page, &width, &height)) {
     return StartPageStatus::kNoMatch;
   }
-  out->start_address = JoinPath(content_folder, DecodeBlanks(page));
+  out->start_address = JoinPackageName(content_folder, DecodeBlanks(page));
   out->width = width;
   out->height = height;
   return StartPageStatus::kOk;

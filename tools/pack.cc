@@ -204,7 +204,7 @@ std::string FindLink(const std::string& folder) {
 std::string FindDefaultPlayer(const std::string& tool_path) {
   const std::string folder = GetDirPart(tool_path);
   const std::string base = folder.empty() ? "." : folder;
-  for (const char* candidate : {"morva", "../app/morva", "../morva"}) {
+  for (const char* candidate : {"morva", "../morva"}) {
     const std::string path = JoinPath(base, candidate);
     if (IsFile(path) && access(path.c_str(), X_OK) == 0) return path;
   }
