@@ -493,7 +493,7 @@ TEST_F(ArchiveTest, TimesFromTheFirstUtBlockOfTheLocalExtraField) {
     std::string central;
     int64_t write, access, creation;  // d: the DOS time
   };
-  const int64_t d = INT64_MIN;
+  constexpr int64_t d = INT64_MIN;
   const Case cases[] = {
       {"flags 7", UtBlock(7, {1000000000, 1100000000, 900000000}), "",
        1000000000, 1100000000, 900000000},
@@ -528,7 +528,7 @@ TEST_F(ArchiveTest, TimesFromTheFirstUtBlockOfTheLocalExtraField) {
   for (int32_t i = 0; i < static_cast<int32_t>(std::size(cases)); ++i) {
     const Case& c = cases[i];
     ArchiveEntry entry = Get(archive.get(), i);
-    auto expect = [d](int64_t v) {
+    auto expect = [](int64_t v) {
       return Seconds(v == d ? kDefaultDosSeconds : v);
     };
     EXPECT_EQ(entry.write_time, expect(c.write)) << c.what;
