@@ -452,6 +452,41 @@ TEST_F(PackTest, BuildRefusesATourThatWouldPlayEmptyAndWritesNothing) {
   EXPECT_EQ(Run({"check", tour}).code, 1);
 }
 
+TEST_F(PackTest, BuildOnAFullDiskLeavesNoPartTourAndTheOlderOneAsItWas) {
+  const std::string zip = tmp_.Join("src.zip");
+  TourZip().Write(zip);
+  const uint64_t player = sizeof kPlayerBytes - 1;
+  const uint64_t archive = ReadFile(zip).size();
+  const std::string tour = tmp_.Join("tour.run");
+  // The disk fills up in the player's bytes, in the archive, and just
+  // before the trailer.
+  for (const bool older : {false, true}) {
+    if (older) testing::WriteFile(tour, "older tour");
+    for (const uint64_t room : {uint64_t{0}, player + 100, player + archive}) {
+      SCOPED_TRACE("room for " + std::to_string(room) + " bytes");
+      testing::FaultyFiles full;
+      full.FillAfter(room);
+      Result r;
+      {
+        ScopedFileSystem scope(&full);
+        r = BuildFrom(zip, tour);
+      }
+      EXPECT_EQ(r.code, 1);
+      EXPECT_GT(full.failed_writes(), 0);
+      const std::string start = "morva-pack: write(" + tmp_.Join(".tour.run.");
+      const std::string end = "): No space left on device\n";
+      EXPECT_EQ(r.err.rfind(start, 0), 0u) << r.err;
+      EXPECT_TRUE(r.err.ends_with(end)) << r.err;
+      if (older) {
+        EXPECT_EQ(ReadFile(tour), "older tour");
+        ExpectOnly({"player", "src.zip", "tour.run"});
+      } else {
+        ExpectOnly({"player", "src.zip"});
+      }
+    }
+  }
+}
+
 TEST_F(PackTest, BuildRefusesLinksAndAnOutputInsideTheSource) {
   const std::string src = TourFolder("src");
   ASSERT_EQ(symlink("/etc/hostname", tmp_.Join("src/_flash/host").c_str()), 0);
