@@ -13,6 +13,7 @@
 
 #include "bench/bench_util.h"
 #include "package/temp_zip.h"
+#include "package/trailer.h"
 #include "platform/files.h"
 
 namespace {
@@ -32,11 +33,8 @@ bool WriteExecutable(const std::string& path, uint32_t archive_size) {
     std::fwrite(block.data(), 1, n, f);
     done += n;
   }
-  unsigned char trailer[4] = {
-      static_cast<unsigned char>(archive_size), static_cast<unsigned char>(archive_size >> 8),
-      static_cast<unsigned char>(archive_size >> 16),
-      static_cast<unsigned char>(archive_size >> 24)};
-  std::fwrite(trailer, 1, 4, f);
+  const std::string trailer = morva::EncodeTrailer(archive_size);
+  std::fwrite(trailer.data(), 1, trailer.size(), f);
   return std::fclose(f) == 0;
 }
 
