@@ -6,11 +6,11 @@
 
 #include "app/preview_dlg.h"
 #include "gtest/gtest.h"
-#include "platform/files.h"
 #include "package/archive/archive.h"
 #include "package/cleanup.h"
 #include "package/temp_zip.h"
 #include "package/unpack.h"
+#include "platform/files.h"
 #include "tests/faulty_files.h"
 #include "tests/recording_window.h"
 #include "tests/test_util.h"

@@ -43,7 +43,8 @@ inline double TimeCommand(const std::string& command) {
   int rc = std::system(command.c_str());
   double elapsed = Now() - start;
   if (rc != 0) {
-    std::fprintf(stderr, "bench: command failed (%d): %s\n", rc, command.c_str());
+    std::fprintf(stderr, "bench: command failed (%d): %s\n", rc,
+                 command.c_str());
     return -1;
   }
   return elapsed;
@@ -78,13 +79,15 @@ inline ChildRun RunChild(
     const std::vector<std::pair<std::string, std::string>>& env = {}) {
   ChildRun result;
   std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::fflush(nullptr);
   const double start = Now();
   const pid_t pid = fork();
   if (pid == 0) {
-    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, value] : env)
+      setenv(name.c_str(), value.c_str(), 1);
     execv(args[0], args.data());
     _exit(127);
   }
@@ -137,8 +140,10 @@ class Trash {
 
 // One figure with its reference, printed as a line that bench/run_all.py
 // reads:
-//   RESULT name=... what="..." ours_label="..." ref_label="..." ours=... ref=...
-//          unit=s ratio=... target="<=1.00" met=yes rss_ours_kib=... rss_ref_kib=...
+//   RESULT name=... what="..." ours_label="..." ref_label="..." ours=...
+//   ref=...
+//          unit=s ratio=... target="<=1.00" met=yes rss_ours_kib=...
+//          rss_ref_kib=...
 // A figure without a time ratio (a peak RSS bound) leaves ratio out and is
 // judged on its own value.
 struct Result {
@@ -201,7 +206,8 @@ struct ShapeArgs {
   std::vector<std::string> only;  // empty: every shape
 
   bool Wants(const std::string& shape) const {
-    return only.empty() || std::find(only.begin(), only.end(), shape) != only.end();
+    return only.empty() ||
+           std::find(only.begin(), only.end(), shape) != only.end();
   }
 };
 
@@ -218,7 +224,8 @@ inline bool ParseShapeArgs(int argc, char** argv, const char* shapes,
     } else if (arg == "--shape" && i + 1 < argc) {
       args->only.push_back(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: %s [--work DIR] [--runs N] [--shape %s]...\n",
+      std::fprintf(stderr,
+                   "usage: %s [--work DIR] [--runs N] [--shape %s]...\n",
                    argv[0], shapes);
       return false;
     }

@@ -91,7 +91,8 @@ void BM_ReadAndMatchNoMatch(benchmark::State& state) {
   }
   unlink(path.c_str());
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(state.range(0)) << 20);
+                              static_cast<int64_t>(state.range(0))
+                          << 20);
 }
 BENCHMARK(BM_ReadAndMatchNoMatch)
     ->Arg(10)
@@ -127,7 +128,8 @@ void BM_GrepNoMatch(benchmark::State& state) {
   }
   unlink(path.c_str());
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(state.range(0)) << 20);
+                              static_cast<int64_t>(state.range(0))
+                          << 20);
 }
 BENCHMARK(BM_GrepNoMatch)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 

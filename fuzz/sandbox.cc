@@ -40,7 +40,8 @@ bool ResolvePath(int dir_fd, const std::string& path, std::string* out) {
   while (!rest.empty()) {
     const size_t slash = rest.find('/');
     const std::string_view part = rest.substr(0, slash);
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    rest = slash == std::string_view::npos ? std::string_view()
+                                           : rest.substr(slash + 1);
     if (part.empty() || part == ".") continue;
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
@@ -72,7 +73,8 @@ class GuardedFiles : public FileSystemWrapper {
   std::string ModuleFileName() override {
     return module_.empty() ? target()->ModuleFileName() : module_;
   }
-  int OpenAt(int dir_fd, const std::string& path, int flags, mode_t mode) override {
+  int OpenAt(int dir_fd, const std::string& path, int flags,
+             mode_t mode) override {
     if ((flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0) {
       Guard("open", dir_fd, path);
     }
@@ -83,7 +85,8 @@ class GuardedFiles : public FileSystemWrapper {
       errno = ENOSPC;
       return -1;
     }
-    count = static_cast<size_t>(std::min<uint64_t>(count, kWriteQuota - written_));
+    count =
+        static_cast<size_t>(std::min<uint64_t>(count, kWriteQuota - written_));
     const ssize_t n = target()->Write(fd, buffer, count);
     if (n > 0) written_ += static_cast<uint64_t>(n);
     return n;
@@ -121,16 +124,17 @@ class GuardedFiles : public FileSystemWrapper {
     const bool fd_call = path.empty() && dir_fd != AT_FDCWD && dir_fd >= 0;
     if (path.empty() && !fd_call) return;
     if (!ResolvePath(dir_fd, path, &resolved)) {
-      std::fprintf(stderr, "sandbox: %s(%d, \"%s\"): cannot resolve the path\n", call,
-                   dir_fd, path.c_str());
+      std::fprintf(stderr, "sandbox: %s(%d, \"%s\"): cannot resolve the path\n",
+                   call, dir_fd, path.c_str());
       std::abort();
     }
     if (resolved.size() > allowed_.size() && resolved.starts_with(allowed_) &&
         resolved[allowed_.size()] == '/') {
       return;
     }
-    std::fprintf(stderr, "sandbox: %s(%d, \"%s\") reaches %s, outside %s\n", call, dir_fd,
-                 path.c_str(), resolved.c_str(), allowed_.c_str());
+    std::fprintf(stderr, "sandbox: %s(%d, \"%s\") reaches %s, outside %s\n",
+                 call, dir_fd, path.c_str(), resolved.c_str(),
+                 allowed_.c_str());
     std::abort();
   }
 
@@ -164,7 +168,8 @@ Sandbox::Sandbox() {
   const std::string base = env != nullptr && env[0] != '\0' ? env : "/tmp";
   std::string templ = base + "/morva-fuzz-XXXXXX";
   if (mkdtemp(templ.data()) == nullptr) {
-    std::fprintf(stderr, "sandbox: mkdtemp(%s): %s\n", templ.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "sandbox: mkdtemp(%s): %s\n", templ.c_str(),
+                 std::strerror(errno));
     std::abort();
   }
   char real[PATH_MAX];
@@ -182,29 +187,38 @@ Sandbox::Sandbox() {
   guard_installed = new ScopedFileSystem(guard);
 }
 
-void Sandbox::SetModuleFileName(std::string path) { guard->set_module(std::move(path)); }
+void Sandbox::SetModuleFileName(std::string path) {
+  guard->set_module(std::move(path));
+}
 
 void Sandbox::BeginRun() { guard->ResetQuota(); }
 
 uint64_t Sandbox::written() const { return guard->written(); }
 
 void Sandbox::EndRun(const std::vector<std::string>& fixed) {
-  if (fchdir(start_folder_) != 0) CheckFailed(__FILE__, __LINE__, "fchdir back");
+  if (fchdir(start_folder_) != 0)
+    CheckFailed(__FILE__, __LINE__, "fchdir back");
   std::vector<std::string> left = ListTree(temp_, RealFiles());
   std::vector<std::string> beside;
   for (const std::string& name : ListTree(root_, RealFiles())) {
     if (name.starts_with("tmp/")) continue;
-    if (std::find(fixed.begin(), fixed.end(), name) == fixed.end()) beside.push_back(name);
+    if (std::find(fixed.begin(), fixed.end(), name) == fixed.end())
+      beside.push_back(name);
   }
   if (left.empty() && beside.empty()) return;
-  for (const std::string& name : left) std::fprintf(stderr, "left in %s: %s\n", temp_.c_str(), name.c_str());
+  for (const std::string& name : left)
+    std::fprintf(stderr, "left in %s: %s\n", temp_.c_str(), name.c_str());
   for (const std::string& name : beside)
     std::fprintf(stderr, "appeared in %s: %s\n", root_.c_str(), name.c_str());
-  CheckFailed(__FILE__, __LINE__, "the sandbox is not as the execution found it");
+  CheckFailed(__FILE__, __LINE__,
+              "the sandbox is not as the execution found it");
 }
 
-bool WriteWholeFile(const std::string& path, std::string_view bytes, mode_t mode) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode);
+bool WriteWholeFile(const std::string& path, std::string_view bytes,
+                    mode_t mode) {
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+           mode);
   if (fd < 0) return false;
   size_t done = 0;
   while (done < bytes.size()) {

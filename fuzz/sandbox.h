@@ -27,9 +27,9 @@
 #include <vector>
 
 // Fails the execution: libFuzzer stores the input as a crash.
-#define FUZZ_CHECK(cond)                                                    \
-  do {                                                                      \
-    if (!(cond)) ::morva::fuzz::CheckFailed(__FILE__, __LINE__, #cond);     \
+#define FUZZ_CHECK(cond)                                                \
+  do {                                                                  \
+    if (!(cond)) ::morva::fuzz::CheckFailed(__FILE__, __LINE__, #cond); \
   } while (0)
 
 namespace morva::fuzz {

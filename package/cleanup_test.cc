@@ -74,7 +74,8 @@ TEST_F(CleanupTest, NeverFollowsLinks) {
   MakeDir("outside");
   WriteFile(tmp_.Join("outside/keep.txt"), "precious");
   MakeDir("w");
-  ASSERT_EQ(symlink(tmp_.Join("outside").c_str(), tmp_.Join("w/link").c_str()), 0);
+  ASSERT_EQ(symlink(tmp_.Join("outside").c_str(), tmp_.Join("w/link").c_str()),
+            0);
   ASSERT_EQ(symlink(tmp_.Join("outside/keep.txt").c_str(),
                     tmp_.Join("w/filelink").c_str()),
             0);

@@ -41,7 +41,8 @@ class File {
     if (Files()->Ftruncate(fd_, 0) != 0) Fail("ftruncate");
   }
   void SeekTo(int64_t offset) {
-    if (Files()->Seek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) Fail("lseek");
+    if (Files()->Seek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+      Fail("lseek");
   }
   // Reads exactly count bytes; the file ending first is an error too, since
   // the archive region was worked out from the length a moment ago.

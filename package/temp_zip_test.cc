@@ -29,7 +29,8 @@ std::string Pattern(size_t size, unsigned seed) {
 class CreateTempZipTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    old_sink_ = SetTraceSink([this](const std::string& l) { trace_.push_back(l); });
+    old_sink_ =
+        SetTraceSink([this](const std::string& l) { trace_.push_back(l); });
   }
   void TearDown() override { SetTraceSink(old_sink_); }
 
@@ -56,8 +57,8 @@ class CreateTempZipTest : public ::testing::Test {
 
 TEST_F(CreateTempZipTest, CopiesExactlyTheRegionBeforeTheTrailer) {
   const std::string exe = Pattern(1000, 1);
-  for (size_t n : {size_t{0}, size_t{1}, kCopyChunk - 1, kCopyChunk, kCopyChunk + 1,
-                   2 * kCopyChunk, 3 * kCopyChunk + 17}) {
+  for (size_t n : {size_t{0}, size_t{1}, kCopyChunk - 1, kCopyChunk,
+                   kCopyChunk + 1, 2 * kCopyChunk, 3 * kCopyChunk + 17}) {
     SCOPED_TRACE(n);
     const std::string archive = Pattern(n, static_cast<unsigned>(n));
     zip_path_.clear();
@@ -161,7 +162,8 @@ class TruncatingFiles : public ModuleOverride {
 
 TEST_F(CreateTempZipTest, ShortReadIsAFailure) {
   exe_path_ = tmp_.Join("tour.exe");
-  testing::WriteFile(exe_path_, AppendPackage("MZ", Pattern(3 * kCopyChunk, 5)));
+  testing::WriteFile(exe_path_,
+                     AppendPackage("MZ", Pattern(3 * kCopyChunk, 5)));
   TruncatingFiles files(exe_path_);
   EXPECT_EQ(RunWithModule(exe_path_, &files), 0);
   EXPECT_TRUE(TempFiles().empty());
@@ -171,7 +173,8 @@ TEST_F(CreateTempZipTest, ShortReadIsAFailure) {
 class NoCreateFiles : public ModuleOverride {
  public:
   using ModuleOverride::ModuleOverride;
-  int OpenAt(int dir_fd, const std::string& path, int flags, mode_t mode) override {
+  int OpenAt(int dir_fd, const std::string& path, int flags,
+             mode_t mode) override {
     if (flags & O_CREAT) {
       ++creates;
       errno = EACCES;

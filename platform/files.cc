@@ -17,7 +17,8 @@ std::string TempFolder() {
   const char* env = std::getenv("TMPDIR");
   if (env != nullptr && env[0] != '\0') {
     std::string folder(env);
-    while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
+    while (folder.size() > 1 && folder.back() == kPathSeparator)
+      folder.pop_back();
     struct stat st;
     if (Files()->StatAt(AT_FDCWD, folder, &st, 0) == 0 && S_ISDIR(st.st_mode))
       return folder;
@@ -60,8 +61,8 @@ void ListBelow(FileSystem* fs, int dir_fd, const std::string& relative,
       continue;
     }
     out->push_back(child + kPathSeparator);
-    const int sub = fs->OpenAt(dir_fd, entry.name,
-                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
+    const int sub =
+        fs->OpenAt(dir_fd, entry.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
     if (sub >= 0) {
       ListBelow(fs, sub, child, out);
       fs->Close(sub);
@@ -122,8 +123,7 @@ std::string AbsolutePath(const std::string& path) {
 
 std::vector<std::string> ListTree(const std::string& folder, FileSystem* fs) {
   std::vector<std::string> paths;
-  const int fd =
-      fs->OpenAt(AT_FDCWD, folder, O_RDONLY | O_DIRECTORY, 0);
+  const int fd = fs->OpenAt(AT_FDCWD, folder, O_RDONLY | O_DIRECTORY, 0);
   if (fd < 0) return paths;
   ListBelow(fs, fd, "", &paths);
   fs->Close(fd);

@@ -108,8 +108,10 @@ bool ReadLauncherText(const std::string& path, std::string* text) {
     const char c = s[in];
     if (c == '\n') continue;
     if (c == '\r') {
-      if (in + 1 < size && s[in + 1] == '\n') ++in;  // CR LF ends a line
-      else s[out++] = c;                            // a lone CR stays
+      if (in + 1 < size && s[in + 1] == '\n')
+        ++in;  // CR LF ends a line
+      else
+        s[out++] = c;  // a lone CR stays
       continue;
     }
     if (c == '\0' || c == '\x1a') break;  // 0x1A ends the file, NUL the text

@@ -28,7 +28,8 @@ std::string TestTempRoot() {
 
 }  // namespace
 
-ScopedTempDir::ScopedTempDir() : ScopedTempFolder(TestTempRoot(), "morva-test-") {
+ScopedTempDir::ScopedTempDir()
+    : ScopedTempFolder(TestTempRoot(), "morva-test-") {
   if (!ok()) ADD_FAILURE() << error();
 }
 
@@ -70,7 +71,8 @@ bool Exists(const std::string& path) {
 
 std::string LittleEndian32(uint32_t value) {
   std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
   return out;
 }
 
@@ -83,7 +85,8 @@ ZipWriter& ZipWriter::Add(ZipEntryDef entry) {
   return *this;
 }
 
-ZipWriter& ZipWriter::AddFile(const std::string& name, const std::string& data) {
+ZipWriter& ZipWriter::AddFile(const std::string& name,
+                              const std::string& data) {
   ZipEntryDef e;
   e.name = name;
   e.data = data;
@@ -119,8 +122,8 @@ void ZipWriter::Write(const std::string& path) const {
         static_cast<uInt>(e.extra_local.size()),
         e.extra_central.empty() ? nullptr : e.extra_central.data(),
         static_cast<uInt>(e.extra_central.size()), nullptr,
-        known_method ? e.method : 0, level,
-        e.raw ? 1 : 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+        known_method ? e.method : 0, level, e.raw ? 1 : 0, -MAX_WBITS,
+        DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
         (3 << 8) | 20 /* Unix host */, 0, 0);
     ASSERT_EQ(rc, ZIP_OK) << "zipOpenNewFileInZip4_64(" << e.name << ")";
     if (!e.data.empty()) {
@@ -141,8 +144,8 @@ void ZipWriter::Write(const std::string& path) const {
   // Set the method field of the local header (offset 8, name at 30) and the
   // central record (offset 10, name at 46) of each such entry.
   std::string bytes = ReadFile(path);
-  auto patch = [&](const std::string& signature, size_t method_at, size_t name_at,
-                   const ZipEntryDef& e) {
+  auto patch = [&](const std::string& signature, size_t method_at,
+                   size_t name_at, const ZipEntryDef& e) {
     for (size_t p = bytes.find(signature); p != std::string::npos;
          p = bytes.find(signature, p + 1)) {
       if (bytes.compare(p + name_at, e.name.size(), e.name) != 0) continue;

@@ -39,10 +39,10 @@ std::string LittleEndian32(uint32_t value);
 struct ZipEntryDef {
   std::string name;
   std::string data;
-  int method = 8;                    // 0 stored, 8 deflated
-  uint32_t external_attributes = 0;  // 0: regular file 0644, or folder 0755
+  int method = 8;                       // 0 stored, 8 deflated
+  uint32_t external_attributes = 0;     // 0: regular file 0644, or folder 0755
   uint32_t dos_date_time = 0x50CF6300;  // 2020-06-15 12:24:00; written as is
-  std::string extra_local;           // local extra field, as is
+  std::string extra_local;              // local extra field, as is
   std::string extra_central;
   // Raw mode: data is written as the stored bytes of an entry of `method`,
   // with the given uncompressed size and CRC-32 in the records. Methods the

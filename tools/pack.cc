@@ -418,7 +418,8 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
 int Extract(const std::string& tour, const std::string& folder_arg, bool force,
             std::ostream& out, std::ostream& err) {
   if (!TourIsFile(tour, err)) return 1;
-  const std::string folder = AbsolutePath(WithoutTrailingSeparators(folder_arg));
+  const std::string folder =
+      AbsolutePath(WithoutTrailingSeparators(folder_arg));
   struct stat st;
   if (stat(folder.c_str(), &st) == 0) {
     if (!S_ISDIR(st.st_mode)) {

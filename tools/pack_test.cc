@@ -655,8 +655,7 @@ TEST_F(PackTest, CommandLine) {
            player_});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "morva-pack: " + tmp_.Join("nothing") + ": stat(" +
-                       tmp_.Join("nothing") +
-                       "): No such file or directory\n");
+                       tmp_.Join("nothing") + "): No such file or directory\n");
   r = Run({"build", TourFolder("src"), "-o", tmp_.Join("t"), "--player",
            tmp_.Join("no-player")});
   EXPECT_EQ(r.code, 1);

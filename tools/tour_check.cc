@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "package/archive/archive.h"
 #include "app/null_window.h"
+#include "package/archive/archive.h"
 #include "package/temp_zip.h"
 #include "package/trailer.h"
 #include "platform/files.h"

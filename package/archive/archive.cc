@@ -249,8 +249,8 @@ bool ReadEntryData(ArchiveReader* reader, uint32_t declared, uint64_t* total,
     if (n < 0) return false;
     if (n == 0) return true;
     const uint64_t allowed = declared - std::min<uint64_t>(*total, declared);
-    const size_t count =
-        static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(n), allowed));
+    const size_t count = static_cast<size_t>(
+        std::min<uint64_t>(static_cast<uint64_t>(n), allowed));
     if (count > 0 && !take(buffer.get(), count)) return false;
     *total += count;
     if (count < static_cast<size_t>(n)) return false;
@@ -314,7 +314,8 @@ bool OpenMemoryEntry(ArchiveReader* reader, int32_t index) {
       unzOpenCurrentFile(reader->archive) != UNZ_OK) {
     return false;
   }
-  reader->rep->current_remaining = static_cast<uint32_t>(info.uncompressed_size);
+  reader->rep->current_remaining =
+      static_cast<uint32_t>(info.uncompressed_size);
   return true;
 }
 

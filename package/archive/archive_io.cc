@@ -12,7 +12,6 @@
 namespace morva {
 namespace {
 
-
 // A descriptor the reader owns, read through Files(). minizip reads headers
 // a few bytes at a time, so small reads are served from buffers; large ones
 // (the 16 KiB data chunks) go straight through. Extraction alternates

@@ -54,7 +54,6 @@ class ArchiveSource {
   uint64_t recorded_offset_ = 0;
 };
 
-
 // A source on a copy of the descriptor that `source` points to, from the
 // descriptor's current offset (ArchiveIoKind::ByHandle). nullptr when there
 // is no descriptor, it is no regular file, or it cannot be duplicated.
