@@ -132,7 +132,7 @@ int PlayerWindowGtk::RunModal(DialogHandler* handler) {
   if (EndRequestFd() >= 0) {
     end_source_ = g_unix_fd_add(EndRequestFd(), G_IO_IN, OnEndRequest, this);
   }
-  CreateWindow();
+  BuildWindow();
   if (!EndRequested()) handler_->OnInitDialog();
   if (EndRequested()) {
     // Never shown: closed as it is, through the same destroy handling.
@@ -155,7 +155,7 @@ int PlayerWindowGtk::RunModal(DialogHandler* handler) {
   return 2;  // closed, as by the close button
 }
 
-void PlayerWindowGtk::CreateWindow() {
+void PlayerWindowGtk::BuildWindow() {
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   GtkWindow* window = GTK_WINDOW(window_);
   gtk_window_set_title(window, kTemplateTitle);

@@ -73,7 +73,7 @@ class PlayerWindowGtk : public PlayerWindow {
     std::string label;  // GTK mnemonic form
   };
 
-  void CreateWindow();
+  void BuildWindow();
   void OnCommand(int command_id);
   void ApplyIcons();
 

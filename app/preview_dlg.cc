@@ -100,7 +100,8 @@ int CPreviewDlg::UnpackTempZip() {
 int CPreviewDlg::ReadStartPage() {
   start_page_ = StartPage{};
   start_page_status_ = FindStartPage(
-      content_folder_, [this](const std::string& title) { window_->SetTitle(title); },
+      content_folder_,
+      [this](const std::string& title) { window_->SetTitle(title); },
       &start_page_);
   if (start_page_status_ != StartPageStatus::kOk) return 0;
   start_address_ = start_page_.start_address;

@@ -12,11 +12,14 @@ constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
 
 struct Walk {
   FileSystem* fs;
-  // The cleanup moves the current folder up a level per folder, as it
-  // always has; a walk on another thread must not touch it.
-  bool move_cwd;
+  // Move the current folder up one level for every subfolder, as the
+  // player's cleanup does; a walk on another thread must not.
+  bool climb;
+  // Asked before each entry; once it returns true the walk ends.
   const std::function<bool()>* stop;
 };
+
+const std::function<bool()> kNever;
 
 // Empties the folder open as dir_fd. Everything is reached relative to a
 // descriptor opened without following links, so a folder replaced by a link
@@ -43,7 +46,7 @@ bool DeleteContents(const Walk& walk, int dir_fd, const std::string& keep) {
         DeleteContents(walk, sub, "");
         fs->Close(sub);
       }
-      if (walk.move_cwd) fs->Chdir("..");
+      if (walk.climb) fs->Chdir("..");
       rc = fs->UnlinkAt(dir_fd, entry.name, AT_REMOVEDIR);
     } else {
       rc = fs->UnlinkAt(dir_fd, entry.name, 0);
@@ -57,14 +60,27 @@ bool DeleteContents(const Walk& walk, int dir_fd, const std::string& keep) {
 
 bool DeleteDirTree(const std::string& folder) {
   FileSystem* fs = Files();
-  const std::function<bool()> never;
   int fd = fs->OpenAt(AT_FDCWD, folder, kOpenFolder, 0);
   if (fd >= 0) {
-    DeleteContents({fs, true, &never}, fd, "");
+    DeleteContents({fs, true, &kNever}, fd, "");
     fs->Close(fd);
   }
   fs->Chdir("..");
   return fs->UnlinkAt(AT_FDCWD, folder, AT_REMOVEDIR) == 0;
+}
+
+bool RemoveTree(const std::string& path, FileSystem* fs) {
+  struct stat st;
+  if (fs->StatAt(AT_FDCWD, path, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT;
+  }
+  if (!S_ISDIR(st.st_mode)) return fs->UnlinkAt(AT_FDCWD, path, 0) == 0;
+  const int fd = fs->OpenAt(AT_FDCWD, path, kOpenFolder, 0);
+  if (fd >= 0) {
+    DeleteContents({fs, false, &kNever}, fd, "");
+    fs->Close(fd);
+  }
+  return fs->UnlinkAt(AT_FDCWD, path, AT_REMOVEDIR) == 0;
 }
 
 bool EmptyFolderAt(FileSystem* fs, int dir_fd, const std::string& keep,

@@ -23,7 +23,6 @@
 namespace morva {
 namespace {
 
-using testing::ListTree;
 using testing::ScopedTempDir;
 using Tree = std::vector<std::string>;
 

@@ -162,6 +162,12 @@ std::string TempFolder();
 std::string CreateUniqueTempFile(const std::string& folder,
                                  const std::string& prefix);
 
+// Creates a new folder "<folder>/<prefix><hex digits>" exclusively with
+// `mode`, trying other names on a clash. Returns its path, or empty text
+// with errno set when none could be made.
+std::string CreateUniqueFolder(const std::string& folder,
+                               const std::string& prefix, mode_t mode = 0700);
+
 // True when something exists under path (a link counts, followed or not).
 bool PathExists(const std::string& path);
 
@@ -175,11 +181,24 @@ bool RemoveFile(const std::string& path, bool* gone = nullptr);
 // Length of the open file, or -1.
 int64_t FileLength(int fd);
 
-// Changes the process's current folder. False on failure.
-bool ChangeCurrentFolder(const std::string& path);
+// path itself when it is absolute, else path below the current folder (or
+// path as it is when the current folder cannot be found out).
+std::string AbsolutePath(const std::string& path);
+
+// Every path below folder, relative to it and sorted; folders end in the
+// separator. Links are listed as what they are, never followed. What cannot
+// be opened is not listed. `fs` is the file system to read.
+std::vector<std::string> ListTree(const std::string& folder,
+                                  FileSystem* fs = Files());
 
 // "call(path): reason" from errno, for messages.
 std::string ErrnoMessage(const char* call, const std::string& path);
+
+// Reads the whole file at path into *bytes. False when it cannot be opened
+// or read; then *bytes is empty and *err (when not null) says which call
+// failed on which path.
+bool ReadWholeFile(const std::string& path, std::string* bytes,
+                   std::string* err = nullptr);
 
 // Reads exactly count bytes unless the file ends first; retries EINTR and
 // short reads. Returns the bytes read, or -1 on error.

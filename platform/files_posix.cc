@@ -94,8 +94,9 @@ class PosixFileSystem : public FileSystem {
       if (e->d_type == DT_UNKNOWN) {
         // Some file systems leave the type out; ask without following links.
         struct stat st;
-        entry.is_dir = fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       S_ISDIR(st.st_mode);
+        entry.is_dir =
+            fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(st.st_mode);
       } else {
         entry.is_dir = e->d_type == DT_DIR;
       }

@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include "gtest/gtest.h"
+#include "platform/files.h"
 #include "tests/test_util.h"
 
 namespace morva {
 namespace {
 
-using testing::ListTree;
 using Tree = std::vector<std::string>;
 
 bool Remember(const std::string& path, const char* last = nullptr) {

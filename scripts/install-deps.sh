@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core weston
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   zip unzip libarchive-tools time
   python3
 )

@@ -1,21 +1,16 @@
 #include "tools/tour_check.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "app/null_window.h"
 #include "package/archive/archive.h"
-#include "package/cleanup.h"
 #include "package/stale.h"
 #include "package/temp_zip.h"
+#include "package/trailer.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "startpage/profile.h"
@@ -45,16 +40,6 @@ class HeadlessWindow : public NullWindow {
   }
 };
 
-// The launch moves the current folder, so paths are made absolute first.
-std::string Absolute(const std::string& path) {
-  if (!path.empty() && path[0] == kPathSeparator) return path;
-  char* cwd = getcwd(nullptr, 0);
-  if (cwd == nullptr) return path;
-  std::string result = JoinPath(cwd, path);
-  free(cwd);
-  return result;
-}
-
 // path relative to folder; "." for folder itself.
 std::string Relative(const std::string& path, const std::string& folder) {
   if (folder.empty()) return path;
@@ -76,10 +61,11 @@ bool ReadTrailer(const std::string& tour, uint32_t* size, int64_t* length) {
   if (fd < 0) return false;
   bool ok = false;
   *length = lseek(fd, 0, SEEK_END);
-  unsigned char bytes[4];
-  if (*length >= 4 && pread(fd, bytes, 4, *length - 4) == 4) {
-    *size = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 |
-            uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+  unsigned char bytes[kTrailerSize];
+  if (*length >= static_cast<int64_t>(kTrailerSize) &&
+      pread(fd, bytes, kTrailerSize, *length - kTrailerSize) ==
+          static_cast<ssize_t>(kTrailerSize)) {
+    *size = DecodeTrailer(bytes);
     ok = true;
   }
   close(fd);
@@ -232,53 +218,8 @@ void VerifyArchive(const std::string& tour, const UnpackReport& launch,
 
 }  // namespace
 
-PrivateTempFolder::PrivateTempFolder() {
-  cwd_fd_ = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  std::string templ = JoinPath(TempFolder(), "morva-pack-XXXXXX");
-  std::vector<char> buffer(templ.begin(), templ.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) {
-    error_ = ErrnoMessage("mkdtemp", templ);
-    return;
-  }
-  path_ = buffer.data();
-  const char* old = std::getenv("TMPDIR");
-  had_tmpdir_ = old != nullptr;
-  if (old != nullptr) old_tmpdir_ = old;
-  setenv("TMPDIR", path_.c_str(), 1);
-}
-
-PrivateTempFolder::~PrivateTempFolder() {
-  if (!path_.empty()) {
-    if (had_tmpdir_) {
-      setenv("TMPDIR", old_tmpdir_.c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
-    DeleteDirTree(path_);
-  }
-  RestoreCurrentFolder();
-  if (cwd_fd_ >= 0) close(cwd_fd_);
-}
-
-void PrivateTempFolder::RestoreCurrentFolder() const {
-  if (cwd_fd_ >= 0 && fchdir(cwd_fd_) != 0) {
-    // The folder we started in is gone; nothing sensible is left to do.
-  }
-}
-
-std::vector<std::string> PrivateTempFolder::Contents() const {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(path_.c_str())) {
-    while (dirent* e = readdir(dir)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+PrivateTempFolder::PrivateTempFolder()
+    : ScopedTempFolder(TempFolder(), "morva-pack-") {}
 
 std::string CopyArchiveOut(const std::string& tour, std::string* error) {
   ModuleOverride files(tour, Files());
@@ -290,7 +231,8 @@ std::string CopyArchiveOut(const std::string& tour, std::string* error) {
 
 TourCheck CheckTour(const std::string& tour_path) {
   TourCheck check;
-  const std::string tour = Absolute(tour_path);
+  // The launch moves the current folder, so the path is made absolute first.
+  const std::string tour = AbsolutePath(tour_path);
   int64_t tour_length = -1;
   check.has_trailer = ReadTrailer(tour, &check.archive_size, &tour_length);
   // The real temporary folder, before the check moves to a private one.
@@ -380,7 +322,7 @@ TourCheck CheckTour(const std::string& tour_path) {
     }
   }
 
-  const std::vector<std::string> left = temp.Contents();
+  const std::vector<std::string> left = temp.List();
   if (!left.empty()) {
     std::string names;
     for (const std::string& name : left) names += " " + name;
