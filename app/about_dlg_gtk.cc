@@ -4,7 +4,7 @@ namespace morva {
 namespace {
 
 constexpr char kCaption[] = "About Morva";
-constexpr char kVersionLine[] = "Morva Version 1.0";
+constexpr char kVersionLine[] = "Morva Version " MORVA_VERSION_MAJOR_MINOR;
 constexpr char kNotice[] =
     "Plays a virtual tour packed into this program.\n"
     "Nothing is installed and nothing is kept after it closes.";

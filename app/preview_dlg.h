@@ -34,9 +34,6 @@ class HtmlCtrlRef {
                 const std::string& post_data);
 
  private:
-  // Notes where the launch stopped; returns OnInitDialog's result.
-  bool Stop(LaunchStop where);
-
   PlayerWindow* window_;
 };
 

@@ -21,12 +21,10 @@ struct Rect {
 };
 
 // Resource and command identifiers of the player.
-constexpr int kIdAboutBox = 100;            // About box template
-constexpr int kIdsAboutMorva = 101;         // "&About Morva..." string
-constexpr int kIdPlayerDialog = 102;        // player window template
-constexpr int kIdIcon = 128;                // application icon
-constexpr int kIdBrowserPlaceholder = 1000; // control the browser replaces
-constexpr int kIdmAboutBox = 16;            // About command id
+constexpr int kIdsAboutMorva = 101;          // "&About Morva..." string
+constexpr int kIdIcon = 128;                 // application icon
+constexpr int kIdBrowserPlaceholder = 1000;  // control the browser replaces
+constexpr int kIdmAboutBox = 16;             // About command id
 
 // System metrics the launch sequence reads (Win32 SM_* values).
 constexpr int kSmCyCaption = 4;

@@ -146,19 +146,20 @@ void CHtmlCtrl::Navigate(const std::string& address, unsigned /*flags*/,
   LoadWhenConfined(true);
 }
 
-void CHtmlCtrl::ConfineTo(const std::string& folder) {
+void CHtmlCtrl::ConfineTo(const std::string& folder,
+                          const std::string& private_folder) {
   if (!view_ || confining_ || !sandbox_.root_uri().empty()) return;
   confining_ = true;
   const int64_t start = g_get_monotonic_time();
-  sandbox_.ConfineTo(folder, webkit_web_view_get_user_content_manager(view_),
-                     [this, start](bool confined) {
-                       confining_ = false;
-                       // The startup benchmark reads this line.
-                       Trace("confinement %s after %.1f ms",
-                             confined ? "in place" : "failed",
-                             (g_get_monotonic_time() - start) / 1000.0);
-                       LoadWhenConfined(confined);
-                     });
+  sandbox_.ConfineTo(
+      folder, private_folder, webkit_web_view_get_user_content_manager(view_),
+      [this, start](bool confined) {
+        confining_ = false;
+        // The startup benchmark reads this line.
+        Trace("confinement %s after %.1f ms", confined ? "in place" : "failed",
+              (g_get_monotonic_time() - start) / 1000.0);
+        LoadWhenConfined(confined);
+      });
 }
 
 void CHtmlCtrl::LoadWhenConfined(bool confined) {

@@ -59,10 +59,11 @@ class CHtmlCtrl {
   bool ReplacePlaceholder(int control_id, GtkContainer* parent);
 
   // Confines the view and every window it opens to the files inside
-  // `folder` (see TourSandbox::ConfineTo). Until the confinement is in
-  // place Navigate only notes its address; without it nothing loads.
-  // Does nothing before ReplacePlaceholder, or when called a second time.
-  void ConfineTo(const std::string& folder);
+  // `folder` (see TourSandbox::ConfineTo, which compiles its filter in
+  // `private_folder`). Until the confinement is in place Navigate only
+  // notes its address; without it nothing loads. Does nothing before
+  // ReplacePlaceholder, or when called a second time.
+  void ConfineTo(const std::string& folder, const std::string& private_folder);
 
   // Loads `address` (see AddressToUri) into the view, once the view is
   // confined and if the address lies inside the folder. The player always

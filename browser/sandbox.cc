@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "browser/private_cache.h"
+#include "package/cleanup.h"
+#include "platform/path.h"
 #include "platform/trace.h"
 
 namespace morva {
@@ -38,6 +40,20 @@ constexpr WebKitContextMenuAction kUnsafeMenuActions[] = {
     WEBKIT_CONTEXT_MENU_ACTION_OPEN_AUDIO_IN_NEW_WINDOW,
     WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT,
 };
+
+// A new folder for the compiled rule list: in the player's private folder,
+// where a killed player's next run finds it, or else in the temporary
+// folder. Empty when none could be made.
+std::string MakeStoreFolder(const std::string& private_folder) {
+  if (private_folder.empty()) {
+    gchar* made = g_dir_make_tmp("QZXXXXXX.tmp", nullptr);
+    const std::string folder = made ? made : "";
+    g_free(made);
+    return folder;
+  }
+  std::string templ = JoinPath(private_folder, "filter-XXXXXX");
+  return mkdtemp(templ.data()) ? templ : "";
+}
 
 bool HasSchemePrefix(const char* uri, const char* scheme) {
   return strncasecmp(uri, scheme, strlen(scheme)) == 0;
@@ -183,7 +199,7 @@ struct TourSandbox::Pending {
     if (filter) webkit_user_content_filter_unref(filter);
     g_clear_error(&error);
     // The compiled list is mapped into memory by now; the folder can go.
-    RemovePrivateFolder(pending->store_folder);
+    RemoveTree(pending->store_folder);
     g_object_unref(pending->manager);
     if (pending->owner) {
       pending->owner->pending_ = nullptr;
@@ -197,7 +213,7 @@ TourSandbox::~TourSandbox() {
   if (pending_) {
     pending_->owner = nullptr;
     // The main loop may not run again to finish the compile.
-    RemovePrivateFolder(pending_->store_folder);
+    RemoveTree(pending_->store_folder);
   }
 }
 
@@ -240,27 +256,19 @@ void TourSandbox::Guard(WebKitWebView* view) {
 }
 
 void TourSandbox::ConfineTo(const std::string& folder,
+                            const std::string& private_folder,
                             WebKitUserContentManager* manager,
                             std::function<void(bool)> ready) {
   char* real = realpath(folder.c_str(), nullptr);
   gchar* uri = real ? g_filename_to_uri(real, nullptr, nullptr) : nullptr;
   free(real);
-  gchar* store_folder = uri ? g_dir_make_tmp("QZXXXXXX.tmp", nullptr) : nullptr;
-  if (!store_folder) {
-    g_free(uri);
-    Trace("the tour cannot be confined to %s", folder.c_str());
-    ready(false);
-    return;
-  }
-  root_uri_ = std::string(uri) + "/";
+  if (uri) root_uri_ = std::string(uri) + "/";
   g_free(uri);
 #ifdef MORVA_BENCH_UNCONFINED
   // The startup benchmark's reference player: everything but the filter,
   // ready at the same point of the main loop, to measure what the filter
   // costs. Only that benchmark builds this.
-  RemovePrivateFolder(store_folder);
-  g_free(store_folder);
-  confined_ = true;
+  confined_ = !root_uri_.empty();
   g_idle_add_full(
       G_PRIORITY_DEFAULT,
       [](gpointer data) {
@@ -272,13 +280,18 @@ void TourSandbox::ConfineTo(const std::string& folder,
       new std::function<void(bool)>(std::move(ready)), nullptr);
   return;
 #endif
-
+  const std::string store_folder = MakeStoreFolder(private_folder);
+  if (root_uri_.empty() || store_folder.empty()) {
+    Trace("the tour cannot be confined to %s", folder.c_str());
+    if (!store_folder.empty()) RemoveTree(store_folder);
+    ready(false);
+    return;
+  }
   pending_ = new Pending{this, store_folder,
                          WEBKIT_USER_CONTENT_MANAGER(g_object_ref(manager)),
                          std::move(ready)};
-  g_free(store_folder);
   WebKitUserContentFilterStore* store =
-      webkit_user_content_filter_store_new(pending_->store_folder.c_str());
+      webkit_user_content_filter_store_new(store_folder.c_str());
   const std::string rules = FolderRuleList(root_uri_);
   GBytes* bytes = g_bytes_new(rules.data(), rules.size());
   webkit_user_content_filter_store_save(store, kRuleListId, bytes, nullptr,

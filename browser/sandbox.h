@@ -59,11 +59,13 @@ class TourSandbox {
 
   // Confines every load of the views that share `manager` to the files
   // inside `folder` (symbolic links resolved). The filter is compiled into
-  // a private temporary folder, which is removed as soon as the filter is
-  // in place; then `ready` runs with true. It runs with false, and every
-  // file: address stays refused, when the folder or the filter cannot be
-  // made. Until then Allows() refuses every file: address. Call once.
-  void ConfineTo(const std::string& folder, WebKitUserContentManager* manager,
+  // a new folder in `private_folder` (the player's, package/private_folder.h;
+  // the temporary folder when empty), which is removed as soon as the
+  // filter is in place; then `ready` runs with true. It runs with false, and
+  // every file: address stays refused, when the folder or the filter cannot
+  // be made. Until then Allows() refuses every file: address. Call once.
+  void ConfineTo(const std::string& folder, const std::string& private_folder,
+                 WebKitUserContentManager* manager,
                  std::function<void(bool)> ready);
 
   // True when a page may load `uri`: a file: address inside the folder

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/files.h"
+#include "tests/faulty_files.h"
 #include "tests/test_util.h"
 
 namespace morva {
@@ -91,6 +93,37 @@ TEST_F(StartPageTest, FailuresAfterTheTitleKeepIt) {
   EXPECT_EQ(Find(), StartPageStatus::kNoMatch);
   EXPECT_EQ(page_.title, "Tour  -  Morva");
   EXPECT_EQ(page_.start_address, "");
+}
+
+// The reads go through the file-system seam, so a bad sector stops them.
+TEST_F(StartPageTest, ReadErrorsStopTheStepThatReads) {
+  WriteAutorun("Tour.html");
+  // The call sits in the first bytes; the error comes well after them, in
+  // the middle of a launcher larger than one read.
+  WriteLauncher("Tour.html", kCall + std::string(200000, 'x') + "</html>");
+  ASSERT_EQ(Find(), StartPageStatus::kOk);
+
+  testing::FaultyFiles launcher_fault;
+  launcher_fault.FailReads(testing::Named("Tour.html"), EIO, 100000, 100001);
+  {
+    ScopedFileSystem scope(&launcher_fault);
+    titles_.clear();
+    EXPECT_EQ(Find(), StartPageStatus::kNoLauncher);
+  }
+  EXPECT_GT(launcher_fault.failed_reads(), 0);
+  EXPECT_EQ(titles_, std::vector<std::string>{"Tour  -  Morva"});
+  EXPECT_EQ(page_.title, "Tour  -  Morva");
+  EXPECT_EQ(page_.start_address, "");
+
+  testing::FaultyFiles autorun_fault;
+  autorun_fault.FailReads(testing::Named("autorun.inf"));
+  {
+    ScopedFileSystem scope(&autorun_fault);
+    titles_.clear();
+    EXPECT_EQ(Find(), StartPageStatus::kNoAutorun);
+  }
+  EXPECT_GT(autorun_fault.failed_reads(), 0);
+  EXPECT_TRUE(titles_.empty());
 }
 
 TEST_F(StartPageTest, BackslashesAreFolderSeparators) {

@@ -9,6 +9,9 @@
 # Pannellum between runs (default: OUT_DIR.cache). Only the first run needs
 # the network; later runs copy a few files and skip the panoramas when they
 # are newer than the script that draws them.
+#
+# Exits with 77 (the tests' "skipped") when Pannellum is in neither cache and
+# the npm registry cannot be reached.
 set -euo pipefail
 
 PANNELLUM_VERSION=2.5.7
@@ -32,11 +35,23 @@ content=$out/_flash
 tarball=$cache/pannellum-$PANNELLUM_VERSION.tgz
 unpacked=$cache/pannellum-$PANNELLUM_VERSION
 if [ ! -f "$unpacked/package/build/pannellum.js" ]; then
-  if [ ! -f "$tarball" ]; then
-    echo "sample-tour: fetching pannellum@$PANNELLUM_VERSION" >&2
-    # npm's own cache goes with ours, so the build writes nothing in $HOME.
+  # npm's own cache goes with ours, so the build writes nothing in $HOME.
+  fetch() {
     (cd "$cache" && npm pack "pannellum@$PANNELLUM_VERSION" --silent \
-        --cache "$cache/npm" --pack-destination "$cache" >/dev/null)
+        --cache "$cache/npm" --pack-destination "$cache" "$@" >/dev/null)
+  }
+  # npm's cache first, without the network; then the registry, but only
+  # once a quick ping says it is there: npm retries an unreachable one for
+  # more than a minute.
+  if [ ! -f "$tarball" ] && ! fetch --offline 2>/dev/null; then
+    if ! npm ping --silent --cache "$cache/npm" --fetch-retries=0 \
+        >/dev/null 2>&1; then
+      echo "sample-tour: pannellum@$PANNELLUM_VERSION is not in $cache and" \
+        "the npm registry cannot be reached; the sample tour is not assembled" >&2
+      exit 77
+    fi
+    echo "sample-tour: fetching pannellum@$PANNELLUM_VERSION" >&2
+    fetch
   fi
   if ! echo "$PANNELLUM_SHA256  $tarball" | sha256sum --check --status; then
     echo "sample-tour: $tarball does not have the expected SHA-256; removed" >&2

@@ -327,6 +327,17 @@ def wait_exit(proc, timeout):
         return None
 
 
+def poll(probe, timeout=5, interval=0.1):
+    """Calls probe until it returns something true or timeout seconds have
+    passed; returns its last result."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = probe()
+        if result or time.monotonic() >= deadline:
+            return result
+        time.sleep(interval)
+
+
 def read(path):
     with open(path, "rb") as f:
         return f.read()
