@@ -43,6 +43,26 @@ inline void RunScript(WebKitWebView* view, const char* script) {
 #endif
 }
 
+// Answers every permission query of `view`'s pages (navigator.permissions)
+// with "denied". The query signal arrived in 2.40; before it the engine
+// answers "prompt", and the requests themselves are refused all the same.
+// Remove the check when 2.40 is the floor (Debian 13).
+inline void DenyPermissionQueries(WebKitWebView* view) {
+#if WEBKIT_CHECK_VERSION(2, 40, 0)
+  g_signal_connect(
+      view, "query-permission-state",
+      G_CALLBACK(+[](WebKitWebView*, WebKitPermissionStateQuery* query,
+                     gpointer) -> gboolean {
+        webkit_permission_state_query_finish(query,
+                                             WEBKIT_PERMISSION_STATE_DENIED);
+        return TRUE;
+      }),
+      nullptr);
+#else
+  (void)view;
+#endif
+}
+
 }  // namespace morva::compat
 
 #endif  // MORVA_BROWSER_COMPAT_H_

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "browser/compat.h"
 #include "browser/private_cache.h"
 #include "package/cleanup.h"
 #include "platform/path.h"
@@ -101,6 +102,24 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
+// The content filter's rule list for a folder whose URI is `root_uri`
+// (ending in "/"): block every file: address, let those below the folder
+// through (with their letter case), then block any with an escaped "/" or
+// NUL in its path: the file loader decodes those, so "..%2F" would lead out
+// and "..%00" would list the folder above.
+std::string FolderRuleList(const std::string& root_uri) {
+  auto rule = [](const std::string& filter, const char* action,
+                 bool case_sensitive) {
+    return "{\"trigger\":{\"url-filter\":" + JsonString(filter) +
+           (case_sensitive ? ",\"url-filter-is-case-sensitive\":true" : "") +
+           "},\"action\":{\"type\":\"" + action + "\"}}";
+  };
+  return "[" + rule("^file:", "block", false) + "," +
+         rule("^" + EscapeForRule(root_uri), "ignore-previous-rules", true) +
+         "," + rule("^file:[^?#]*%2[Ff]", "block", false) + "," +
+         rule("^file:[^?#]*%00", "block", false) + "]";
+}
+
 gboolean RefuseDestination(WebKitDownload* download, gchar* /*name*/,
                            gpointer /*data*/) {
   webkit_download_cancel(download);
@@ -125,15 +144,6 @@ gboolean OnPermissionRequest(WebKitWebView* /*view*/,
   webkit_permission_request_deny(request);
   return TRUE;
 }
-
-#if WEBKIT_CHECK_VERSION(2, 40, 0)
-gboolean OnQueryPermissionState(WebKitWebView* /*view*/,
-                                WebKitPermissionStateQuery* query,
-                                gpointer /*data*/) {
-  webkit_permission_state_query_finish(query, WEBKIT_PERMISSION_STATE_DENIED);
-  return TRUE;
-}
-#endif
 
 gboolean OnRunFileChooser(WebKitWebView* /*view*/,
                           WebKitFileChooserRequest* request,
@@ -242,10 +252,7 @@ WebKitSettings* TourSandbox::NewSettings() {
 void TourSandbox::Guard(WebKitWebView* view) {
   g_signal_connect(view, "permission-request", G_CALLBACK(OnPermissionRequest),
                    nullptr);
-#if WEBKIT_CHECK_VERSION(2, 40, 0)
-  g_signal_connect(view, "query-permission-state",
-                   G_CALLBACK(OnQueryPermissionState), nullptr);
-#endif
+  compat::DenyPermissionQueries(view);
   g_signal_connect(view, "run-file-chooser", G_CALLBACK(OnRunFileChooser),
                    nullptr);
   g_signal_connect(view, "context-menu", G_CALLBACK(OnContextMenu), nullptr);
@@ -336,19 +343,6 @@ bool TourSandbox::OpenOutside(GtkWidget* near, const char* uri) {
   g_clear_error(&error);
   g_object_unref(context);
   return opened;
-}
-
-std::string FolderRuleList(const std::string& root_uri) {
-  auto rule = [](const std::string& filter, const char* action,
-                 bool case_sensitive) {
-    return "{\"trigger\":{\"url-filter\":" + JsonString(filter) +
-           (case_sensitive ? ",\"url-filter-is-case-sensitive\":true" : "") +
-           "},\"action\":{\"type\":\"" + action + "\"}}";
-  };
-  return "[" + rule("^file:", "block", false) + "," +
-         rule("^" + EscapeForRule(root_uri), "ignore-previous-rules", true) +
-         "," + rule("^file:[^?#]*%2[Ff]", "block", false) + "," +
-         rule("^file:[^?#]*%00", "block", false) + "]";
 }
 
 void LimitToWorkArea(GdkDisplay* display, int x, int y, int* width,

@@ -97,12 +97,6 @@ class TourSandbox {
   int64_t last_outside_us_ = 0;
 };
 
-// The content filter's rule list for a folder whose URI is `root_uri`
-// (ending in "/"): block every file: address, let those below the folder
-// through, then block any with an escaped "/" or NUL in its path (the file
-// loader decodes those, so "..%2F" or "..%00" would lead out).
-std::string FolderRuleList(const std::string& root_uri);
-
 // Limits a window of *width x *height at (x, y) to the work area of the
 // monitor there.
 void LimitToWorkArea(GdkDisplay* display, int x, int y, int* width,
