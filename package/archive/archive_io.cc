@@ -187,7 +187,8 @@ unzFile OpenView(ArchiveSource* source, uint64_t base) {
 
 }  // namespace
 
-unzFile OpenArchive(ArchiveSource* source) {
+unzFile OpenArchive(ArchiveSource* source, uint64_t* view_start) {
+  *view_start = 0;
   unzFile archive = OpenView(source, 0);
   if (archive == nullptr) return nullptr;
   // minizip corrects every offset for bytes in front of the archive proper
@@ -213,6 +214,7 @@ unzFile OpenArchive(ArchiveSource* source) {
     return archive;
   }
   unzClose(archive);
+  *view_start = seen - listed;
   return shifted;
 }
 

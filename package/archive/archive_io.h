@@ -70,9 +70,11 @@ std::unique_ptr<ArchiveSource> OpenMemorySource(const void* data,
                                                 uint32_t length);
 
 // Opens the archive in source for minizip, on a view that starts where the
-// archive proper starts. Returns nullptr when minizip finds no usable
+// archive proper starts; *view_start is where that is in the source. The
+// offsets minizip reports (unzGetCurrentFileZStreamPos64, say) count from
+// there. Returns nullptr when minizip finds no usable
 // end-of-central-directory record. The source must outlive the archive.
-unzFile OpenArchive(ArchiveSource* source);
+unzFile OpenArchive(ArchiveSource* source, uint64_t* view_start);
 
 }  // namespace morva
 
