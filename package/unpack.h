@@ -30,6 +30,13 @@ struct UnpackReport {
   uint32_t archive_result = 0;  // the archive reader's code, where it failed
 };
 
+// The most threads an unpack uses.
+constexpr int kMaxUnpackWorkers = 4;
+
+// The threads UnpackTempZip unpacks with: one per core this process may run
+// on, at most kMaxUnpackWorkers.
+int UnpackWorkers();
+
 // Unpacks every entry of the ZIP archive at archive_path below folder, which
 // must exist, with the rules UnpackTempZip uses: entry names use "/" or "\"
 // as folder separators, an entry name that would lead outside folder stops
@@ -37,17 +44,28 @@ struct UnpackReport {
 // becomes the folder of the last file entry named "qzviewer.swf" when there
 // is one and is left alone otherwise. Returns 1 when every entry was
 // unpacked, else 0 with *report saying where and why (kNotAnArchive when the
-// archive cannot be opened). Entries unpacked before a failure stay. The
-// archive file itself is left as it is.
+// archive cannot be opened). The archive file itself is left as it is.
+//
+// With one worker the entries are unpacked in index order and nothing after
+// a failing entry is touched. With more, every entry is first looked at in
+// index order (its record, its name, its folders, the content folder), and
+// an entry refused there is reported once the files before it are written;
+// then the files are written on up to `workers` threads, each with its own
+// handle on the archive, the largest first. No file is started after one
+// has failed; which of the entries under way at that moment reports a
+// failure they share (a full disk) depends on how the threads ran, and the
+// folders of later entries exist. Either way, what was written before a
+// failure stays.
 // REQUIRES: folder does not end with a separator.
 int UnpackArchiveInto(const std::string& archive_path,
                       const std::string& folder, std::string* content_folder,
-                      UnpackReport* report);
+                      UnpackReport* report, int workers = 1);
 
 // Creates a new work folder (mode 0700, exclusively, under a unique "QZ"
 // name in the temporary folder) and unpacks every entry of the archive at
 // *temp_zip_path below it. Entry names use "/" or "\" as folder separators.
 //
+// Unpacks as UnpackArchiveInto does with UnpackWorkers() threads.
 // Returns 1 when every entry was unpacked, else 0. *work_folder is set to
 // the folder when it was created (and only then), so the cleanup removes
 // exactly what was made. *content_folder becomes the work folder, or the
