@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
                 r.max_rss_kib);
     // Deleting many files right before creating many slows ext4 down; move
     // the output aside and delete it all at the end.
-    trash.Take(out);
+    if (!trash.Take(out)) return 1;
   }
 
   const double a = Median(times[0]), u = Median(times[1]), b = Median(times[2]);

@@ -93,6 +93,10 @@ bool RunShape(const std::string& self, const std::string& work,
   stat(archive.c_str(), &st);
   const double archive_mb = st.st_size / 1e6;
 
+  // What an interrupted run left goes first.
+  struct stat left;
+  if (stat((work + "/out").c_str(), &left) == 0 && !trash->Take(work + "/out"))
+    return false;
   std::vector<double> times[kSides];
   long rss[kSides] = {0, 0, 0};
   size_t files = 0;
@@ -133,7 +137,7 @@ bool RunShape(const std::string& self, const std::string& work,
       std::printf("  %-10s %-6s %8.1f ms  %6ld KiB%s\n", name, kSideNames[side],
                   r.seconds * 1e3, r.max_rss_kib,
                   run == 0 ? "  (warm-up)" : "");
-      trash->Take(out);
+      if (!trash->Take(out)) return false;
     }
   }
   *max_rss = std::max(*max_rss, rss[kOurs]);
