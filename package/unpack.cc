@@ -161,10 +161,13 @@ class ParallelExtraction {
     {
       // The helpers take no signals: the player's signal handling stays on
       // the thread that runs the window (an ending signal stops the writes
-      // through the launch's file system, whatever thread makes them).
-      sigset_t all, previous;
-      sigfillset(&all);
-      pthread_sigmask(SIG_BLOCK, &all, &previous);
+      // through the launch's file system, whatever thread makes them). A
+      // fault in a helper still ends the process as it would anywhere.
+      sigset_t blocked, previous;
+      sigfillset(&blocked);
+      for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP})
+        sigdelset(&blocked, fault);
+      pthread_sigmask(SIG_BLOCK, &blocked, &previous);
       for (int t = 1; t < workers; ++t) {
         try {
           threads.emplace_back([this] { WorkWithOwnHandle(); });
