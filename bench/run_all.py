@@ -347,8 +347,18 @@ def main():
                              "see its log.")
 
     finished = datetime.datetime.now().astimezone().strftime("%H:%M %Z")
-    command = "make bench" if os.environ.get("MAKELEVEL") else \
-        "python3 bench/run_all.py"
+    # The command as one would type it again, with the options that change
+    # what is measured.
+    chosen = []
+    if args.runs > 0:
+        chosen += ["--runs", str(args.runs)]
+    for name in args.only:
+        chosen += ["--only", name]
+    if os.environ.get("MAKELEVEL"):
+        command = "make bench" + (' BENCH_ARGS="%s"' % " ".join(chosen)
+                                  if chosen else "")
+    else:
+        command = " ".join(["python3 bench/run_all.py"] + chosen)
     write_report(args.out, info, started, finished, (load_start, load_average()),
                  results, notes, command)
     print("\nwrote %s" % args.out)
