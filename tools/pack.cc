@@ -17,6 +17,7 @@
 #include "package/paths.h"
 #include "package/trailer.h"
 #include "package/unpack.h"
+#include "platform/ansi_text.h"
 #include "platform/attributes.h"
 #include "platform/files.h"
 #include "platform/path.h"
@@ -105,10 +106,11 @@ void PrintCheck(const std::string& tour, const TourCheck& check,
   } else {
     out << tour << ": the player's window would stay empty\n";
   }
+  // Names from the package show as the window shows the title.
   auto row = [&](const char* label, const std::string& value) {
     char padded[32];
     std::snprintf(padded, sizeof padded, "  %-16s", label);
-    out << padded << value << "\n";
+    out << padded << AnsiToUtf8(value) << "\n";
   };
   if (!check.title.empty()) row("title", check.title);
   if (!check.start_page.empty()) row("tour page", check.start_page);
@@ -131,7 +133,7 @@ void PrintCheck(const std::string& tour, const TourCheck& check,
   }
   for (const std::string& note : check.notes) row("note", note);
   for (const std::string& problem : check.problems) {
-    Complain(err, tour, problem);
+    Complain(err, tour, AnsiToUtf8(problem));
   }
 }
 
@@ -404,7 +406,7 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
                   entry.uncompressed_size, entry.compressed_size,
                   FormatTime(entry.write_time).c_str(),
                   FormatAttributes(entry.attributes).c_str());
-    out << line << entry.name << "\n";
+    out << line << AnsiToUtf8(entry.name) << "\n";
     total += entry.uncompressed_size;
     packed += entry.compressed_size;
   }

@@ -10,9 +10,9 @@
 #include "package/archive/archive.h"
 #include "package/temp_zip.h"
 #include "package/trailer.h"
+#include "platform/ansi_text.h"
 #include "platform/files.h"
 #include "platform/path.h"
-#include "startpage/profile.h"
 
 namespace morva::pack {
 namespace {
@@ -109,8 +109,7 @@ std::string UnpackProblemText(const UnpackReport& report,
 
 namespace {
 
-std::string StartPageProblem(const CPreviewDlg& dlg, const TourCheck& check,
-                             const std::string& shellexecute) {
+std::string StartPageProblem(const CPreviewDlg& dlg, const TourCheck& check) {
   const std::string in = check.content_folder == "."
                              ? "at the top of the package"
                              : "in the content folder " + check.content_folder;
@@ -127,7 +126,8 @@ std::string StartPageProblem(const CPreviewDlg& dlg, const TourCheck& check,
       return "start page: autorun.inf " + in +
              " has no shellexecute value in an [autorun] section";
     case StartPageStatus::kNoDot:
-      return "start page: the shellexecute value " + Quoted(shellexecute) +
+      return "start page: the shellexecute value " +
+             Quoted(dlg.start_page().launcher_name) +
              " in autorun.inf has no \".\"";
     case StartPageStatus::kNoLauncher:
       return "start page: the launcher page " + Quoted(check.launcher) +
@@ -136,6 +136,11 @@ std::string StartPageProblem(const CPreviewDlg& dlg, const TourCheck& check,
       return "start page: the launcher page " + Quoted(check.launcher) +
              " holds no pop-up call like "
              "javascript:window.open('PAGE','NAME','...,width=W,height=H')";
+    case StartPageStatus::kSizeTooLarge:
+      return "start page: the pop-up call in the launcher page " +
+             Quoted(check.launcher) +
+             " asks for a width or height beyond 2147483647, the largest "
+             "the player takes";
   }
   return "start page: failed";
 }
@@ -224,18 +229,14 @@ TourCheck CheckTour(const std::string& tour_path) {
     ModuleOverride files(tour, Files());
     ScopedFileSystem scope(&files);
     CPreviewDlg dlg(&window);
-    std::string shellexecute;
     bool start_page_missing = false;
     window.while_shown = [&] {
       // What is on disk while the window would show.
-      if (dlg.start_page_status() == StartPageStatus::kNoDot) {
-        GetProfileValue(JoinPath(dlg.content_folder(), "autorun.inf"),
-                        "autorun", "shellexecute", &shellexecute);
-      }
       struct stat st;
+      const std::string& file = dlg.start_page().page_file;
       start_page_missing =
           dlg.launch_stop() == LaunchStop::kNone &&
-          (stat(dlg.start_address().c_str(), &st) != 0 || !S_ISREG(st.st_mode));
+          (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode));
     };
     dlg.DoModal();
     temp.RestoreCurrentFolder();
@@ -273,7 +274,7 @@ TourCheck CheckTour(const std::string& tour_path) {
         check.problems.push_back("unpacking: no content folder");
         break;
       case LaunchStop::kStartPage:
-        check.problems.push_back(StartPageProblem(dlg, check, shellexecute));
+        check.problems.push_back(StartPageProblem(dlg, check));
         break;
       case LaunchStop::kNone:
         check.start_page = Relative(dlg.start_address(), work);
@@ -284,6 +285,12 @@ TourCheck CheckTour(const std::string& tour_path) {
                                    Quoted(check.start_page) +
                                    " that the launcher opens is not in the "
                                    "package");
+        } else if (!IsValidUtf8(dlg.start_page().page_file)) {
+          // The web view reaches no file whose path is not UTF-8.
+          check.problems.push_back(
+              "start page: the web view cannot load the tour page " +
+              Quoted(check.start_page) + ": its path " +
+              Quoted(dlg.start_page().page_file) + " is not valid UTF-8");
         }
         break;
     }
