@@ -31,7 +31,7 @@ bool ReadSpans(ArchiveHandle* archive, int32_t count, std::vector<Span>* spans,
     ArchiveEntrySpan span;
     const ArchiveResult rc = ArchiveGetEntrySpan(archive, i, &span);
     if (rc != ArchiveOk) {
-      *report = {UnpackStatus::kBadRecord, "#" + std::to_string(i), rc};
+      *report = {UnpackStatus::kBadRecord, "#" + std::to_string(i), rc, i};
       return false;
     }
     spans->push_back({span.header_offset, span.data_end, i});
@@ -80,7 +80,7 @@ bool DeclaredSize(ArchiveHandle* archive, uint64_t* total,
   for (int32_t i = 0; i < count; ++i) {
     const ArchiveResult rc = ArchiveGetEntry(archive, i, &entry);
     if (rc != ArchiveOk) {
-      *report = {UnpackStatus::kBadRecord, "#" + std::to_string(i), rc};
+      *report = {UnpackStatus::kBadRecord, "#" + std::to_string(i), rc, i};
       return false;
     }
     // At most 65,535 sizes below 2^32 each: no 64-bit overflow.

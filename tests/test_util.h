@@ -50,6 +50,9 @@ struct ZipEntryDef {
   bool raw = false;
   uint32_t raw_uncompressed_size = 0;
   uint32_t raw_crc = 0;
+  // Not empty: the data is encrypted with this password (traditional PKWARE
+  // encryption, general-purpose flag bit 0).
+  std::string password;
 };
 
 class ZipWriter {

@@ -73,6 +73,12 @@ bool ReadTrailer(const std::string& tour, uint32_t* size, int64_t* length) {
 
 }  // namespace
 
+std::string RefusedFormText(bool encrypted, uint32_t method) {
+  if (encrypted) return "is encrypted, and the player does not decrypt";
+  return "is compressed with " + ArchiveMethodName(method) +
+         ", which the player does not read (only stored and deflated)";
+}
+
 std::string UnpackProblemText(const UnpackReport& report,
                               uint32_t archive_size) {
   switch (report.status) {
@@ -103,6 +109,12 @@ std::string UnpackProblemText(const UnpackReport& report,
     case UnpackStatus::kEntryFailed:
       return "unpacking: entry " + Quoted(report.entry) +
              " cannot be written: " + ArchiveResultText(report.archive_result);
+    case UnpackStatus::kEncrypted:
+    case UnpackStatus::kUnsupportedMethod:
+      return "unpacking: entry " + Quoted(report.entry) + " " +
+             RefusedFormText(report.status == UnpackStatus::kEncrypted,
+                             report.method) +
+             "; the player stops there";
   }
   return "unpacking failed";
 }
@@ -158,16 +170,28 @@ void VerifyArchive(const std::string& tour, const UnpackReport& launch,
       ArchiveEntry entry;
       ArchiveGetEntry(archive.get(), -1, &entry);
       check->entries = entry.index;
+      // The entry at which the launch stopped for its record has been
+      // reported already.
+      const bool launch_stopped_at_record =
+          launch.status == UnpackStatus::kBadRecord ||
+          launch.status == UnpackStatus::kEncrypted ||
+          launch.status == UnpackStatus::kUnsupportedMethod;
       for (int32_t i = 0; i < check->entries; ++i) {
+        if (launch_stopped_at_record && launch.index == i) continue;
         const std::string number = "#" + std::to_string(i);
+        ArchiveEntryFormat format;
+        if (ArchiveGetEntryFormat(archive.get(), i, &format) == ArchiveOk &&
+            (format.encrypted || !ArchiveMethodSupported(format.method))) {
+          check->problems.push_back(
+              "data: entry " + Quoted(format.name) + " " +
+              RefusedFormText(format.encrypted, format.method));
+          continue;
+        }
         ArchiveResult rc = ArchiveGetEntry(archive.get(), i, &entry);
         if (rc != ArchiveOk) {
-          if (!(launch.status == UnpackStatus::kBadRecord &&
-                launch.entry == number)) {
-            check->problems.push_back(
-                "data: the record of entry " + number +
-                " cannot be read: " + ArchiveResultText(rc));
-          }
+          check->problems.push_back(
+              "data: the record of entry " + number +
+              " cannot be read: " + ArchiveResultText(rc));
           continue;
         }
         ArchiveEntryCheck data;
@@ -290,7 +314,8 @@ TourCheck CheckTour(const std::string& tour_path) {
           check.problems.push_back(
               "start page: the web view cannot load the tour page " +
               Quoted(check.start_page) + ": its path " +
-              Quoted(dlg.start_page().page_file) + " is not valid UTF-8");
+              Quoted(AnsiToUtf8(dlg.start_page().page_file)) +
+              " is not valid UTF-8");
         }
         break;
     }
@@ -333,8 +358,8 @@ std::string ArchiveResultText(uint32_t result) {
     case ArchiveCorrupt:
       text =
           "its local header does not match its central record, its "
-          "compression method is neither stored nor deflated, or its name "
-          "is too long (259 bytes at most)";
+          "compression method is neither stored nor deflated, it is "
+          "encrypted, or its name is too long (259 bytes at most)";
       break;
     case ArchiveReadFailed:
       text = "its local extra field cannot be read";

@@ -63,6 +63,10 @@ TourCheck CheckTour(const std::string& tour);
 std::string UnpackProblemText(const UnpackReport& report,
                               uint32_t archive_size);
 
+// Why the reader refuses an entry's data: "is encrypted, ..." or "is
+// compressed with bzip2 (method 12), ...", to follow the entry's name.
+std::string RefusedFormText(bool encrypted, uint32_t method);
+
 // One line for an archive reader result, e.g. "the entry's data cannot be
 // read or inflated (0x400)".
 std::string ArchiveResultText(uint32_t result);
