@@ -73,7 +73,7 @@ PlayerWindowGtk::~PlayerWindowGtk() {
 int PlayerWindowGtk::RunModal(DialogHandler* handler) {
   // Before anything can start a thread or a web process.
   cache_ = std::make_unique<ScopedPrivateCache>();
-  // The player takes no arguments, so none go to GTK either.
+  // The application object reads the command line; none of it goes to GTK.
   if (!gtk_init_check(nullptr, nullptr)) return -1;
   handler_ = handler;
   // Installed before the launch so that a signal arriving while the package
