@@ -85,6 +85,12 @@ int CPreviewApp::Run(int argc, const char* const* argv, std::ostream& out,
       err << kProgram << ": " << *tour << ": not a file\n";
       return 1;
     }
+    const int fd = Files()->OpenAt(AT_FDCWD, *tour, O_RDONLY, 0);
+    if (fd < 0) {
+      err << kProgram << ": " << *tour << ": " << std::strerror(errno) << "\n";
+      return 1;
+    }
+    Files()->Close(fd);
     // The cleanup moves the current folder; the launch reads TOUR before,
     // but an absolute path keeps that no matter.
     tour_ = AbsolutePath(*tour);

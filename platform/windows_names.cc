@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 
 #include "platform/ansi_text.h"
 #include "platform/files.h"
@@ -48,6 +49,8 @@ std::string FindEntryIgnoringCase(const std::string& folder,
 }  // namespace
 
 std::string FindPackageFile(const std::string& folder, std::string_view name) {
+  // No longer name can be a file's, and a hostile launcher may hold one.
+  if (name.size() > PATH_MAX) return "";
   std::string written(name);
   std::replace(written.begin(), written.end(), '\\', kPathSeparator);
   const std::string exact = JoinPath(folder, written);
@@ -65,10 +68,9 @@ std::string FindPackageFile(const std::string& folder, std::string_view name) {
     if (last) end = utf8.size();
     const std::string part = utf8.substr(start, end - start);
     start = end + 1;
-    if (part.empty() || part == "." || part == "..") {
-      if (!part.empty()) path = JoinPath(path, part);
-      continue;
-    }
+    if (part.empty() || part == ".") continue;
+    // Only the package's own folders are searched without regard to case.
+    if (part == ".." || part.size() > NAME_MAX) return "";
     const std::string found = FindEntryIgnoringCase(path, part, !last);
     if (found.empty()) return "";
     path = JoinPath(path, found);
@@ -78,7 +80,8 @@ std::string FindPackageFile(const std::string& folder, std::string_view name) {
 
 size_t FilePartOfAddress(const std::string& address) {
   if (PathExists(address)) return address.size();
-  for (size_t split = address.find_first_of("?#"); split != std::string::npos;
+  for (size_t split = address.find_first_of("?#");
+       split != std::string::npos && split <= PATH_MAX;
        split = address.find_first_of("?#", split + 1)) {
     if (split > 0 && PathExists(address.substr(0, split))) return split;
   }

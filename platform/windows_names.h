@@ -23,8 +23,8 @@ namespace morva {
 //     each folder, an entry whose name is the wanted one but for the case of
 //     A-Z. An entry of exactly the wanted name wins; among several others,
 //     the one whose name sorts first by byte value. No folder is entered
-//     through a symbolic link, and there is no going back to try another
-//     candidate when a later component is not found.
+//     through a symbolic link or "..", and there is no going back to try
+//     another candidate when a later component is not found.
 // Returns empty text when none of these exists. Only reads folders.
 // REQUIRES: folder does not end with a separator.
 std::string FindPackageFile(const std::string& folder, std::string_view name);

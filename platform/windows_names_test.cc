@@ -39,14 +39,17 @@ TEST_F(WindowsNamesTest, LetterCaseIsIgnoredOnlyWhenTheExactNameIsMissing) {
   EXPECT_EQ(Find("CAF\xC9.HTML"), "<none>");  // "É" is no case of "é" here
 }
 
-TEST_F(WindowsNamesTest, NoFolderIsEnteredThroughALink) {
+TEST_F(WindowsNamesTest, TheCaseBlindWalkEntersNoLinkAndNoParent) {
   tmp_.Write("real/page.html", "");
   ASSERT_EQ(symlink("real", tmp_.Join("Linked").c_str()), 0);
-  // The exact path is the caller's to judge; the case-blind walk never
-  // follows the link.
+  // The exact path is the caller's to judge; the case-blind walk follows
+  // neither the link nor "..", so it lists no folder outside the package.
   EXPECT_EQ(Find("Linked/page.html"), "Linked/page.html");
   EXPECT_EQ(Find("linked/page.html"), "<none>");
   EXPECT_EQ(Find("REAL/PAGE.HTML"), "real/page.html");
+  EXPECT_EQ(Find("real/../real/page.html"), "real/../real/page.html");
+  EXPECT_EQ(Find("real/../REAL/page.html"), "<none>");
+  EXPECT_EQ(Find(std::string(5000, 'a')), "<none>");
 }
 
 TEST_F(WindowsNamesTest, QueryAndFragmentOnlyWhenNoFileHasTheWholeName) {

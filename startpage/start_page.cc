@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 
 #include "platform/files.h"
 #include "platform/path.h"
@@ -166,8 +167,10 @@ StartPageStatus FindStartPage(
   // which a browser hands the page as its query or fragment.
   out->page_file = FindPackageFile(content_folder, page);
   std::string query;
+  // No longer name can be a file's; a hostile launcher may hold one.
   for (size_t split = page.find_first_of("?#");
-       out->page_file.empty() && split != std::string::npos;
+       out->page_file.empty() && split != std::string::npos &&
+       split <= PATH_MAX;
        split = page.find_first_of("?#", split + 1)) {
     if (split == 0) continue;
     out->page_file = FindPackageFile(content_folder, page.substr(0, split));

@@ -358,8 +358,8 @@ std::string ArchiveResultText(uint32_t result) {
     case ArchiveCorrupt:
       text =
           "its local header does not match its central record, its "
-          "compression method is neither stored nor deflated, it is "
-          "encrypted, or its name is too long (259 bytes at most)";
+          "compression method is neither stored nor deflated, or its name "
+          "is too long (259 bytes at most)";
       break;
     case ArchiveReadFailed:
       text = "its local extra field cannot be read";

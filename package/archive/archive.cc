@@ -289,7 +289,8 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index,
   const ArchiveResult result = ObtainRecord(reader, index, &entry);
   if (result != ArchiveOk) return result;
   if ((entry.attributes & kAttrDirectory) != 0) return ArchiveOk;
-  if (IsEncrypted(reader, index)) return ArchiveCorrupt;
+  // Nothing is created: the data could only be read as cipher text.
+  if (IsEncrypted(reader, index)) return ArchiveWriteFailed;
 
   const bool by_name = kind == ArchiveIoKind::ByFileName;
   int fd = -1;

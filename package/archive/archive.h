@@ -45,9 +45,9 @@ enum ArchiveResult : uint32_t {
   // file, a folder or a symbolic link in the way), or the destination
   // descriptor is -1.
   ArchiveNoFile = 0x200,
-  // Reading or inflating the entry failed, a write failed, or the entry's
-  // data ended short of the size its record declares. Data beyond that size
-  // is never read.
+  // Reading or inflating the entry failed (an encrypted entry is never
+  // read), a write failed, or the entry's data ended short of the size its
+  // record declares. Data beyond that size is never read.
   ArchiveWriteFailed = 0x400,
   // A chunk was delivered into the memory destination; the entry stays open.
   ArchiveMore = 0x600,
@@ -159,14 +159,15 @@ ArchiveResult ArchiveGetEntrySpan(ArchiveHandle* handle, int32_t index,
 // Writes entry `index` to `destination` as `kind` says.
 //
 // ByFileName, ByHandle: a directory entry gives ArchiveOk and creates
-// nothing. An encrypted file entry gives ArchiveCorrupt and creates nothing
-// (its data would be cipher text). A file entry is written whole through one 16
-// KiB buffer; a new file gets the record's read-only bit as a mode without
-// write bits, and a regular-file destination gets the record's access and write
-// times. An existing file is replaced unless it is read-only (whoever runs us),
-// a symbolic link or no regular file. No folder is created. Returns ArchiveOk,
-// ArchiveNoFile, ArchiveWriteFailed (whatever was written stays), or what
-// ArchiveGetEntry returns for the entry. A CRC-32 mismatch is not reported.
+// nothing. An encrypted file entry gives ArchiveWriteFailed and creates
+// nothing: its data cannot be read, only its cipher text. A file entry is
+// written whole through one 16 KiB buffer; a new file gets the record's
+// read-only bit as a mode without write bits, and a regular-file destination
+// gets the record's access and write times. An existing file is replaced unless
+// it is read-only (whoever runs us), a symbolic link or no regular file. No
+// folder is created. Returns ArchiveOk, ArchiveNoFile, ArchiveWriteFailed
+// (whatever was written stays), or what ArchiveGetEntry returns for the entry.
+// A CRC-32 mismatch is not reported.
 //
 // ByMemory: delivers the next `length` bytes of the entry into `destination`
 // and returns ArchiveMore while there were any; the entry stays open for the
