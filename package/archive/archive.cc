@@ -24,6 +24,7 @@ struct ArchiveReader::Rep {
   std::unique_ptr<ArchiveSource> source;
   std::vector<unsigned char> extra;     // the local extra field
   std::unique_ptr<char[]> data_buffer;  // the streaming buffer
+  bool cached_encrypted = false;        // the cached entry is encrypted
 };
 
 namespace {
@@ -134,15 +135,6 @@ bool IsSupportedMethod(uLong method) {
 // hand out the cipher text as if it were the entry's data.
 constexpr uLong kEncryptedFlag = 0x1;
 
-// Whether the entry `index` is encrypted, from its central record; true too
-// when that record cannot be read, so that nothing is written from it.
-bool IsEncrypted(ArchiveReader* reader, int32_t index) {
-  unz_file_info64 info{};
-  char name[kArchiveNameSize];
-  return !Position(reader, index) || !ReadCentralRecord(reader, &info, name) ||
-         (info.flag & kEncryptedFlag) != 0;
-}
-
 ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
                           ArchiveEntry* entry) {
   if (!Position(reader, index)) return ArchiveCorrupt;
@@ -184,6 +176,8 @@ ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
     entry->access_time = entry->creation_time = entry->write_time = time;
   }
   ApplyTimestampBlock(reader->rep->extra.data(), extra_length, entry);
+  // Kept with the record, which the cache keeps for extraction.
+  reader->rep->cached_encrypted = (info.flag & kEncryptedFlag) != 0;
   return ArchiveOk;
 }
 
@@ -290,7 +284,7 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index,
   if (result != ArchiveOk) return result;
   if ((entry.attributes & kAttrDirectory) != 0) return ArchiveOk;
   // Nothing is created: the data could only be read as cipher text.
-  if (IsEncrypted(reader, index)) return ArchiveWriteFailed;
+  if (reader->rep->cached_encrypted) return ArchiveWriteFailed;
 
   const bool by_name = kind == ArchiveIoKind::ByFileName;
   int fd = -1;
