@@ -189,15 +189,6 @@ TEST_F(StartPageTest, QueryOrFragmentWhenNoFileHasTheWholeName) {
   EXPECT_EQ(page_for("none.html?x"), "none.html?x | none.html?x");
 }
 
-TEST_F(StartPageTest, ASizeBeyondInt32IsNamedAsSuch) {
-  WriteAutorun("t.html");
-  WriteLauncher("t.html",
-                "javascript:window.open('p.html','w','width=99999999999,"
-                "height=2'");
-  EXPECT_EQ(Find(), StartPageStatus::kSizeTooLarge);
-  EXPECT_EQ(page_.start_address, "");
-}
-
 // The pop-up call search on text in memory.
 struct Popup {
   bool matched = false;

@@ -453,6 +453,16 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
        "start page: the launcher page \"_flash/Tour name.html\" holds no "
        "pop-up call like "
        "javascript:window.open('PAGE','NAME','...,width=W,height=H')"},
+      {"a size beyond int32",
+       AppendPackage(kPlayerBytes,
+                     TourWith("_flash/Tour name.html",
+                              "javascript:window.open('Tour%20page.html','w',"
+                              "'width=99999999999,height=768')")
+                         .Bytes(scratch)),
+       empty,
+       "start page: the pop-up call in the launcher page \"_flash/Tour "
+       "name.html\" asks for a width or height beyond 2147483647, the largest "
+       "the player takes"},
       {"tour page missing",
        AppendPackage(kPlayerBytes,
                      TourWithout("_flash/Tour page.html").Bytes(scratch)),

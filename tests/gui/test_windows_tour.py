@@ -66,7 +66,8 @@ class WindowsTourTest(SessionTest):
     def play(self, tour, title, fragment_or_query):
         s = self.session
         before = read(tour)
-        proc = s.start([self.player, tour])
+        # Named as a user in its folder would name it.
+        proc = s.start([self.player, os.path.relpath(tour, s.work)])
         window = s.wait_window("Morva$")
         self.assertEqual(s.title(window), title)
         self.assertEqual(s.geometry(window), (0, 0, 640, 480))
@@ -131,7 +132,7 @@ class CommandLineTest(SessionTest):
         self.assertRegex(result.stdout.decode(), r"^morva \d+\.\d+\.\d+\n$")
         self.assertEqual(self.session.leftovers(), [])
 
-    def test_what_it_cannot_use_is_said_never_a_silent_success(self):
+    def test_no_display_is_said_never_a_silent_success(self):
         tour = windows_tour(os.path.join(self.session.work, "t.exe"), {
             "_flash/qzviewer.swf": b"x"})
         result = self.run_player([tour], display=False)
@@ -140,14 +141,6 @@ class CommandLineTest(SessionTest):
             result.stderr,
             b"morva: cannot open display "
             b"(neither DISPLAY nor WAYLAND_DISPLAY is set)\n")
-        result = self.run_player(["--fullscreen"])
-        self.assertEqual(result.returncode, 2)
-        self.assertTrue(result.stderr.startswith(
-            b"morva: unknown option '--fullscreen'\n"), result.stderr)
-        result = self.run_player(["missing.exe"])
-        self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.stderr,
-                         b"morva: missing.exe: No such file or directory\n")
         self.assertEqual(self.session.leftovers(), [])
 
 
