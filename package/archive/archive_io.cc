@@ -201,7 +201,7 @@ uint16_t Le16(const unsigned char* p) {
 // all there.
 bool ReadExactly(ArchiveSource* source, uint64_t offset, void* out, size_t n) {
   size_t got = 0;
-  return source->ReadAt(offset, out, n, &got) && got == n;
+  return n == 0 || (source->ReadAt(offset, out, n, &got) && got == n);
 }
 
 // The data of the ZIP64 extra block (ID 1) in a central record's extra
