@@ -28,7 +28,7 @@ import tempfile
 import zipfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "fuzz"))
-from make_corpus import DOS_DATE, DOS_TIME, Entry, extra_block, raw_zip, ut_block  # noqa: E402
+from make_corpus import Entry, Unseekable, extra_block, raw_zip, ut_block  # noqa: E402
 
 PREFIX = b"\x7fELF stands in for the player\n"
 # 1969-07-20, 1975, 2001, 2038-01-19 (the last signed second), 2050, 2076.
@@ -61,19 +61,7 @@ def by_zipfile(rng, files, empty):
     """zipfile, stored or deflated at any level, folder entries or none,
     data descriptors (to an unseekable stream) or ZIP64 local blocks."""
     streamed = rng.random() < 0.3
-
-    class Sink(io.RawIOBase):
-        def __init__(self):
-            self.data = bytearray()
-
-        def writable(self):
-            return True
-
-        def write(self, b):
-            self.data += b
-            return len(b)
-
-    sink = Sink() if streamed else io.BytesIO()
+    sink = Unseekable() if streamed else io.BytesIO()
     entries = [(n, d) for n, d in files]
     if rng.random() < 0.7:
         entries += [(f, None) for f in empty]
