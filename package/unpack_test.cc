@@ -115,33 +115,6 @@ TEST_F(UnpackTest, FoldersAreMadeOutermostFirstBeforeTheirFiles) {
             (Tree{"a/", "a/b/", "a/b/c/", "a/b/c/f.txt", "g.txt"}));
 }
 
-TEST_F(UnpackTest, FolderEntriesWithoutFolderBitsAreFoldersAndAllGoesOn) {
-  // As Java's writer leaves them: DOS host, external attributes 0.
-  auto java = [](const std::string& name, const std::string& data) {
-    testing::ZipEntryDef e;
-    e.name = name;
-    e.data = data;
-    e.external_as_given = true;
-    return e;
-  };
-  ASSERT_EQ(Unpack(ZipWriter()
-                       .Add(java("_flash/", ""))
-                       .Add(java("_flash/qzviewer.swf", "swf"))
-                       .Add(java("_flash/empty/", ""))
-                       .Add(java("orphan/x/", ""))  // parent missing
-                       .Add(java("_flash/autorun.inf", "[autorun]"))),
-            1);
-  EXPECT_EQ(Rel(content_), "/_flash");
-  EXPECT_EQ(ListTree(work_), (Tree{"_flash/", "_flash/autorun.inf",
-                                   "_flash/empty/", "_flash/qzviewer.swf"}));
-  // The records say read-only (a DOS host): files come out so, folders not.
-  struct stat st;
-  ASSERT_EQ(stat((work_ + "/_flash/autorun.inf").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0222, 0u);
-  ASSERT_EQ(stat((work_ + "/_flash/empty").c_str(), &st), 0);
-  EXPECT_NE(st.st_mode & 0200, 0u);
-}
-
 TEST_F(UnpackTest, AnArchiveWithoutEntriesIsRefusedByTheReader) {
   // minizip does not open an archive that holds nothing; the launch would
   // stop at the start page anyway, as there is no autorun.inf.
