@@ -45,8 +45,9 @@ std::string DisplayName() {
 
 }  // namespace
 
-CPreviewApp::CPreviewApp(WindowFactory make_window)
-    : make_window_(std::move(make_window)) {}
+CPreviewApp::CPreviewApp(WindowFactory make_window,
+                         std::function<bool()> set_up)
+    : make_window_(std::move(make_window)), set_up_(std::move(set_up)) {}
 
 int CPreviewApp::Run(int argc, const char* const* argv, std::ostream& out,
                      std::ostream& err) {
@@ -96,6 +97,7 @@ int CPreviewApp::Run(int argc, const char* const* argv, std::ostream& out,
     tour_ = AbsolutePath(*tour);
   }
 
+  if (set_up_ && !set_up_()) return 0;
   InitInstance();
   if (modal_result_ < 0) {
     err << kProgram << ": cannot open display " << DisplayName() << "\n";

@@ -16,8 +16,11 @@ using WindowFactory = std::function<std::unique_ptr<PlayerWindow>()>;
 class CPreviewApp {
  public:
   // The factory makes the window the player object runs in: the GTK window in
-  // the player, a recording one in the tests.
-  explicit CPreviewApp(WindowFactory make_window);
+  // the player, a recording one in the tests. `set_up` (may be empty) runs
+  // once the command line asks for a tour to be played, before anything
+  // else; when it returns false the program ends at once with 0.
+  explicit CPreviewApp(WindowFactory make_window,
+                       std::function<bool()> set_up = nullptr);
 
   // The whole program: reads the command line
   //   morva [OPTIONS] [TOUR]
@@ -38,6 +41,7 @@ class CPreviewApp {
 
  private:
   WindowFactory make_window_;
+  std::function<bool()> set_up_;
   std::string tour_;      // absolute; empty: the running executable
   int modal_result_ = 0;  // what the window's modal run returned
 };

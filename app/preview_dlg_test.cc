@@ -158,13 +158,17 @@ TEST_F(FullLaunchTest, APackageAsBuiltOpensItsTourPageAtTheRequestedSize) {
         "SetWindowPos(top,0,0,1032,801,128)"}) {
     expected.push_back(c);
   }
-  ASSERT_GE(window_.calls.size(), expected.size() + 2);
-  const std::string navigate = window_.calls[expected.size()];
+  ASSERT_GE(window_.calls.size(), expected.size() + 3);
+  // The browser is confined to the work folder before it loads anything.
+  const std::string confine = window_.calls[expected.size()];
+  const std::string navigate = window_.calls[expected.size() + 1];
   EXPECT_EQ(std::vector<std::string>(window_.calls.begin(),
                                      window_.calls.begin() + expected.size()),
             expected);
-  EXPECT_EQ(navigate.rfind("Navigate(" + tmp_.path() + "/QZ", 0), 0u)
-      << navigate;
+  ASSERT_EQ(confine.rfind("ConfineBrowser(" + tmp_.path() + "/QZ", 0), 0u)
+      << confine;
+  const std::string work = confine.substr(15, confine.size() - 16);
+  EXPECT_EQ(navigate.rfind("Navigate(" + work + "/_flash/", 0), 0u) << navigate;
   EXPECT_NE(navigate.find(".tmp/_flash/Tour page.html,0,_self,,)"),
             std::string::npos)
       << navigate;
@@ -192,6 +196,15 @@ TEST_F(FullLaunchTest, EachFailingStepStopsBeforeTheWindowIsPlaced) {
            .AddFile("autorun.inf", "[autorun]\nshellexecute=Launch.html")
            .AddFile("Launch.html", "<a href='tour.html'>go</a>"),
        "Launch  -  Morva", LaunchStop::kStartPage, StartPageStatus::kNoMatch},
+      {"a tour page outside the work folder",
+       testing::ZipWriter()
+           .AddFile("qzviewer.swf", "x")
+           .AddFile("autorun.inf", "[autorun]\nshellexecute=Launch.html")
+           .AddFile("Launch.html",
+                    "javascript:window.open('../../../tmp/x/outside.html','w',"
+                    "'left=0,width=8,height=6'"),
+       "Launch  -  Morva", LaunchStop::kStartPage,
+       StartPageStatus::kPageOutside},
       {"unsafe entry",
        testing::ZipWriter()
            .AddFile("qzviewer.swf", "x")
@@ -202,8 +215,8 @@ TEST_F(FullLaunchTest, EachFailingStepStopsBeforeTheWindowIsPlaced) {
     SCOPED_TRACE(c.what);
     window_ = RecordingWindow();
     LaunchPackage(c.zip);
-    for (const char* op :
-         {"CenterWindow", "ShowWindow", "SetWindowPos", "Navigate"}) {
+    for (const char* op : {"CenterWindow", "ShowWindow", "SetWindowPos",
+                           "ConfineBrowser", "Navigate"}) {
       EXPECT_TRUE(window_.CallsStartingWith(op).empty()) << op;
     }
     EXPECT_EQ(window_.title, c.title);

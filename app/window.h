@@ -76,6 +76,9 @@ class PlayerWindow {
   virtual void ShowWindow(int show_command) = 0;
   virtual void SetWindowPos(ZOrder insert_after, int x, int y, int cx, int cy,
                             unsigned flags) = 0;
+  // Limits the browser control, the pages it shows and everything they load,
+  // to the files inside `folder`. Called once, before Navigate.
+  virtual void ConfineBrowser(const std::string& folder) = 0;
   // Navigates the browser control; does nothing when there is none.
   virtual void Navigate(const std::string& address, unsigned flags,
                         const std::string& target_frame,

@@ -203,7 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string title_seen;
   StartPage page;
   const StartPageStatus found = FindStartPage(
-      folder,
+      folder, folder,
       [&](const std::string& title) {
         ++title_calls;
         title_seen = title;

@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (result == 1) {
     CheckUnpacked(data, size, work_folder, content_folder);
     StartPage page;
-    FindStartPage(content_folder, nullptr, &page);
+    FindStartPage(content_folder, work_folder, nullptr, &page);
   }
 
   RemoveLaunchFiles(work_folder, temp_zip);

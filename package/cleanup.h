@@ -2,6 +2,7 @@
 #ifndef MORVA_PACKAGE_CLEANUP_H_
 #define MORVA_PACKAGE_CLEANUP_H_
 
+#include <functional>
 #include <string>
 
 #include "platform/files.h"
@@ -25,6 +26,14 @@ bool DeleteDirTree(const std::string& folder);
 // file system `fs`. Returns true when nothing is left at path (also when
 // nothing was there).
 bool RemoveTree(const std::string& path, FileSystem* fs = Files());
+
+// Empties the folder open as dir_fd the way DeleteDirTree does, but leaves
+// the current folder where it is, so other threads may run it. Entries named
+// `keep` at the top stay. `stop` (when set) is asked before each entry;
+// once it returns true the walk ends. Returns true when nothing but `keep`
+// is left at the top.
+bool EmptyFolderAt(FileSystem* fs, int dir_fd, const std::string& keep = "",
+                   const std::function<bool()>& stop = nullptr);
 
 // The cleanup when the player window is destroyed: removes the work folder
 // the launch created (nothing when it created none), then the temporary

@@ -20,8 +20,10 @@ std::string TempFolder() {
     while (folder.size() > 1 && folder.back() == kPathSeparator)
       folder.pop_back();
     struct stat st;
-    if (Files()->StatAt(AT_FDCWD, folder, &st, 0) == 0 && S_ISDIR(st.st_mode))
-      return folder;
+    if (Files()->StatAt(AT_FDCWD, folder, &st, 0) == 0 && S_ISDIR(st.st_mode)) {
+      folder = AbsolutePath(folder);
+      if (folder[0] == kPathSeparator) return folder;
+    }
   }
   return "/tmp";
 }

@@ -50,6 +50,9 @@ class FileSystem {
   virtual int Futimens(int fd, const struct timespec times[2]) = 0;
   virtual int Chdir(const std::string& path) = 0;
   virtual int StatVfs(const std::string& path, struct statvfs* st) = 0;
+  // flock(2): an advisory lock on the open file, held until its last
+  // descriptor closes.
+  virtual int Flock(int fd, int operation) = 0;
   // Lists a folder opened as dir_fd without following links and without
   // "." and "..". The descriptor stays the caller's.
   virtual int ListFolder(int dir_fd, std::vector<DirEntry>* entries) = 0;
@@ -101,6 +104,9 @@ class FileSystemWrapper : public FileSystem {
   int StatVfs(const std::string& path, struct statvfs* st) override {
     return target_->StatVfs(path, st);
   }
+  int Flock(int fd, int operation) override {
+    return target_->Flock(fd, operation);
+  }
   int ListFolder(int dir_fd, std::vector<DirEntry>* entries) override {
     return target_->ListFolder(dir_fd, entries);
   }
@@ -145,7 +151,9 @@ class ScopedFileSystem {
 
 // Convenience operations over Files().
 
-// $TMPDIR when it is set and names a folder, else /tmp; no trailing separator.
+// $TMPDIR when it is set and names a folder, else /tmp; no trailing
+// separator. Always absolute (a relative $TMPDIR counts from the current
+// folder at the call), since the cleanup moves the current folder.
 std::string TempFolder();
 
 // Creates a new empty file "<folder>/<prefix><hex digits>.tmp" exclusively

@@ -1,5 +1,6 @@
 // The real file system on POSIX.
 #include <dirent.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,6 +64,13 @@ class PosixFileSystem : public FileSystem {
   int Chdir(const std::string& path) override { return chdir(path.c_str()); }
   int StatVfs(const std::string& path, struct statvfs* st) override {
     return statvfs(path.c_str(), st);
+  }
+  int Flock(int fd, int operation) override {
+    int rc;
+    do {
+      rc = flock(fd, operation);
+    } while (rc != 0 && errno == EINTR);
+    return rc;
   }
   int ListFolder(int dir_fd, std::vector<DirEntry>* entries) override {
     // fdopendir takes over the descriptor it is given: hand it a copy.

@@ -28,6 +28,12 @@ TEST(TempFolderTest, FollowsTmpdirOnlyWhenItNamesAFolder) {
   EXPECT_EQ(TempFolder(), "/tmp");
   setenv("TMPDIR", "", 1);
   EXPECT_EQ(TempFolder(), "/tmp");
+  // Relative to the current folder at the call, and made absolute: the
+  // cleanup moves the current folder before it removes the work folder.
+  ASSERT_EQ(mkdir(tmp.Join("rel").c_str(), 0700), 0);
+  ASSERT_EQ(chdir(tmp.path().c_str()), 0);
+  setenv("TMPDIR", "rel", 1);
+  EXPECT_EQ(TempFolder(), tmp.Join("rel"));
 }
 
 TEST(TempFileTest, CreatesDistinctPrivateEmptyFiles) {

@@ -1,10 +1,13 @@
 #include "startpage/start_page.h"
 
+#include <errno.h>
 #include <re2/re2.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/path.h"
@@ -61,7 +64,64 @@ std::string DecodeBlanks(std::string_view s) {
   return out;
 }
 
+// "/a/./b//c/../d" -> "/a/b/d"; ".." at the top stays at the top.
+std::string FoldPath(std::string_view path) {
+  std::vector<std::string_view> parts;
+  while (!path.empty()) {
+    const size_t end = std::min(path.find(kPathSeparator), path.size());
+    const std::string_view part = path.substr(0, end);
+    path.remove_prefix(std::min(end + 1, path.size()));
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else {
+      parts.push_back(part);
+    }
+  }
+  std::string folded;
+  for (std::string_view part : parts) {
+    folded += kPathSeparator;
+    folded.append(part);
+  }
+  return folded.empty() ? std::string(1, kPathSeparator) : folded;
+}
+
+// The folded path with the links of its longest existing part resolved;
+// empty when that part cannot be resolved for another reason than absence.
+std::string RealPath(const std::string& path) {
+  std::string existing = FoldPath(path);
+  std::string rest;
+  for (;;) {
+    if (char* real = realpath(existing.c_str(), nullptr)) {
+      std::string resolved = real;
+      free(real);
+      if (resolved.size() == 1 && !rest.empty()) resolved.clear();  // "/"
+      return resolved + rest;
+    }
+    if ((errno != ENOENT && errno != ENOTDIR) || existing.size() <= 1) {
+      return "";
+    }
+    const size_t slash = existing.rfind(kPathSeparator);
+    rest = existing.substr(slash) + rest;
+    existing.resize(slash == 0 ? 1 : slash);
+  }
+}
+
 }  // namespace
+
+bool ResolvesInside(const std::string& path, const std::string& folder) {
+  if (path.empty() || path[0] != kPathSeparator || folder.empty() ||
+      folder[0] != kPathSeparator) {
+    return false;
+  }
+  const std::string root = RealPath(folder);
+  const std::string target = RealPath(path);
+  if (root.empty() || target.empty()) return false;
+  if (root.size() == 1) return true;  // the folder is "/"
+  return target.compare(0, root.size(), root) == 0 &&
+         (target.size() == root.size() ||
+          target[root.size()] == kPathSeparator);
+}
 
 bool MatchPopupCall(std::string_view text, std::string* page, int32_t* width,
                     int32_t* height, bool* size_too_large) {
@@ -132,7 +192,7 @@ std::string PackagePath(const std::string& folder, std::string_view name) {
 }  // namespace
 
 StartPageStatus FindStartPage(
-    const std::string& content_folder,
+    const std::string& content_folder, const std::string& work_folder,
     const std::function<void(const std::string&)>& set_title, StartPage* out) {
   *out = StartPage();
   std::string& value = out->launcher_name;
@@ -150,6 +210,9 @@ StartPageStatus FindStartPage(
   if (set_title) set_title(out->title);
 
   out->launcher_path = PackagePath(content_folder, value);
+  if (!ResolvesInside(out->launcher_path, work_folder)) {
+    return StartPageStatus::kLauncherOutside;
+  }
   std::string text;
   if (!ReadLauncherText(out->launcher_path, &text)) {
     return StartPageStatus::kNoLauncher;
@@ -181,6 +244,10 @@ StartPageStatus FindStartPage(
   out->start_address = out->page_file + query;
   out->width = width;
   out->height = height;
+  // The file, not the query or fragment after it, which the page reads.
+  if (!ResolvesInside(out->page_file, work_folder)) {
+    return StartPageStatus::kPageOutside;
+  }
   return StartPageStatus::kOk;
 }
 

@@ -19,12 +19,17 @@ inline constexpr char kTitleSuffix[] = "  -  Morva";
 
 enum class StartPageStatus {
   kOk,
-  kNoAutorun,     // autorun.inf could not be opened or read.
-  kNoValue,       // autorun.inf has no (or an empty) [autorun] shellexecute.
-  kNoDot,         // The launcher name has no "."; no title was set.
-  kNoLauncher,    // The launcher page could not be opened or read.
-  kNoMatch,       // The launcher page holds no usable pop-up call.
-  kSizeTooLarge,  // The call asks for a width or height beyond INT32_MAX.
+  kNoAutorun,   // autorun.inf could not be opened or read.
+  kNoValue,     // autorun.inf has no (or an empty) [autorun] shellexecute.
+  kNoDot,       // The launcher name has no "."; no title was set.
+  kNoLauncher,  // The launcher page could not be opened or read.
+  kNoMatch,     // The launcher page holds no usable pop-up call.
+  // The launcher name leads outside the work folder; it was not read.
+  kLauncherOutside,
+  // The tour page lies outside the work folder; start_address is set.
+  kPageOutside,
+  // The call asks for a width or height beyond INT32_MAX.
+  kSizeTooLarge,
 };
 
 // The three names the step looks up in the package (autorun.inf, the
@@ -54,11 +59,21 @@ struct StartPage {
 // it is known, before the launcher is read, so the window keeps its title
 // when a later step fails. Fields are filled as far as the steps got; "\" in
 // file names is taken as a folder separator, as in a Windows package. The
-// tour page need not exist: the window shows what the launcher names.
-// REQUIRES: content_folder does not end with a separator.
+// tour page need not exist: the window shows what the launcher names. A
+// launcher or a tour page that does not resolve inside `work_folder` (see
+// ResolvesInside) stops the step: a package cannot make the player read or
+// show anything else of the user's.
+// REQUIRES: content_folder does not end with a separator and lies inside
+// work_folder; both absolute.
 StartPageStatus FindStartPage(
-    const std::string& content_folder,
+    const std::string& content_folder, const std::string& work_folder,
     const std::function<void(const std::string&)>& set_title, StartPage* out);
+
+// True when `path` names `folder` or a place below it, once ".", ".." and
+// repeated separators are folded (as a browser folds them in an address)
+// and the symbolic links of the part that exists are resolved. False for
+// a relative path, and when `folder` cannot be resolved.
+bool ResolvesInside(const std::string& path, const std::string& folder);
 
 // Searches `text` for the pop-up call, ignoring ASCII letter case. The match
 // is the leftmost one, with greedy runs, so in a page that holds the call

@@ -1,6 +1,7 @@
 #include "startpage/start_page.h"
 
 #include <re2/re2.h>
+#include <unistd.h>
 
 #include <random>
 #include <string>
@@ -22,23 +23,25 @@ constexpr char kCall[] =
 
 class StartPageTest : public ::testing::Test {
  protected:
-  StartPageTest() : content_(folder_.path() + "/content") {}
+  StartPageTest()
+      : work_(folder_.path() + "/work"), content_(work_ + "/content") {}
 
   void WriteAutorun(std::string_view value) {
-    folder_.Write("content/autorun.inf",
+    folder_.Write("work/content/autorun.inf",
                   "[autorun] \r\r\nshellexecute="s + std::string(value));
   }
   void WriteLauncher(const std::string& name, std::string_view text) {
-    folder_.Write("content/" + name, text);
+    folder_.Write("work/content/" + name, text);
   }
 
   StartPageStatus Find() {
     return FindStartPage(
-        content_, [this](const std::string& t) { titles_.push_back(t); },
+        content_, work_, [this](const std::string& t) { titles_.push_back(t); },
         &page_);
   }
 
   testing::ScopedTempDir folder_;
+  std::string work_;
   std::string content_;
   StartPage page_;
   std::vector<std::string> titles_;
@@ -73,7 +76,7 @@ TEST_F(StartPageTest, FailuresBeforeTheTitleSetNone) {
   EXPECT_EQ(Find(), StartPageStatus::kNoAutorun);
   WriteAutorun("");
   EXPECT_EQ(Find(), StartPageStatus::kNoValue);
-  folder_.Write("content/autorun.inf", "[autorun]\nopen=x.exe\n");
+  folder_.Write("work/content/autorun.inf", "[autorun]\nopen=x.exe\n");
   EXPECT_EQ(Find(), StartPageStatus::kNoValue);
   WriteAutorun("index");
   WriteLauncher("index", kCall);
@@ -150,14 +153,14 @@ TEST_F(StartPageTest, APackageMadeOnWindows) {
   // Notepad's UTF-16 in upper-case AUTORUN.INF; every name in another letter
   // case than the file's; the launcher named in Windows-1252, the tour page
   // in CP437 bytes, both unpacked under their UTF-8 form.
-  folder_.Write("content/AUTORUN.INF",
+  folder_.Write("work/content/AUTORUN.INF",
                 "\xFF\xFE[\0a\0u\0t\0o\0r\0u\0n\0]\0\r\0\n\0"
                 "s\0h\0e\0l\0l\0e\0x\0e\0c\0u\0t\0e\0=\0"
                 "c\0a\0f\0\xE9\0.\0h\0t\0m\0l\0"s);
   WriteLauncher("CAF\xC3\xA9.html",
                 "javascript:window.open('Sc%20\\P\x82ge.HTML','_blank','width="
                 "640,height=480')");
-  folder_.Write("content/sc /p\xE2\x80\x9Age.html", "");
+  folder_.Write("work/content/sc /p\xE2\x80\x9Age.html", "");
   ASSERT_EQ(Find(), StartPageStatus::kOk);
   EXPECT_EQ(page_.title, "caf\xC3\xA9  -  Morva");
   EXPECT_EQ(page_.launcher_path, content_ + "/CAF\xC3\xA9.html");
@@ -180,13 +183,56 @@ TEST_F(StartPageTest, QueryOrFragmentWhenNoFileHasTheWholeName) {
     return page_.start_address.substr(content_.size() + 1) + " | " +
            page_.page_file.substr(content_.size() + 1);
   };
-  folder_.Write("content/Page.html", "");
+  folder_.Write("work/content/Page.html", "");
   EXPECT_EQ(page_for("page.html?scene=2"), "Page.html?scene=2 | Page.html");
   EXPECT_EQ(page_for("Page.html#x%20y"), "Page.html#x y | Page.html");
-  folder_.Write("content/a#b.html", "");
+  folder_.Write("work/content/a#b.html", "");
   EXPECT_EQ(page_for("a#b.html"), "a#b.html | a#b.html");
   EXPECT_EQ(page_for("A#B.html?v=1"), "a#b.html?v=1 | a#b.html");
   EXPECT_EQ(page_for("none.html?x"), "none.html?x | none.html?x");
+}
+
+// A package names its pages itself; none of them may lead the player to a
+// file of the user's, whatever the path does on the way.
+TEST_F(StartPageTest, NothingOutsideTheWorkFolderIsReadOrShown) {
+  folder_.Write("outside/x.html", kCall);
+  folder_.Write("work2/x.html", kCall);  // the work folder's name and more
+  WriteAutorun("Tour.html");
+  ASSERT_EQ(symlink((folder_.path() + "/outside").c_str(),
+                    (content_ + "/link").c_str()),
+            0);
+  struct Case {
+    const char* page;
+    StartPageStatus status;
+  } pages[] = {
+      {"../../outside/x.html", StartPageStatus::kPageOutside},
+      {"..\\..\\outside\\x.html", StartPageStatus::kPageOutside},
+      {"../../work2/x.html", StartPageStatus::kPageOutside},
+      {"link/x.html", StartPageStatus::kPageOutside},
+      {"../../../../../../../../../../etc/passwd",
+       StartPageStatus::kPageOutside},
+      {"sub/../../../outside/x.html", StartPageStatus::kPageOutside},
+      // Up to the work folder's top is still the tour's own.
+      {"../top.html", StartPageStatus::kOk},
+      {"sub/./../%2e%2e/x.html", StartPageStatus::kOk},
+  };
+  for (const Case& c : pages) {
+    SCOPED_TRACE(c.page);
+    WriteLauncher("Tour.html", "javascript:window.open('"s + c.page +
+                                   "','w','left=0,width=1,height=2'");
+    EXPECT_EQ(Find(), c.status);
+    EXPECT_EQ(page_.title, "Tour  -  Morva");
+  }
+
+  // The launcher is not even read: /dev/zero would never end.
+  for (const char* launcher :
+       {"../../outside/x.html", "link/x.html", "../../work2/x.html",
+        "../../../../../../../../../../dev/./zero"}) {
+    SCOPED_TRACE(launcher);
+    WriteAutorun(launcher);
+    EXPECT_EQ(Find(), StartPageStatus::kLauncherOutside);
+    EXPECT_EQ(page_.start_address, "");
+  }
 }
 
 // The pop-up call search on text in memory.

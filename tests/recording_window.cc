@@ -98,6 +98,10 @@ void RecordingWindow::SetWindowPos(ZOrder, int x, int y, int cx, int cy,
                   std::to_string(cy) + "," + std::to_string(flags) + ")");
 }
 
+void RecordingWindow::ConfineBrowser(const std::string& folder) {
+  calls.push_back("ConfineBrowser(" + folder + ")");
+}
+
 void RecordingWindow::Navigate(const std::string& address, unsigned flags,
                                const std::string& target_frame,
                                const std::string& headers,

@@ -442,11 +442,14 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
   PrivateTempFolder temp;
   const std::string temp_zip = CopyArchiveOutInto(temp, tour, err);
   if (temp_zip.empty()) return 1;
+  std::string problem;
   ArchivePtr archive(
-      ArchiveOpen(temp_zip.c_str(), 0, ArchiveIoKind::ByFileName));
+      ArchiveOpen(temp_zip.c_str(), 0, ArchiveIoKind::ByFileName, &problem));
   if (archive == nullptr) {
     Complain(err, tour,
-             "the bytes that the trailer names are not a ZIP archive");
+             problem.empty()
+                 ? "the bytes that the trailer names are not a ZIP archive"
+                 : problem);
     return 1;
   }
   ArchiveEntry entry;
@@ -467,8 +470,10 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
                  "entry \"" + AnsiToUtf8(format.name) + "\" " +
                      RefusedFormText(format.encrypted, format.method));
       } else {
-        Complain(err, tour,
-                 "entry #" + std::to_string(i) + ": " + ArchiveResultText(rc));
+        Complain(
+            err, tour,
+            "entry #" + std::to_string(i) + ": " +
+                ArchiveResultText(rc, ArchiveEntryProblem(archive.get(), i)));
       }
       result = 1;
       continue;

@@ -12,6 +12,7 @@
 #include "package/paths.h"
 #include "platform/files.h"
 #include "tests/faulty_files.h"
+#include "tests/killed_player.h"
 #include "tests/test_util.h"
 
 namespace morva::pack {
@@ -463,6 +464,25 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
        "start page: the pop-up call in the launcher page \"_flash/Tour "
        "name.html\" asks for a width or height beyond 2147483647, the largest "
        "the player takes"},
+      {"tour page outside the work folder",
+       AppendPackage(kPlayerBytes,
+                     TourWith("_flash/Tour name.html",
+                              "javascript:window.open('../../../tmp/x/"
+                              "outside.html','w','left=0,width=8,height=6'")
+                         .Bytes(scratch)),
+       empty,
+       "start page: the tour page \"_flash/../../../tmp/x/outside.html\" that "
+       "the launcher opens lies outside the work folder; the player shows "
+       "nothing"},
+      {"launcher page outside the work folder",
+       AppendPackage(kPlayerBytes,
+                     TourWith("_flash/autorun.inf",
+                              "[autorun]\nshellexecute=../../etc/x.html\n")
+                         .Bytes(scratch)),
+       empty,
+       "start page: the launcher page \"_flash/../../etc/x.html\" that "
+       "autorun.inf names lies outside the work folder; the player does not "
+       "read it"},
       {"tour page missing",
        AppendPackage(kPlayerBytes,
                      TourWithout("_flash/Tour page.html").Bytes(scratch)),
@@ -486,8 +506,36 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
   }
 }
 
+TEST_F(PackTest, CheckNotesAWindowLargerThanAScreen) {
+  std::string launcher = kLauncher;
+  launcher.replace(launcher.find("width=1024,height=768"), 21,
+                   "width=100000,height=100000");
+  const std::string tour =
+      HandMadeTour("big.run", TourWith("_flash/Tour name.html", launcher));
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\n  window size     100000 x 100000\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\n  note            the tour asks for a 100000 x "
+                       "100000 window, larger than a 3840 x 2160 screen; the "
+                       "player limits the window to the screen's work area\n"),
+            std::string::npos)
+      << r.out;
+  // An ordinary size gets no such note.
+  r = Run({"check", HandMadeTour("ok.run", TourZip())});
+  EXPECT_EQ(r.out.find("screen"), std::string::npos) << r.out;
+}
+
 // Two central records on one local header: the second record's local
 // header offset is set to the first's.
+uint32_t ReadLe32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (size_t i = 4; i-- > 0;)
+    value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
 std::string OverlappingTour(const std::string& scratch) {
   std::string zip = TourZip()
                         .AddFile("_flash/a0", "same")
@@ -531,6 +579,71 @@ TEST_F(PackTest, CheckNamesPackagesThePlayerRefusesWhole) {
   ExpectOnly({"bad.run", "big.run", "player"});
 }
 
+TEST_F(PackTest, Zip64RecordsPlayAndTheLimitsAreNamed) {
+  // Streaming writers keep sizes and offsets in ZIP64 blocks of the central
+  // records, however small the entries.
+  ZipWriter zip = TourZip();
+  ZipEntryDef streamed;
+  streamed.name = "_flash/scenes/s2.jpg";
+  streamed.data = std::string(5000, 's');
+  streamed.central_zip64 = testing::kZip64Sizes | testing::kZip64Offset;
+  zip.Add(streamed);
+  std::string tour = HandMadeTour("zip64.run", zip);
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), tour + ": plays intact");
+
+  // One that declares 4 GiB or more stops the unpack, and says so.
+  std::string bytes = zip.Bytes(tmp_.path());
+  const size_t block = bytes.rfind(std::string("\x01\x00\x18\x00", 4));
+  ASSERT_NE(block, std::string::npos);
+  bytes[block + 4 + 4] = 1;  // the uncompressed size's high half
+  tour = tmp_.Write("big.run", AppendPackage(kPlayerBytes, bytes));
+  // check and list both fail with the line each prints after the tour.
+  auto expect_named = [this](const std::string& tour, const std::string& check,
+                             const std::string& list) {
+    Result r = Run({"check", tour});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "morva-pack: " + tour + ": " + check + "\n");
+    r = Run({"list", tour});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "morva-pack: " + tour + ": " + list + "\n");
+  };
+  const std::string reason =
+      "its size is 4 GiB or more (a ZIP64 entry); the player unpacks entries "
+      "below 4 GiB only (0x700)";
+  expect_named(tour,
+               "unpacking: the record of entry #6 cannot be read: " + reason,
+               "entry #6: " + reason);
+
+  // More entries than the player reads: a ZIP64 end record that counts
+  // 65536 (the records themselves are not read).
+  bytes = ZipWriter().AddFile("one", "1").Bytes(tmp_.path());
+  const std::string end = bytes.substr(bytes.size() - 22);
+  bytes.resize(bytes.size() - 22);
+  auto le64 = [](uint64_t v) {
+    return testing::LittleEndian32(static_cast<uint32_t>(v)) +
+           testing::LittleEndian32(static_cast<uint32_t>(v >> 32));
+  };
+  const uint64_t zip64_end = bytes.size();
+  // The central directory's size and offset, from the old end record.
+  const std::string directory =
+      le64(ReadLe32(end, 12)) + le64(ReadLe32(end, 16));
+  bytes += std::string("PK\x06\x06", 4) + le64(44) +
+           std::string("\x2d\x00\x2d\x00", 4) + std::string(8, '\0') +
+           le64(65536) + le64(65536) + directory;
+  bytes += std::string("PK\x06\x07", 4) + std::string(4, '\0') +
+           le64(zip64_end) + testing::LittleEndian32(1);
+  bytes += std::string("PK\x05\x06", 4) + std::string(4, '\0') +
+           std::string(12, '\xff') + std::string(2, '\0');
+  tour = tmp_.Write("many.run", AppendPackage(kPlayerBytes, bytes));
+  const std::string count =
+      "the archive holds 65536 entries (a ZIP64 archive); the player reads "
+      "65535 at most";
+  expect_named(tour, "unpacking: " + count, count);
+  ExpectOnly({"big.run", "many.run", "player", "zip64.run"});
+}
+
 TEST_F(PackTest, CheckReadsBackEveryEntrysData) {
   ZipEntryDef wrong_crc;
   wrong_crc.name = "_flash/scenes/s2.jpg";
@@ -548,6 +661,25 @@ TEST_F(PackTest, CheckReadsBackEveryEntrysData) {
   EXPECT_EQ(r.err, "morva-pack: " + tour +
                        ": data: entry \"_flash/scenes/s2.jpg\": its data has "
                        "the CRC-32 16db4f89, its record says deadbeef\n");
+}
+
+TEST_F(PackTest, CheckNotesWhatKilledPlayersLeftWithoutTouchingIt) {
+  const std::string tour = HandMadeTour("tour.run", TourZip());
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.out.find("note"), std::string::npos) << r.out;
+  ASSERT_TRUE(testing::LaunchAndKill(tour));
+  const Tree before = ListTree(tmp_.path());
+  r = Run({"check", tour});
+  EXPECT_EQ(r.code, 0) << r.err;
+  const size_t note = r.out.find("  note            2 stale player folders (");
+  ASSERT_NE(note, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" kB) in " + tmp_.path() +
+                           ", left by 1 player that did not end normally; "
+                           "the next player start removes them\n",
+                       note),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(ListTree(tmp_.path()), before);
 }
 
 TEST_F(PackTest, BuildRefusesATourThatWouldPlayEmptyAndWritesNothing) {

@@ -8,6 +8,7 @@
 
 #include "app/null_window.h"
 #include "package/archive/archive.h"
+#include "package/stale.h"
 #include "package/temp_zip.h"
 #include "package/trailer.h"
 #include "platform/ansi_text.h"
@@ -16,6 +17,11 @@
 
 namespace morva::pack {
 namespace {
+
+// A large desktop screen. The player limits its window to the work area of
+// the screen it shows on; a larger size is noted.
+constexpr int32_t kLargeScreenWidth = 3840;
+constexpr int32_t kLargeScreenHeight = 2160;
 
 // A window that is never shown. It keeps what the launch set on it and runs
 // `while_shown` between the launch and the cleanup, where the player's
@@ -79,6 +85,28 @@ std::string RefusedFormText(bool encrypted, uint32_t method) {
          ", which the player does not read (only stored and deflated)";
 }
 
+std::string StaleNote(const StaleReport& stale, const std::string& folder) {
+  if (stale.players == 0) return "";
+  auto count = [](int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::string what =
+      count(stale.folders, "stale player folder", "stale player folders");
+  if (stale.files > 0) what += " and " + count(stale.files, "file", "files");
+  char size[32];
+  const double bytes = static_cast<double>(stale.bytes);
+  if (bytes >= 1e9) {
+    std::snprintf(size, sizeof size, "%.1f GB", bytes / 1e9);
+  } else if (bytes >= 1e6) {
+    std::snprintf(size, sizeof size, "%.1f MB", bytes / 1e6);
+  } else {
+    std::snprintf(size, sizeof size, "%.0f kB", bytes / 1e3);
+  }
+  return what + " (" + size + ") in " + folder + ", left by " +
+         count(stale.players, "player", "players") +
+         " that did not end normally; the next player start removes them";
+}
+
 std::string UnpackProblemText(const UnpackReport& report,
                               uint32_t archive_size) {
   switch (report.status) {
@@ -89,12 +117,14 @@ std::string UnpackProblemText(const UnpackReport& report,
     case UnpackStatus::kNoWorkFolder:
       return "unpacking: no work folder could be made in the temporary folder";
     case UnpackStatus::kNotAnArchive:
+      if (!report.reason.empty()) return "unpacking: " + report.reason;
       return "unpacking: the " + std::to_string(archive_size) +
              " bytes that the trailer names are not a ZIP archive (was a "
              "package appended?)";
     case UnpackStatus::kBadRecord:
       return "unpacking: the record of entry " + report.entry +
-             " cannot be read: " + ArchiveResultText(report.archive_result);
+             " cannot be read: " +
+             ArchiveResultText(report.archive_result, report.reason);
     case UnpackStatus::kUnsafeName:
       return "unpacking: entry " + Quoted(report.entry) +
              " would land outside the work folder (an absolute name, a drive "
@@ -153,6 +183,14 @@ std::string StartPageProblem(const CPreviewDlg& dlg, const TourCheck& check) {
              Quoted(check.launcher) +
              " asks for a width or height beyond 2147483647, the largest "
              "the player takes";
+    case StartPageStatus::kLauncherOutside:
+      return "start page: the launcher page " + Quoted(check.launcher) +
+             " that autorun.inf names lies outside the work folder; the "
+             "player does not read it";
+    case StartPageStatus::kPageOutside:
+      return "start page: the tour page " + Quoted(check.start_page) +
+             " that the launcher opens lies outside the work folder; the "
+             "player shows nothing";
   }
   return "start page: failed";
 }
@@ -190,8 +228,8 @@ void VerifyArchive(const std::string& tour, const UnpackReport& launch,
         ArchiveResult rc = ArchiveGetEntry(archive.get(), i, &entry);
         if (rc != ArchiveOk) {
           check->problems.push_back(
-              "data: the record of entry " + number +
-              " cannot be read: " + ArchiveResultText(rc));
+              "data: the record of entry " + number + " cannot be read: " +
+              ArchiveResultText(rc, ArchiveEntryProblem(archive.get(), i)));
           continue;
         }
         ArchiveEntryCheck data;
@@ -241,6 +279,11 @@ TourCheck CheckTour(const std::string& tour_path) {
   const std::string tour = AbsolutePath(tour_path);
   int64_t tour_length = -1;
   check.has_trailer = ReadTrailer(tour, &check.archive_size, &tour_length);
+  // The real temporary folder, before the check moves to a private one.
+  const std::string temp_folder = TempFolder();
+  const std::string stale =
+      StaleNote(FindStale(temp_folder, Files()), temp_folder);
+  if (!stale.empty()) check.notes.push_back(stale);
   PrivateTempFolder temp;
   if (!temp.ok()) {
     check.problems.push_back(temp.error());
@@ -298,12 +341,25 @@ TourCheck CheckTour(const std::string& tour_path) {
         check.problems.push_back("unpacking: no content folder");
         break;
       case LaunchStop::kStartPage:
+        if (!dlg.start_page().start_address.empty()) {
+          check.start_page = Relative(dlg.start_page().start_address, work);
+        }
         check.problems.push_back(StartPageProblem(dlg, check));
         break;
       case LaunchStop::kNone:
         check.start_page = Relative(dlg.start_address(), work);
         check.width = dlg.requested_size().right;
         check.height = dlg.requested_size().bottom;
+        if (check.width > kLargeScreenWidth ||
+            check.height > kLargeScreenHeight) {
+          check.notes.push_back(
+              "the tour asks for a " + std::to_string(check.width) + " x " +
+              std::to_string(check.height) + " window, larger than a " +
+              std::to_string(kLargeScreenWidth) + " x " +
+              std::to_string(kLargeScreenHeight) +
+              " screen; the player limits the window to the screen's work "
+              "area");
+        }
         if (start_page_missing) {
           check.problems.push_back("start page: the tour page " +
                                    Quoted(check.start_page) +
@@ -339,7 +395,7 @@ TourCheck CheckTour(const std::string& tour_path) {
   return check;
 }
 
-std::string ArchiveResultText(uint32_t result) {
+std::string ArchiveResultText(uint32_t result, const std::string& reason) {
   const char* text = "unexpected result";
   switch (result) {
     case ArchiveOk:
@@ -373,7 +429,7 @@ std::string ArchiveResultText(uint32_t result) {
   }
   char code[16];
   std::snprintf(code, sizeof code, " (0x%x)", result);
-  return text + std::string(code);
+  return (reason.empty() ? text : reason) + std::string(code);
 }
 
 }  // namespace morva::pack

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/preview_dlg.h"
+#include "package/stale.h"
 #include "package/temp_folder.h"
 
 namespace morva::pack {
@@ -58,6 +59,10 @@ struct TourCheck {
 // temporary folder, which is gone again afterwards.
 TourCheck CheckTour(const std::string& tour);
 
+// One line on what killed players left in `folder`, for a note; empty text
+// when they left nothing.
+std::string StaleNote(const StaleReport& stale, const std::string& folder);
+
 // Why an unpack stopped, as one line; archive_size is the archive length
 // the trailer gives, for the message about bytes that are no ZIP archive.
 std::string UnpackProblemText(const UnpackReport& report,
@@ -68,8 +73,9 @@ std::string UnpackProblemText(const UnpackReport& report,
 std::string RefusedFormText(bool encrypted, uint32_t method);
 
 // One line for an archive reader result, e.g. "the entry's data cannot be
-// read or inflated (0x400)".
-std::string ArchiveResultText(uint32_t result);
+// read or inflated (0x400)". With the reader's own reason (ArchiveEntryProblem)
+// that reason stands in for the code's general text.
+std::string ArchiveResultText(uint32_t result, const std::string& reason = "");
 
 }  // namespace morva::pack
 

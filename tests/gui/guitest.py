@@ -198,7 +198,8 @@ class Session:
         }
         env.update(self.xdg)
         env.update(extra)
-        return env
+        # None unsets a variable.
+        return {name: value for name, value in env.items() if value is not None}
 
     def stop_all(self):
         """Kills what is still running of the processes started here. A
