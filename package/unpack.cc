@@ -23,6 +23,14 @@
 namespace morva {
 namespace {
 
+// "#i", the name of an entry whose record cannot be read.
+std::string IndexName(int32_t i) {
+  // Built in place: GCC 12 warns falsely about "#" + std::to_string(i).
+  std::string number = std::to_string(i);
+  number.insert(number.begin(), '#');
+  return number;
+}
+
 // What the unpack does with one entry.
 struct EntryPlan {
   int32_t index = 0;
@@ -49,12 +57,12 @@ class EntryPlanner {
     ArchiveEntry entry;
     const ArchiveResult rc = ArchiveGetEntry(archive_, i, &entry);
     if (rc != ArchiveOk) {
-      *report = {UnpackStatus::kBadRecord, IndexName(i), rc};
+      *report = BadRecordReport(archive_, i, rc);
       return false;
     }
     std::string relative;
     if (!NormalizeEntryName(entry.name, &relative)) {
-      *report = {UnpackStatus::kUnsafeName, entry.name, 0};
+      *report = {UnpackStatus::kUnsafeName, entry.name, 0, {}, i};
       return false;
     }
     plan->index = i;
@@ -74,22 +82,25 @@ class EntryPlanner {
       if (CreateDirPath(folder) != 1) {
         // The file cannot be created; it fails here as it would when
         // written, before anything after it is started.
-        *report = {UnpackStatus::kEntryFailed, entry.name, ArchiveNoFile};
+        *report = {
+            UnpackStatus::kEntryFailed, entry.name, ArchiveNoFile, {}, i};
         return false;
       }
       existing_folder_ = folder;
     }
+    // An encrypted entry could only be written as cipher text: the reader
+    // refuses it, and it stops the unpack here, before anything after it is
+    // started.
+    ArchiveEntryFormat format;
+    if (ArchiveGetEntryFormat(archive_, i, &format) == ArchiveOk &&
+        format.encrypted) {
+      *report = {
+          UnpackStatus::kEntryFailed, entry.name, ArchiveWriteFailed, {}, i};
+      return false;
+    }
     plan->viewer = strcasecmp(GetFileNamePart(plan->destination).c_str(),
                               kViewerMovieName) == 0;
     return true;
-  }
-
-  // "#i", the name of an entry whose record cannot be read.
-  static std::string IndexName(int32_t i) {
-    // Built in place: GCC 12 warns falsely about "#" + std::to_string(i).
-    std::string number = std::to_string(i);
-    number.insert(number.begin(), '#');
-    return number;
   }
 
  private:
@@ -110,8 +121,10 @@ bool ExtractFile(ArchiveHandle* archive, int32_t index,
   *report = {UnpackStatus::kEntryFailed,
              ArchiveGetEntry(archive, index, &entry) == ArchiveOk
                  ? std::string(entry.name)
-                 : EntryPlanner::IndexName(index),
-             rc};
+                 : IndexName(index),
+             rc,
+             {},
+             index};
   return false;
 }
 
@@ -281,6 +294,27 @@ int UnpackEntries(ArchiveHandle* archive, const std::string& archive_path,
                           content_folder, report);
 }
 
+// When the reader refused the entry a report names for its form (it is
+// encrypted, or packed with a method the reader lacks), says so by name.
+void NameRefusedForm(ArchiveHandle* archive, UnpackReport* report) {
+  if (report->index < 0 || (report->status != UnpackStatus::kBadRecord &&
+                            report->status != UnpackStatus::kEntryFailed)) {
+    return;
+  }
+  ArchiveEntryFormat format;
+  if (ArchiveGetEntryFormat(archive, report->index, &format) != ArchiveOk)
+    return;
+  if (format.encrypted) {
+    report->status = UnpackStatus::kEncrypted;
+  } else if (!ArchiveMethodSupported(format.method)) {
+    report->status = UnpackStatus::kUnsupportedMethod;
+    report->method = format.method;
+  } else {
+    return;
+  }
+  report->entry = format.name;
+}
+
 }  // namespace
 
 int UnpackWorkers() {
@@ -291,18 +325,26 @@ int UnpackWorkers() {
   return std::clamp(cores, 1, kMaxUnpackWorkers);
 }
 
+UnpackReport BadRecordReport(const ArchiveHandle* archive, int32_t index,
+                             uint32_t result) {
+  return {UnpackStatus::kBadRecord, IndexName(index), result,
+          ArchiveEntryProblem(archive, index), index};
+}
+
 int UnpackArchiveInto(const std::string& archive_path,
                       const std::string& folder, std::string* content_folder,
                       UnpackReport* report, int workers) {
   *report = UnpackReport{};
-  ArchivePtr archive(
-      ArchiveOpen(archive_path.c_str(), 0, ArchiveIoKind::ByFileName));
+  ArchivePtr archive(ArchiveOpen(archive_path.c_str(), 0,
+                                 ArchiveIoKind::ByFileName, &report->reason));
   if (archive == nullptr) {
     report->status = UnpackStatus::kNotAnArchive;
     return 0;
   }
-  return UnpackEntries(archive.get(), archive_path, folder, workers,
-                       content_folder, report);
+  const int result = UnpackEntries(archive.get(), archive_path, folder, workers,
+                                   content_folder, report);
+  if (result == 0) NameRefusedForm(archive.get(), report);
+  return result;
 }
 
 int UnpackTempZip(std::string* temp_zip_path, std::string* content_folder,

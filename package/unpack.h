@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "package/archive/archive.h"
+
 namespace morva {
 
 // The file whose folder becomes the content folder.
@@ -14,21 +16,32 @@ constexpr char kViewerMovieName[] = "qzviewer.swf";
 // the 1/0 result.
 enum class UnpackStatus {
   kOk,
-  kNoArchive,     // no temporary archive to unpack
-  kNoWorkFolder,  // no unique name, or the folder could not be made
-  kNotAnArchive,  // the archive could not be opened as a ZIP archive
-  kBadRecord,     // an entry's record could not be read
-  kUnsafeName,    // an entry name leads outside the work folder
-  kEntryFailed,   // an entry could not be written
-  kOverlapping,   // records share data, as crafted archives do (bounds.h)
-  kTooLarge,      // the entries declare more than the disk has free
+  kNoArchive,          // no temporary archive to unpack
+  kNoWorkFolder,       // no unique name, or the folder could not be made
+  kNotAnArchive,       // the archive could not be opened as a ZIP archive
+  kBadRecord,          // an entry's record could not be read
+  kUnsafeName,         // an entry name leads outside the work folder
+  kEntryFailed,        // an entry could not be written
+  kOverlapping,        // records share data, as crafted archives do (bounds.h)
+  kTooLarge,           // the entries declare more than the disk has free
+  kEncrypted,          // an entry is encrypted; the reader does not decrypt
+  kUnsupportedMethod,  // an entry's compression method is neither 0 nor 8
 };
 
 struct UnpackReport {
   UnpackStatus status = UnpackStatus::kOk;
   std::string entry;            // the entry's name, where one is at fault
   uint32_t archive_result = 0;  // the archive reader's code, where it failed
+  // The archive reader's own words, where it has them (ArchiveEntryProblem,
+  // or why ArchiveOpen refused the archive); else empty.
+  std::string reason;
+  int32_t index = -1;   // the entry's index, where one is at fault
+  uint32_t method = 0;  // for kUnsupportedMethod
 };
+
+// The report for entry `index` of archive, whose record gave `result`.
+UnpackReport BadRecordReport(const ArchiveHandle* archive, int32_t index,
+                             uint32_t result);
 
 // The most threads an unpack uses.
 constexpr int kMaxUnpackWorkers = 4;
@@ -44,18 +57,22 @@ int UnpackWorkers();
 // becomes the folder of the last file entry named "qzviewer.swf" when there
 // is one and is left alone otherwise. Returns 1 when every entry was
 // unpacked, else 0 with *report saying where and why (kNotAnArchive when the
-// archive cannot be opened). The archive file itself is left as it is.
+// archive cannot be opened; kEncrypted or kUnsupportedMethod, by the entry's
+// name, when the reader refused an entry for that). The archive file itself
+// is left as it is.
 //
-// With one worker the entries are unpacked in index order and nothing after
-// a failing entry is touched. With more, every entry is first looked at in
-// index order (its record, its name, its folders, the content folder), and
-// an entry refused there is reported once the files before it are written;
-// then the files are written on up to `workers` threads, each with its own
-// handle on the archive, the largest first. No file is started after one
-// has failed; which of the entries under way at that moment reports a
-// failure they share (a full disk) depends on how the threads ran, and the
-// folders of later entries exist. Either way, what was written before a
-// failure stays.
+// With one worker the entries are unpacked in index order: entries unpacked
+// before a failure stay, and nothing of the failing entry or after it is
+// written. With more, every entry is first looked at in index order (its
+// record, its name, whether it is encrypted, its folders, the content
+// folder); an entry refused there is reported once the files before it are
+// written, and nothing of it or after it is written. Then the files are
+// written on up to `workers` threads, each with its own handle on the
+// archive, the largest first. No file is started after one has failed;
+// files under way at that moment are finished, and files after the failing
+// one in the archive's order may have been written before it. Which of the
+// files under way reports a failure they share (a full disk) depends on how
+// the threads ran. Either way, what was written before a failure stays.
 // REQUIRES: folder does not end with a separator.
 int UnpackArchiveInto(const std::string& archive_path,
                       const std::string& folder, std::string* content_folder,

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "package/archive/archive_io.h"
@@ -29,7 +30,9 @@ struct ArchiveReader::Rep {
   // back to at once: extraction on several handles takes entries in any
   // order.
   std::vector<uint64_t> directory_offsets;
+  EntryLimits limits;                     // entries refused from the start
   StoredData cached_data;                 // of the cached entry
+  bool cached_encrypted = false;          // the cached entry is encrypted
   std::vector<unsigned char> extra;       // the local extra field
   std::unique_ptr<EntryDataReader> data;  // made at the first extraction
 };
@@ -113,12 +116,31 @@ uint32_t AttributesFromExternal(uint32_t external) {
   return attributes;
 }
 
+// A "UT" time is 32 bits of seconds since 1970, written signed by some and
+// unsigned by others. The readings differ only when the top bit is set:
+// 1901-1969 signed, 2038-2106 unsigned. Every writer fills in the entry's
+// DOS date-time too, so take the reading nearer to that one. The DOS date
+// cannot say anything before 1980, so a file of 1969 has 1980 there, still
+// far nearer than 2106. Without a valid DOS date, unsigned.
+FileTime TimestampValue(uint32_t raw, FileTime dos) {
+  const FileTime as_unsigned = UnixSecondsToFileTime(int64_t{raw});
+  if ((raw & 0x80000000u) == 0 || dos.value() == 0) return as_unsigned;
+  const FileTime as_signed =
+      UnixSecondsToFileTime(int64_t{static_cast<int32_t>(raw)});
+  auto distance = [&dos](FileTime t) {
+    return t.value() > dos.value() ? t.value() - dos.value()
+                                   : dos.value() - t.value();
+  };
+  return distance(as_signed) < distance(as_unsigned) ? as_signed : as_unsigned;
+}
+
 // Takes the times of the first "UT" (extended timestamp) block of a local
 // extra field: flags, then the write, access and creation times that the
-// flags announce, each a signed 32-bit count of seconds since 1970. A value
-// that would run past the field is not read.
+// flags announce, each 32 bits of seconds since 1970 (see TimestampValue;
+// `dos` is the entry's DOS date-time). A value that would run past the
+// field is not read.
 void ApplyTimestampBlock(const unsigned char* field, size_t length,
-                         ArchiveEntry* entry) {
+                         FileTime dos, ArchiveEntry* entry) {
   if (length <= 4) return;
   size_t p = 0;
   while (p + 4 < length) {
@@ -133,7 +155,7 @@ void ApplyTimestampBlock(const unsigned char* field, size_t length,
         const uint32_t raw = uint32_t{field[q]} | uint32_t{field[q + 1]} << 8 |
                              uint32_t{field[q + 2]} << 16 |
                              uint32_t{field[q + 3]} << 24;
-        *targets[bit] = UnixSecondsToFileTime(static_cast<int32_t>(raw));
+        *targets[bit] = TimestampValue(raw, dos);
         q += 4;
       }
       return;
@@ -144,9 +166,11 @@ void ApplyTimestampBlock(const unsigned char* field, size_t length,
 
 // Reads the central record of the entry minizip is on. Refuses a name that
 // does not fit the record's field whole (minizip would cut it without a
-// word) or that holds a NUL, and sizes beyond 32 bits.
+// word) or that holds a NUL, sizes beyond 32 bits, and an entry with a
+// limit found at opening.
 bool ReadCentralRecord(ArchiveReader* reader, unz_file_info64* info,
                        char (&name)[kArchiveNameSize]) {
+  if (reader->rep->limits.contains(reader->rep->position)) return false;
   if (unzGetCurrentFileInfo64(reader->archive, info, name, sizeof name, nullptr,
                               0, nullptr, 0) != UNZ_OK) {
     return false;
@@ -174,6 +198,10 @@ bool OpenStoredData(ArchiveReader* reader, const unz_file_info64& info,
   data->method = static_cast<uint32_t>(info.compression_method);
   return true;
 }
+
+// Bit 0 of the general-purpose flags: the data is encrypted. minizip would
+// hand out the cipher text as if it were the entry's data.
+constexpr uLong kEncryptedFlag = 0x1;
 
 ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
                           ArchiveEntry* entry, StoredData* data) {
@@ -206,6 +234,12 @@ ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
   entry->name[info.size_filename] = '\0';
   entry->attributes =
       AttributesFromExternal(static_cast<uint32_t>(info.external_fa));
+  // Some writers (Java's among them) give folder entries no folder bits. No
+  // file system makes a file whose name ends in a separator, so such a name
+  // with no data is a folder, whatever the attributes say.
+  const char last = info.size_filename > 0 ? name[info.size_filename - 1] : 0;
+  if ((last == '/' || last == '\\') && info.uncompressed_size == 0)
+    entry->attributes |= kAttrDirectory;
   entry->compressed_size = static_cast<uint32_t>(info.compressed_size);
   entry->uncompressed_size = static_cast<uint32_t>(info.uncompressed_size);
   const uint32_t dos = static_cast<uint32_t>(info.dosDate);
@@ -214,7 +248,10 @@ ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
                             static_cast<uint16_t>(dos & 0xFFFF), &time)) {
     entry->access_time = entry->creation_time = entry->write_time = time;
   }
-  ApplyTimestampBlock(reader->rep->extra.data(), extra_length, entry);
+  ApplyTimestampBlock(reader->rep->extra.data(), extra_length,
+                      entry->write_time, entry);
+  // Kept with the record, which the cache keeps for extraction.
+  reader->rep->cached_encrypted = (info.flag & kEncryptedFlag) != 0;
   return ArchiveOk;
 }
 
@@ -304,6 +341,8 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index,
   const ArchiveResult result = ObtainRecord(reader, index, &entry, &data);
   if (result != ArchiveOk) return result;
   if ((entry.attributes & kAttrDirectory) != 0) return ArchiveOk;
+  // Nothing is created: the data could only be read as cipher text.
+  if (reader->rep->cached_encrypted) return ArchiveWriteFailed;
 
   const bool by_name = kind == ArchiveIoKind::ByFileName;
   int fd = -1;
@@ -335,6 +374,7 @@ bool OpenMemoryEntry(ArchiveReader* reader, int32_t index) {
   char name[kArchiveNameSize];
   if (!ReadCentralRecord(reader, &info, name) ||
       !IsSupportedMethod(info.compression_method) ||
+      (info.flag & kEncryptedFlag) != 0 ||
       unzOpenCurrentFile(reader->archive) != UNZ_OK) {
     return false;
   }
@@ -408,7 +448,7 @@ ArchiveReader::~ArchiveReader() {
 }
 
 ArchiveHandle* ArchiveOpen(const void* source, uint32_t length,
-                           ArchiveIoKind kind) {
+                           ArchiveIoKind kind, std::string* problem) {
   auto reader = std::make_unique<ArchiveReader>();
   switch (kind) {
     case ArchiveIoKind::ByHandle:
@@ -422,13 +462,18 @@ ArchiveHandle* ArchiveOpen(const void* source, uint32_t length,
       break;
   }
   if (reader->rep->source == nullptr) return nullptr;
-  reader->archive =
-      OpenArchive(reader->rep->source.get(), &reader->rep->view_start);
+  reader->archive = OpenArchive(reader->rep->source.get(), kMaxEntries,
+                                &reader->rep->limits, &reader->rep->view_start);
   if (reader->archive == nullptr) return nullptr;
+  // The reader's destructor closes what is open.
   unz_global_info64 global{};
-  if (unzGetGlobalInfo64(reader->archive, &global) != UNZ_OK ||
-      global.number_entry > kMaxEntries) {
-    return nullptr;  // the reader's destructor closes what is open
+  if (unzGetGlobalInfo64(reader->archive, &global) != UNZ_OK) return nullptr;
+  if (global.number_entry > kMaxEntries) {
+    if (problem != nullptr) {
+      *problem = "the archive holds " + std::to_string(global.number_entry) +
+                 " entries (a ZIP64 archive); the player reads 65535 at most";
+    }
+    return nullptr;
   }
   reader->rep->count = static_cast<int32_t>(global.number_entry);
   auto* handle = new ArchiveHandle;
@@ -500,11 +545,74 @@ ArchiveResult ArchiveExtractEntry(ArchiveHandle* handle, int32_t index,
   return ArchiveBadArguments;
 }
 
+std::string ArchiveEntryProblem(const ArchiveHandle* handle, int32_t index) {
+  if (CheckHandle(handle) != ArchiveOk) return "";
+  const EntryLimits& limits = handle->reader->rep->limits;
+  const auto it = limits.find(index);
+  if (it == limits.end()) return "";
+  switch (it->second) {
+    case EntryLimit::kSize4GiB:
+      return "its size is 4 GiB or more (a ZIP64 entry); the player unpacks "
+             "entries below 4 GiB only";
+    case EntryLimit::kOffset4GiB:
+      return "it lies 4 GiB or more into the archive (a ZIP64 entry); the "
+             "player reads archives below 4 GiB only";
+    case EntryLimit::kShortZip64Block:
+      return "its ZIP64 extra block is too short for the sizes and place "
+             "that its central record says it holds";
+  }
+  return "";
+}
+
 ArchiveResult ArchiveVerifyEntry(ArchiveHandle* handle, int32_t index,
                                  ArchiveEntryCheck* check) {
   const ArchiveResult result = CheckHandle(handle);
   if (result != ArchiveOk) return result;
   return VerifyEntry(handle->reader.get(), index, check);
+}
+
+ArchiveResult ArchiveGetEntryFormat(ArchiveHandle* handle, int32_t index,
+                                    ArchiveEntryFormat* format) {
+  const ArchiveResult check = CheckHandle(handle);
+  if (check != ArchiveOk) return check;
+  ArchiveReader* reader = handle->reader.get();
+  if (index < 0 || index >= reader->rep->count || format == nullptr)
+    return ArchiveBadArguments;
+  CloseMemoryEntry(reader);
+  unz_file_info64 info{};
+  char name[kArchiveNameSize] = {};
+  if (!Position(reader, index) || !ReadCentralRecord(reader, &info, name))
+    return ArchiveCorrupt;
+  *format = ArchiveEntryFormat{};
+  std::memcpy(format->name, name, info.size_filename);
+  format->method = static_cast<uint32_t>(info.compression_method);
+  format->encrypted = (info.flag & kEncryptedFlag) != 0;
+  return ArchiveOk;
+}
+
+bool ArchiveMethodSupported(uint32_t method) {
+  return IsSupportedMethod(method);
+}
+
+std::string ArchiveMethodName(uint32_t method) {
+  // The methods archivers have used, by their registered numbers.
+  static constexpr struct {
+    uint32_t method;
+    const char* name;
+  } kNames[] = {
+      {0, "stored"},   {1, "shrunk"},         {2, "reduced"},
+      {3, "reduced"},  {4, "reduced"},        {5, "reduced"},
+      {6, "imploded"}, {8, "deflated"},       {9, "deflate64"},
+      {12, "bzip2"},   {14, "LZMA"},          {93, "Zstandard"},
+      {95, "XZ"},      {96, "JPEG"},          {97, "WavPack"},
+      {98, "PPMd"},    {99, "AES-encrypted"},
+  };
+  const std::string number = "method " + std::to_string(method);
+  for (const auto& known : kNames) {
+    if (known.method == method)
+      return std::string(known.name) + " (" + number + ")";
+  }
+  return number;
 }
 
 ArchiveResult ArchiveClose(ArchiveHandle* handle) {

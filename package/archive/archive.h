@@ -6,14 +6,17 @@
 // state behind a handle, the fixed-width entry record, the translation of ZIP
 // metadata into file attributes and file times, and the writing.
 //
-// Limits, as the library reads the format: at most 65,535 entries, sizes of
-// 32 bits, one disk, compression methods 0 (stored) and 8 (deflated), no
-// decryption. A handle is used from one thread at a time.
+// Limits: at most 65,535 entries, sizes and offsets below 4 GiB (ZIP64
+// extra fields are read, and their values taken where they fit), one disk,
+// compression methods 0 (stored) and 8 (deflated), no decryption: an
+// encrypted entry's record can be read, its data cannot. A handle is used
+// from one thread at a time.
 #ifndef MORVA_PACKAGE_ARCHIVE_ARCHIVE_H_
 #define MORVA_PACKAGE_ARCHIVE_ARCHIVE_H_
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/file_times.h"
 
@@ -43,16 +46,17 @@ enum ArchiveResult : uint32_t {
   // file, a folder or a symbolic link in the way), or the destination
   // descriptor is -1.
   ArchiveNoFile = 0x200,
-  // Reading or inflating the entry failed, a write failed, or the entry's
-  // data ended short of the size its record declares. Data beyond that size
-  // is never read.
+  // Reading or inflating the entry failed (an encrypted entry is never
+  // read), a write failed, or the entry's data ended short of the size its
+  // record declares. Data beyond that size is never read.
   ArchiveWriteFailed = 0x400,
   // A chunk was delivered into the memory destination; the entry stays open.
   ArchiveMore = 0x600,
   // The local header disagrees with the central record, the compression
   // method is neither 0 nor 8, or the central record itself is unusable (a
   // name that does not fit the record or holds a NUL, a directory that
-  // cannot be walked to the entry).
+  // cannot be walked to the entry, a size or offset of 4 GiB or more;
+  // ArchiveEntryProblem names the last two kinds).
   ArchiveCorrupt = 0x700,
   // The local extra field cannot be positioned or read.
   ArchiveReadFailed = 0x800,
@@ -76,10 +80,13 @@ struct ArchiveEntry {
   // stored, no code-page conversion. Directory entries normally end in '/'.
   char name[kArchiveNameSize] = {};
   // File-attribute bits (platform/attributes.h); kAttrDirectory marks a
-  // directory.
+  // directory: an entry whose external attributes say so, or whose name ends
+  // in '/' or '\' and whose uncompressed size is 0.
   uint32_t attributes = 0;
   // All 0 when the entry's DOS date-time is no valid date and no "UT" block
-  // supplies the time.
+  // supplies the time. A "UT" time with its top bit set is read signed
+  // (1901-1969) or unsigned (2038-2106), whichever is nearer the DOS
+  // date-time; unsigned when that is no valid date.
   FileTime access_time;
   FileTime creation_time;
   FileTime write_time;
@@ -120,10 +127,12 @@ struct ArchiveHandle {
 // Opens an archive for reading. `source` and `length` are read as `kind`
 // says; `length` serves ByMemory only. Bytes in front of the archive proper
 // (an executable, say) are allowed. Returns a new handle, or nullptr when the
-// kind is unknown, the source cannot be opened or is no regular file, or no
-// valid end-of-central-directory record is found; nothing stays open then.
+// kind is unknown, the source cannot be opened or is no regular file, no
+// valid end-of-central-directory record is found, or the archive holds more
+// than 65,535 entries; nothing stays open then. In the last case, *problem
+// (when given) becomes a line that says so; it is left alone otherwise.
 ArchiveHandle* ArchiveOpen(const void* source, uint32_t length,
-                           ArchiveIoKind kind);
+                           ArchiveIoKind kind, std::string* problem = nullptr);
 
 // index -1: entry->index becomes the number of entries, everything else 0.
 // 0 <= index < count: fills *entry with that entry's record. Asking again for
@@ -154,23 +163,32 @@ struct ArchiveEntrySpan {
 ArchiveResult ArchiveGetEntrySpan(ArchiveHandle* handle, int32_t index,
                                   ArchiveEntrySpan* span);
 
+// Why entry `index` is ArchiveCorrupt when the archive itself gives the
+// reason, as a line for a tour's author ("its size ... is 4 GiB or
+// more ..."); empty when there is no such reason, the entry is fine, or the
+// handle or index is not valid. Reads nothing.
+std::string ArchiveEntryProblem(const ArchiveHandle* handle, int32_t index);
+
 // Writes entry `index` to `destination` as `kind` says.
 //
 // ByFileName, ByHandle: a directory entry gives ArchiveOk and creates
-// nothing. A file entry is written whole through one 16 KiB buffer; a new
-// file gets the record's read-only bit as a mode without write bits, and a
-// regular-file destination gets the record's access and write times. An
-// existing file is replaced unless it is read-only (whoever runs us), a
-// symbolic link or no regular file. No folder is created. Returns ArchiveOk,
-// ArchiveNoFile, ArchiveWriteFailed (whatever was written stays), or what
-// ArchiveGetEntry returns for the entry. A CRC-32 mismatch is not reported.
+// nothing. An encrypted file entry gives ArchiveWriteFailed and creates
+// nothing: its data cannot be read, only its cipher text. A file entry is
+// written whole through one 16 KiB buffer; a new file gets the record's
+// read-only bit as a mode without write bits, and a regular-file destination
+// gets the record's access and write times. An existing file is replaced unless
+// it is read-only (whoever runs us), a symbolic link or no regular file. No
+// folder is created. Returns ArchiveOk, ArchiveNoFile, ArchiveWriteFailed
+// (whatever was written stays), or what ArchiveGetEntry returns for the entry.
+// A CRC-32 mismatch is not reported.
 //
 // ByMemory: delivers the next `length` bytes of the entry into `destination`
 // and returns ArchiveMore while there were any; the entry stays open for the
 // next call with the same index. Then ArchiveOk at the end of the data, or
 // ArchiveInflateFailed when reading failed (also for a compression method
-// other than 0 or 8). Every chunk but the last fills the buffer; the last
-// one's size follows from the record's uncompressed size.
+// other than 0 or 8, and for an encrypted entry). Every chunk but the last
+// fills the buffer; the last one's size follows from the record's
+// uncompressed size.
 ArchiveResult ArchiveExtractEntry(ArchiveHandle* handle, int32_t index,
                                   void* destination, uint32_t length,
                                   ArchiveIoKind kind);
@@ -198,6 +216,29 @@ struct ArchiveEntryCheck {
 // Closes an entry open for memory extraction.
 ArchiveResult ArchiveVerifyEntry(ArchiveHandle* handle, int32_t index,
                                  ArchiveEntryCheck* check);
+
+// How an entry's data is stored, for tools that say why the reader refuses
+// an entry.
+struct ArchiveEntryFormat {
+  char name[kArchiveNameSize] = {};  // as in ArchiveEntry
+  uint32_t method = 0;     // the compression method; only 0 and 8 are read
+  bool encrypted = false;  // bit 0 of the general-purpose flags
+};
+
+// Fills *format for entry `index` (0 <= index < count) from its central
+// record alone, also for an entry whose local header ArchiveGetEntry
+// refuses. Closes an entry open for memory extraction. Returns ArchiveOk,
+// ArchiveBadArguments, ArchiveWrongMode, or ArchiveCorrupt when the central
+// record cannot be read; *format is only written on ArchiveOk.
+ArchiveResult ArchiveGetEntryFormat(ArchiveHandle* handle, int32_t index,
+                                    ArchiveEntryFormat* format);
+
+// True for the compression methods the reader reads: 0 and 8.
+bool ArchiveMethodSupported(uint32_t method);
+
+// A compression method by its name and number, e.g. "bzip2 (method 12)";
+// "method 77" for one without a name.
+std::string ArchiveMethodName(uint32_t method);
 
 // Closes the archive and frees the handle. ArchiveOk when the handle was
 // valid; after that it must not be used. ArchiveBadArguments and
