@@ -8,8 +8,10 @@
 #include <atomic>
 #include <csignal>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "package/archive/archive.h"
@@ -38,6 +40,7 @@ struct EntryPlan {
   bool folder = false;      // made while planning; nothing to extract
   bool viewer = false;      // its folder becomes the content folder
   std::string destination;  // the full path
+  std::string name;         // as stored, for a report
 };
 
 // Decides, entry by entry in index order and before any data is read,
@@ -52,8 +55,15 @@ class EntryPlanner {
 
   const std::string& prefix() const { return prefix_; }
 
-  // Plans entry i. False with *report set when the entry stops the unpack.
+  // Plans entry i: Read, then Apply.
   bool Prepare(int32_t i, EntryPlan* plan, UnpackReport* report) {
+    return Read(i, plan, report) && Apply(plan, report);
+  }
+
+  // The first half of planning entry i, which changes nothing on disk: its
+  // record, its name and where it goes, whether it is a folder. False with
+  // *report set when the entry stops the unpack.
+  bool Read(int32_t i, EntryPlan* plan, UnpackReport* report) {
     ArchiveEntry entry;
     const ArchiveResult rc = ArchiveGetEntry(archive_, i, &entry);
     if (rc != ArchiveOk) {
@@ -70,6 +80,15 @@ class EntryPlanner {
     plan->folder = (entry.attributes & kAttrDirectory) != 0;
     plan->viewer = false;
     plan->destination = prefix_ + relative;
+    plan->name = entry.name;
+    return true;
+  }
+
+  // The second half: makes a directory entry's folder or the folders a
+  // file entry needs, refuses an encrypted entry and notes the viewer
+  // movie. False with *report set when the entry stops the unpack.
+  bool Apply(EntryPlan* plan, UnpackReport* report) {
+    const int32_t i = plan->index;
     if (plan->folder) {
       // A folder whose parent is not there yet is simply not made.
       MakeFolder(plan->destination);
@@ -83,7 +102,7 @@ class EntryPlanner {
         // The file cannot be created; it fails here as it would when
         // written, before anything after it is started.
         *report = {
-            UnpackStatus::kEntryFailed, entry.name, ArchiveNoFile, {}, i};
+            UnpackStatus::kEntryFailed, plan->name, ArchiveNoFile, {}, i};
         return false;
       }
       existing_folder_ = folder;
@@ -95,7 +114,7 @@ class EntryPlanner {
     if (ArchiveGetEntryFormat(archive_, i, &format) == ArchiveOk &&
         format.encrypted) {
       *report = {
-          UnpackStatus::kEntryFailed, entry.name, ArchiveWriteFailed, {}, i};
+          UnpackStatus::kEntryFailed, plan->name, ArchiveWriteFailed, {}, i};
       return false;
     }
     plan->viewer = strcasecmp(GetFileNamePart(plan->destination).c_str(),
@@ -161,9 +180,9 @@ class ParallelExtraction {
     paths_ += '\0';
   }
 
-  // Writes every file added, with `workers` threads in all. True when every
-  // file was written, else false with *report and *failed_index naming the
-  // entry that failed first.
+  // Writes every file added since the last run, with `workers` threads in
+  // all. True when every file was written, else false with *report and
+  // *failed_index naming the entry that failed first.
   bool Run(ArchiveHandle* archive, int workers, UnpackReport* report,
            int32_t* failed_index) {
     std::stable_sort(
@@ -192,6 +211,9 @@ class ParallelExtraction {
     }
     Work(archive);
     for (std::thread& thread : threads) thread.join();
+    files_.clear();
+    paths_.clear();
+    next_ = 0;
     if (!failed_.load()) return true;
     *report = failure_;
     *failed_index = failed_index_;
@@ -242,29 +264,63 @@ class ParallelExtraction {
   int32_t failed_index_ = -1;
 };
 
-// Plans every entry in index order (records, names, folders, the content
-// folder), then writes the files on several threads. An entry that stops
-// the planning is reported once the entries before it are written, as
-// UnpackInOrder would.
+// Whether planning `plan` (making its folders) or writing its file could
+// meet a file of the batch that is not written yet: the same destination
+// twice (the later entry must win, or fail on a read-only first one), or a
+// folder where the batch has a file. `pending` holds the hashes of the
+// batch's destinations; a hash that only looks the same costs a flush,
+// nothing else.
+bool MeetsPendingFile(const EntryPlan& plan, size_t prefix_size,
+                      const std::unordered_set<size_t>& pending) {
+  if (pending.empty()) return false;
+  std::string_view path = plan.destination;
+  while (path.size() > prefix_size && path.back() == kPathSeparator)
+    path.remove_suffix(1);
+  const std::hash<std::string_view> hash;
+  if (pending.contains(hash(path))) return true;
+  for (size_t i = prefix_size; i < path.size(); ++i) {
+    if (path[i] == kPathSeparator && pending.contains(hash(path.substr(0, i))))
+      return true;
+  }
+  return false;
+}
+
+// Plans the entries in index order (records, names, folders, the content
+// folder) and writes the planned files in batches on several threads. A
+// batch is written before an entry that could meet one of its files is
+// planned, so that what ends up on disk is what index order gives. An entry
+// that stops the planning is reported once the files before it are
+// written, as UnpackInOrder would.
 int UnpackInParallel(ArchiveHandle* archive, const std::string& archive_path,
                      EntryPlanner* planner, int32_t count, int workers,
                      std::string* content_folder, UnpackReport* report) {
-  ParallelExtraction extraction(archive_path, planner->prefix());
+  const size_t prefix_size = planner->prefix().size();
+  ParallelExtraction batch(archive_path, planner->prefix());
+  std::unordered_set<size_t> pending;
   std::vector<std::pair<int32_t, std::string>> viewers;
   EntryPlan plan;
   UnpackReport plan_failure;
+  int32_t failed_index = -1;
+  bool written = true;
   int32_t planned = 0;
   for (; planned < count; ++planned) {
-    if (!planner->Prepare(planned, &plan, &plan_failure)) break;
+    if (!planner->Read(planned, &plan, &plan_failure)) break;
+    if (MeetsPendingFile(plan, prefix_size, pending)) {
+      written = batch.Run(archive, workers, report, &failed_index);
+      if (!written) break;
+      pending.clear();
+    }
+    if (!planner->Apply(&plan, &plan_failure)) break;
     if (plan.folder) continue;
     if (plan.viewer)
       viewers.emplace_back(planned, GetDirPart(plan.destination));
-    extraction.Add(plan);
+    batch.Add(plan);
+    pending.insert(std::hash<std::string_view>()(plan.destination));
   }
+  if (written) written = batch.Run(archive, workers, report, &failed_index);
   int32_t last = planned - 1;  // the last entry that counts
   int result = 1;
-  int32_t failed_index = -1;
-  if (!extraction.Run(archive, workers, report, &failed_index)) {
+  if (!written) {
     last = failed_index;
     result = 0;
   } else if (planned < count) {

@@ -66,9 +66,12 @@ int UnpackWorkers();
 // written. With more, every entry is first looked at in index order (its
 // record, its name, whether it is encrypted, its folders, the content
 // folder); an entry refused there is reported once the files before it are
-// written, and nothing of it or after it is written. Then the files are
-// written on up to `workers` threads, each with its own handle on the
-// archive, the largest first. No file is started after one has failed;
+// written, and nothing of it or after it is written. The files are written
+// on up to `workers` threads, each with its own handle on the archive, the
+// largest first, in batches: an entry whose file or folders would meet a
+// file not yet written (a name that comes twice, a folder named like a
+// file) waits until the files before it are, so that what ends up on disk
+// is what index order gives. No file is started after one has failed;
 // files under way at that moment are finished, and files after the failing
 // one in the archive's order may have been written before it. Which of the
 // files under way reports a failure they share (a full disk) depends on how

@@ -293,10 +293,15 @@ std::string Sample(size_t size, uint32_t seed) {
 // A package with what the threads must get right: folders with and without
 // their entries, nested and late, a backslash name, files stored and
 // deflated, small and larger than kWholeEntryLimit, a read-only file, times
-// from "UT" blocks, two viewer movies (the later one counts).
+// from "UT" blocks, two viewer movies (the later one counts), a name that
+// comes twice (the later, larger entry wins), and a folder entry named as a
+// file before it (the file stays).
 ZipWriter MixedPackage() {
   ZipWriter zip;
-  zip.AddDir("_flash/").AddFile("_flash/qzviewer.swf", "old viewer");
+  zip.AddDir("_flash/")
+      .AddFile("_flash/qzviewer.swf", "old viewer")
+      .AddFile("twice.txt", "first")
+      .AddFile("clash", "a file");
   for (int i = 0; i < 60; ++i) {
     ZipEntryDef e;
     e.name = "_flash/scene" + std::to_string(i % 7) + "/f" + std::to_string(i);
@@ -316,7 +321,9 @@ ZipWriter MixedPackage() {
       .Add(read_only)
       .AddDir("_flash/scene3/")
       .AddDir("empty/")
-      .AddFile("b/qzviewer.swf", "viewer");
+      .AddFile("b/qzviewer.swf", "viewer")
+      .AddFile("twice.txt", Sample(50000, 7))
+      .AddDir("clash/");
   return zip;
 }
 
@@ -380,7 +387,7 @@ TEST(UnpackWorkersTest, SeveralThreadsUnpackWhatOneDoes) {
   int opens = 0;
   const std::vector<std::string> one = unpack("one", 1, true, &opens);
   EXPECT_EQ(opens, 1);
-  ASSERT_EQ(one.size(), 76u);
+  ASSERT_EQ(one.size(), 78u);
   EXPECT_EQ(unpack("four", 4, true, &opens), one);
   EXPECT_EQ(opens, 4) << "a handle of its own for each thread";
   // Helpers that cannot open the archive leave the work to the others.
