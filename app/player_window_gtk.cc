@@ -23,6 +23,8 @@ namespace {
 constexpr char kResourcePrefix[] = "/org/morva/player/";
 constexpr char kStringTable[] = "strings.txt";
 constexpr char kIconFile[] = "morva.svg";
+// The name of the desktop entry and icon that installing the player adds.
+constexpr char kApplicationId[] = "org.morva.Morva";
 
 // The player template: 400 x 289 dialog units of the classic dialog font.
 constexpr char kTemplateTitle[] = "Morva";
@@ -123,6 +125,9 @@ int PlayerWindowGtk::RunModal(DialogHandler* handler) {
   // Before anything can start a thread or a web process.
   cache_ = std::make_unique<ScopedPrivateCache>(private_folder_);
   // The application object reads the command line; none of it goes to GTK.
+  // The desktop finds the player's entry (and icon) by this name: the
+  // window's class on X11, its application id on Wayland.
+  g_set_prgname(kApplicationId);
   if (!gtk_init_check(nullptr, nullptr)) return -1;
   RemoveRememberedOnDisplayLoss();
   handler_ = handler;
@@ -183,6 +188,7 @@ void PlayerWindowGtk::BuildWindow() {
 
 void PlayerWindowGtk::OnDestroyWindow(GtkWidget* /*widget*/, gpointer self) {
   auto* player = static_cast<PlayerWindowGtk*>(self);
+  player->no_tour_.reset();
   // Runs before GTK destroys the children: the web view still exists while
   // the handler cleans up.
   if (player->handler_) player->handler_->OnDestroy();
@@ -456,6 +462,12 @@ void PlayerWindowGtk::Navigate(const std::string& address, unsigned flags,
                                const std::string& headers,
                                const std::string& post_data) {
   browser_.Navigate(address, flags, target_frame, headers, post_data);
+}
+
+void PlayerWindowGtk::ShowNoTourPage() {
+  if (!window_ || !browser_.widget() || no_tour_) return;
+  no_tour_ = std::make_unique<NoTourPage>(GTK_WINDOW(window_),
+                                          WEBKIT_WEB_VIEW(browser_.widget()));
 }
 
 }  // namespace morva

@@ -79,4 +79,17 @@ void RestoreUserFolders(GAppLaunchContext* context) {
   }
 }
 
+gchar** UserEnvironment() {
+  gchar** environment = g_get_environ();
+  if (!changed) return environment;
+  for (size_t i = 0; i < std::size(kPrivateVariables); ++i) {
+    const char* variable = kPrivateVariables[i].variable;
+    environment = user_values[i]
+                      ? g_environ_setenv(environment, variable,
+                                         user_values[i]->c_str(), TRUE)
+                      : g_environ_unsetenv(environment, variable);
+  }
+  return environment;
+}
+
 }  // namespace morva
