@@ -80,6 +80,10 @@ uninstall:
 	@test -f $(BUILD)/install_manifest.txt || \
 	  { echo "uninstall: nothing installed from $(BUILD)" >&2; exit 1; }
 	sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt | xargs -d '\n' rm -fv --
+	@apps=$$(sed -n 's|/[^/]*\.desktop$$||p' $(BUILD)/install_manifest.txt); \
+	if [ -z "$(DESTDIR)" ] && [ -n "$$apps" ] && [ -d "$$apps" ] && \
+	   command -v update-desktop-database >/dev/null; then \
+	  update-desktop-database -q "$$apps"; fi
 
 # CPack's DEB generator in the build folder; the package is copied here.
 package: build

@@ -118,3 +118,18 @@ if(MORVA_GUI)
 endif()
 
 add_custom_target(install_data ALL DEPENDS ${MORVA_DATA_FILES})
+
+# File managers offer "Open With Morva" for the types the desktop entry
+# lists only once the folder's MIME cache lists them too. A package manager
+# runs this itself (a trigger), so an install below DESTDIR does not.
+if(MORVA_GUI)
+  install(CODE "set(MORVA_APPS_DIR \"${CMAKE_INSTALL_DATADIR}/applications\")")
+  install(CODE [[
+    find_program(MORVA_UPDATE_DESKTOP_DATABASE update-desktop-database)
+    if("$ENV{DESTDIR}" STREQUAL "" AND MORVA_UPDATE_DESKTOP_DATABASE)
+      message(STATUS "Updating the MIME cache of ${CMAKE_INSTALL_PREFIX}/${MORVA_APPS_DIR}")
+      execute_process(COMMAND ${MORVA_UPDATE_DESKTOP_DATABASE} -q
+                              "${CMAKE_INSTALL_PREFIX}/${MORVA_APPS_DIR}")
+    endif()
+  ]])
+endif()

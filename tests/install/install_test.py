@@ -45,6 +45,7 @@ def tree(root):
 
 
 def expected_tree(prefix):
+    """What an install puts below prefix ("usr/local", say)."""
     files = {"bin/morva": 0o755, "bin/morva-pack": 0o755}
     for page in ("morva", "morva-pack"):
         files["share/man/man1/%s.1.gz" % page] = 0o644
@@ -56,7 +57,7 @@ def expected_tree(prefix):
         files["share/icons/hicolor/%dx%d/apps/%s.png" % (size, size,
                                                          APP_ID)] = 0o644
     files["share/icons/hicolor/scalable/apps/%s.svg" % APP_ID] = 0o644
-    return {os.path.join(prefix.lstrip("/"), k): v for k, v in files.items()}
+    return {os.path.join(prefix, k): v for k, v in files.items()}
 
 
 def png_size(path):
@@ -142,8 +143,11 @@ class Scratch(unittest.TestCase):
 
 class InstallTest(Scratch):
 
-    def install(self, prefix):
-        root = os.path.join(self.dir, "root" + prefix.replace("/", "-"))
+    def install(self, prefix, destdir=None):
+        """cmake --install with that prefix, below destdir if given."""
+        env = dict(self.env)
+        if destdir:
+            env["DESTDIR"] = destdir
         # The build keeps a record of what was installed from it, for make
         # uninstall; this install is the test's own, not the user's.
         manifest = os.path.join(BUILD, "install_manifest.txt")
@@ -152,24 +156,27 @@ class InstallTest(Scratch):
             with open(manifest, "rb") as f:
                 kept = f.read()
         try:
-            run(["cmake", "--install", BUILD, "--prefix", prefix],
-                env=dict(self.env, DESTDIR=root))
+            run(["cmake", "--install", BUILD, "--prefix", prefix], env=env)
         finally:
             if kept is None:
                 os.remove(manifest)
             else:
                 with open(manifest, "wb") as f:
                     f.write(kept)
-        return root
 
     def test_install_tree_desktop_files_and_manual_pages(self):
-        root = self.install("/usr/local")
-        self.assertEqual(tree(root), expected_tree("/usr/local"))
-        # Nothing names the prefix: another one is the same tree below it.
-        other = self.install("/opt/morva")
-        self.assertEqual(tree(other), expected_tree("/opt/morva"))
+        # As a package build installs: below DESTDIR, and nothing else.
+        root = os.path.join(self.dir, "root")
+        self.install("/usr/local", destdir=root)
+        self.assertEqual(tree(root), expected_tree("usr/local"))
+        # As a user installs into a prefix: the same files, and the MIME
+        # cache of its applications folder, which file managers read.
+        prefix = os.path.join(self.dir, "prefix")
+        self.install(prefix)
+        self.assertEqual(tree(prefix), expected_tree("") | {
+            "share/applications/mimeinfo.cache": 0o644})
 
-        share = os.path.join(root, "usr", "local", "share")
+        share = os.path.join(prefix, "share")
         desktop = os.path.join(share, "applications", APP_ID + ".desktop")
         run(["desktop-file-validate", desktop])
         with open(desktop) as f:
@@ -177,8 +184,21 @@ class InstallTest(Scratch):
                          if "=" in line)
         self.assertEqual(entry["Exec"], "morva %f")
         self.assertEqual(entry["Icon"], APP_ID)
-        self.assertIn("application/x-ms-dos-executable",
-                      entry["MimeType"].split(";"))
+        # A tour made for Windows is a file the desktop offers to open with
+        # the player, once the prefix is one the desktop reads.
+        tour = os.path.join(self.dir, "Tour.exe")
+        with open(tour, "wb") as f:
+            f.write(b"MZ\x90\x00" + bytes(60) + b"a Windows program")
+        desktop_env = dict(self.env, XDG_DATA_DIRS=share + ":/usr/share",
+                           XDG_DATA_HOME=os.path.join(self.dir, "data-home"),
+                           PATH=os.path.join(prefix, "bin") + ":" +
+                           os.environ["PATH"])
+        kind = run(["gio", "info", "-a", "standard::content-type", tour],
+                   env=desktop_env).split()[-1]
+        self.assertIn(kind, entry["MimeType"].split(";"))
+        self.assertIn("\t%s.desktop\n" % APP_ID,
+                      run(["gio", "mime", kind], env=desktop_env))
+
         metainfo = os.path.join(share, "metainfo", APP_ID + ".metainfo.xml")
         run(["appstreamcli", "validate", "--no-net", metainfo])
         with open(metainfo) as f:
@@ -197,7 +217,7 @@ class InstallTest(Scratch):
                                     "changelog.gz"), "rt") as f:
             self.assertTrue(f.readline().startswith("morva (%s) " % version))
 
-        self.check_installed_programs(os.path.join(root, "usr", "local", "bin"),
+        self.check_installed_programs(os.path.join(prefix, "bin"),
                                       os.path.join(share, "man", "man1"))
 
 
@@ -231,7 +251,7 @@ class PackageTest(Scratch):
 
         root = os.path.join(self.dir, "root")
         run(["dpkg-deb", "-x", deb, root])
-        self.assertEqual(tree(root), expected_tree("/usr"))
+        self.assertEqual(tree(root), expected_tree("usr"))
         for program in ("morva", "morva-pack"):
             sections = run(["readelf", "-S", os.path.join(root, "usr", "bin",
                                                           program)])
