@@ -23,13 +23,12 @@ constexpr char kOpenMessage[] = "openTour";
 constexpr char kChooserTitle[] = "Open Tour";
 constexpr char kChooserPresetVariable[] = "MORVA_TEST_CHOOSER_FILE";
 
-// What tours are: programs, ours (ELF) or made for Windows. Names as the
-// desktop's MIME database gives them, old and new.
+// What tours are: programs, ours (ELF) or made for Windows, by the names
+// the desktop's MIME database gives them, old and new.
 constexpr const char* kTourTypes[] = {
     "application/x-ms-dos-executable",
     "application/x-msdownload",
     "application/vnd.microsoft.portable-executable",
-    "application/x-dosexec",
     "application/x-executable",
     "application/x-pie-executable",
     "application/x-sharedlib",

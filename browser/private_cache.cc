@@ -13,20 +13,26 @@ namespace {
 
 struct PrivateVariable {
   const char* variable;
-  const char* folder;  // in the private folder
+  const char* folder;  // in the private folder; nullptr: `value` instead
   // The variable keeps its value when this one is set (nullptr: never).
   const char* unless_set;
+  const char* value = nullptr;
 };
 
 // Without a runtime folder the sound client makes one in the temporary
 // folder and links it from its configuration folder; it gets one in the
 // private folder instead, unless the user chose one.
+// Mesa writes the shaders it compiles to its disk cache from threads of its
+// own, in the web process too, and goes on while the player ends: into a
+// folder being removed, which such a late write leaves behind. A cache that
+// goes with every run saves nothing, so it is off unless the user says.
 constexpr PrivateVariable kPrivateVariables[] = {
     {"XDG_CACHE_HOME", "cache", nullptr},
     {"XDG_CONFIG_HOME", "config", nullptr},
     {"XDG_DATA_HOME", "data", nullptr},
     {"XDG_STATE_HOME", "state", nullptr},
     {"PULSE_RUNTIME_PATH", "pulse", "XDG_RUNTIME_DIR"},
+    {"MESA_SHADER_CACHE_DISABLE", nullptr, "MESA_SHADER_CACHE_DISABLE", "true"},
 };
 
 // Their values before the first change; nullopt for an unset one.
@@ -60,6 +66,10 @@ ScopedPrivateCache::ScopedPrivateCache(const std::string& private_folder) {
     const char* value = g_getenv(entry.variable);
     if (!changed && value) user_values[i] = value;
     if (entry.unless_set && (value || g_getenv(entry.unless_set))) continue;
+    if (!entry.folder) {
+      g_setenv(entry.variable, entry.value, TRUE);
+      continue;
+    }
     const std::string folder = JoinPath(private_folder, entry.folder);
     if (MakeFolder(folder, 0700))
       g_setenv(entry.variable, folder.c_str(), TRUE);

@@ -12,7 +12,10 @@
 // subfolders of its private folder (package/private_folder.h), which goes
 // when the run ends, and which the next player removes should this one be
 // killed. The price is a cold cache on every run (GStreamer rescans its
-// plugins on the first sound).
+// plugins on the first sound). Mesa's shader cache, which writes from
+// threads of its own up to the moment the processes end, is switched off
+// instead (MESA_SHADER_CACHE_DISABLE, unless the user set it): it would
+// save nothing, and a late write would keep the folder from going.
 //
 // Other library state goes there too: the sound client writes its cookie
 // and runtime link below XDG_CONFIG_HOME (and, without XDG_RUNTIME_DIR, a
