@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "browser/compat.h"
+#include "browser/flash_runtime.h"
 #include "platform/trace.h"
 
 namespace morva {
@@ -103,6 +104,9 @@ bool CHtmlCtrl::ReplacePlaceholder(int control_id, GtkContainer* parent) {
   // Nothing a tour does may outlive the run: no cookies, storage or cache
   // on disk.
   context_ = webkit_web_context_new_ephemeral();
+  // Flash content: the runtime's scheme, and languages when the locale
+  // has none.
+  SetUpFlashContext(context_);
   WebKitSettings* settings = webkit_settings_new();
   // Tour pages read their sibling files (scene lists by XHR or fetch,
   // images handed to WebGL); that needs file: pages to read file: URLs.
@@ -115,6 +119,9 @@ bool CHtmlCtrl::ReplacePlaceholder(int control_id, GtkContainer* parent) {
                                    context_, "settings", settings, nullptr));
   g_object_ref_sink(view_);
   g_object_unref(settings);
+  // Document-start scripts of every frame (file: answers, Flash stub); the
+  // windows the page opens share this view's content manager.
+  AddFlashPageScripts(webkit_web_view_get_user_content_manager(view_));
   Attach(view_);
 
   gtk_widget_destroy(placeholder);
@@ -136,6 +143,9 @@ void CHtmlCtrl::Navigate(const std::string& address, unsigned /*flags*/,
 void CHtmlCtrl::OnAppLink(const std::string& /*command*/) {}
 
 void CHtmlCtrl::Attach(WebKitWebView* view) {
+  // First, so that a .swf document becomes a page that plays it before
+  // the other policy rules look at it.
+  AttachFlashDocumentHandler(view);
   g_signal_connect(view, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
   g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), this);
   g_signal_connect(view, "close", G_CALLBACK(OnClose), this);
