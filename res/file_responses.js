@@ -77,51 +77,23 @@
     window.fetch = fixed;
   }
 
-  // XMLHttpRequest: the request remembers its address and whether it
-  // failed; the status and header getters answer for delivered file: URLs.
+  // XMLHttpRequest: a request that brought an answer has the address it
+  // was answered from (responseURL); one that failed or found no file has
+  // none, and keeps its status 0.
   var proto = XMLHttpRequest.prototype;
-  var requests = new WeakMap();  // request -> { url, failed }
-
-  function fileState(xhr) {
-    var state = requests.get(xhr);
-    return state && state.file && !state.failed &&
-        xhr.readyState === 4 ? state : null;
-  }
-
-  function markFailed() {
-    var state = requests.get(this);
-    if (state) state.failed = true;
-  }
-
-  var open = proto.open;
-  proto.open = function (method, url) {
-    var state = requests.get(this);
-    if (!state) {
-      state = {};
-      requests.set(this, state);
-      this.addEventListener('error', markFailed);
-      this.addEventListener('abort', markFailed);
-      this.addEventListener('timeout', markFailed);
-    }
-    var u = resolve(url);
-    state.url = u ? u.href : String(url);
-    state.file = u !== null && u.protocol === 'file:';
-    state.failed = false;
-    return open.apply(this, arguments);
-  };
-
-  var send = proto.send;
-  proto.send = function () {
-    try {
-      return send.apply(this, arguments);
-    } catch (e) {
-      markFailed.call(this);  // a synchronous request that failed
-      throw e;
-    }
-  };
 
   function getter(name) {
     return Object.getOwnPropertyDescriptor(proto, name).get;
+  }
+
+  var readyState = getter('readyState');
+  var responseURL = getter('responseURL');
+
+  // The address of a delivered file: answer, else null.
+  function deliveredFile(xhr) {
+    if (readyState.call(xhr) < 2) return null;  // no answer yet
+    var url = responseURL.call(xhr);
+    return url && isFile(url) ? url : null;
   }
 
   function redefine(name, fix) {
@@ -129,27 +101,26 @@
     Object.defineProperty(proto, name, {
       configurable: true, enumerable: true,
       get: function () {
-        var value = get.call(this);
-        return fix.call(this, value);
+        return fix.call(this, get.call(this));
       }
     });
   }
 
+  var status = getter('status');
   redefine('status', function (code) {
-    return code === 0 && fileState(this) ? 200 : code;
+    return code === 0 && deliveredFile(this) ? 200 : code;
   });
   redefine('statusText', function (text) {
-    return !text && fileState(this) && getter('status').call(this) === 0
-        ? 'OK' : text;
+    return !text && status.call(this) === 0 && deliveredFile(this) ? 'OK'
+        : text;
   });
 
   var getResponseHeader = proto.getResponseHeader;
   proto.getResponseHeader = function (name) {
     var value = getResponseHeader.apply(this, arguments);
-    var state = fileState(this);
-    if (value === null && state &&
-        String(name).toLowerCase() === 'content-type') {
-      return typeOf(state.url);
+    var url = value === null && deliveredFile(this);
+    if (url && String(name).toLowerCase() === 'content-type') {
+      return typeOf(url);
     }
     return value;
   };
@@ -157,9 +128,9 @@
   var getAllResponseHeaders = proto.getAllResponseHeaders;
   proto.getAllResponseHeaders = function () {
     var all = getAllResponseHeaders.apply(this, arguments);
-    var state = fileState(this);
-    if (state && !/^content-type:/im.test(all)) {
-      all += 'content-type: ' + typeOf(state.url) + '\r\n';
+    var url = deliveredFile(this);
+    if (url && !/^content-type:/im.test(all)) {
+      all += 'content-type: ' + typeOf(url) + '\r\n';
     }
     return all;
   };
