@@ -36,7 +36,6 @@ constexpr char kRuffleConfig[] =
     "\"autoplay\":\"on\","
     "\"unmuteOverlay\":\"hidden\","
     "\"splashScreen\":false,"
-    "\"preloader\":false,"
     "\"contextMenu\":\"on\","
     "\"allowScriptAccess\":true,"
     "\"openUrlMode\":\"allow\","

@@ -158,12 +158,23 @@ function (settings) {
     if (settings.wasm === 'plain') preferPlainModule();
     // Keys reach a movie only when it has the focus: give it to the first
     // movie that is ready, unless the user is somewhere else already.
+    // The runtime hears keys while its stage (the container of its canvas)
+    // has the focus; focusing the movie's element would hand the focus to
+    // its first focusable part, a text field for on-screen keyboards.
+    // The event comes from inside the runtime, which hears the focus only
+    // once it has returned.
     document.addEventListener('loadedmetadata', function (event) {
-      var active = document.activeElement;
-      if (!active || active === document.body ||
-          active === document.documentElement) {
-        event.target.focus({ preventScroll: true });
-      }
+      var movie = event.target;
+      setTimeout(function () {
+        var active = document.activeElement;
+        if (active && active !== document.body &&
+            active !== document.documentElement) {
+          return;
+        }
+        var stage = movie.shadowRoot &&
+            movie.shadowRoot.getElementById('container');
+        (stage || movie).focus({ preventScroll: true });
+      }, 0);
     }, true);
     var script = document.createElement('script');
     script.src = settings.runtime;
