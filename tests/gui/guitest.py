@@ -358,3 +358,23 @@ class SessionTest(unittest.TestCase):
 
 def main():
     unittest.main(verbosity=2)
+
+
+def near(seen, rgb, tolerance=24):
+    """True when every channel of seen is within tolerance of rgb (lossy
+    pictures and scaled drawing are never exact)."""
+    return seen is not None and all(
+        abs(a - b) <= tolerance for a, b in zip(seen, rgb))
+
+
+def wait_near(session, window, x, y, rgb, timeout=10, tolerance=24):
+    """Waits until the window shows a colour near rgb at (x, y); returns
+    the last pixel seen."""
+    deadline = time.monotonic() + timeout
+    seen = None
+    while time.monotonic() < deadline:
+        seen = session.screenshot(window).pixel(x, y)
+        if near(seen, rgb, tolerance):
+            return seen
+        time.sleep(0.15)
+    return seen
