@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "package/archive/archive.h"
 #include "app/null_window.h"
+#include "package/archive/archive.h"
 #include "package/cleanup.h"
 #include "package/temp_zip.h"
 #include "platform/files.h"
@@ -290,6 +290,9 @@ TourCheck CheckTour(const std::string& tour_path) {
         GetProfileValue(JoinPath(dlg.content_folder(), "autorun.inf"),
                         "autorun", "shellexecute", &shellexecute);
       }
+      if (!dlg.work_folder().empty()) {
+        check.flash_movies = FindFlashMovies(dlg.work_folder());
+      }
       struct stat st;
       start_page_missing =
           dlg.launch_stop() == LaunchStop::kNone &&
@@ -344,6 +347,13 @@ TourCheck CheckTour(const std::string& tour_path) {
                                    "package");
         }
         break;
+    }
+    for (const FlashMovie& movie : check.flash_movies) {
+      if (!movie.present) {
+        check.notes.push_back("the Flash movie " + Quoted(movie.path) +
+                              " that " + Quoted(movie.pages.front()) +
+                              " embeds is not in the package");
+      }
     }
     if (check.content_folder == "." && check.stop != LaunchStop::kUnpack) {
       check.notes.push_back(

@@ -64,7 +64,8 @@ class FlashTourTest(SessionTest):
                          self.checked.stderr.decode())
         out = self.checked.stdout.decode()
         self.assertIn("  flash movie     _flash/qzviewer.swf (in _flash/Flash "
-                      "Tour.html, _flash/Flash Tour Start.html)", out)
+                      "Tour Start.html, _flash/Flash Tour.html)\n", out)
+        self.assertIn("built into the player", out)
 
     def test_2_movie_draws_the_panorama(self):
         # The page writes the movie's markup only once its detection
