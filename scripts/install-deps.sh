@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   zip unzip libarchive-tools time
   python3
+  haxe
 )
 
 missing=()
