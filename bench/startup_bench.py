@@ -42,6 +42,16 @@ html, body { margin: 0; height: 100%; background: #204060; }
 </body></html>"""
 
 
+def stop(proc):
+    """Ends a measured process the way a user's session would."""
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
 def time_to_load(session, argv, env, timeout=30):
     """Seconds from starting argv until it prints a "load finished" line on
     stderr; the process is then stopped."""
@@ -63,12 +73,7 @@ def time_to_load(session, argv, env, timeout=30):
                 elapsed = time.monotonic() - start
                 break
     finally:
-        proc.send_signal(signal.SIGTERM)
-        try:
-            proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
+        stop(proc)
     if elapsed is None:
         raise RuntimeError("%s never finished loading:\n%s"
                            % (argv[0], buffered.decode(errors="replace")))
@@ -140,12 +145,7 @@ def time_to_pixel(session, probe, argv, env, at, rgb, timeout=30):
                 break
             time.sleep(0.01)
     finally:
-        proc.send_signal(signal.SIGTERM)
-        try:
-            proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
+        stop(proc)
     if elapsed is None:
         raise RuntimeError("%s: the movie never showed" % argv[0])
     return elapsed

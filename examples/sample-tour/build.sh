@@ -29,25 +29,11 @@ cache=$(cd "$cache" && pwd)
 content=$out/_flash
 
 # Pannellum: fetched once, checked against the pinned digest, unpacked once.
-tarball=$cache/pannellum-$PANNELLUM_VERSION.tgz
 unpacked=$cache/pannellum-$PANNELLUM_VERSION
-if [ ! -f "$unpacked/package/build/pannellum.js" ]; then
-  if [ ! -f "$tarball" ]; then
-    echo "sample-tour: fetching pannellum@$PANNELLUM_VERSION" >&2
-    # npm's own cache goes with ours, so the build writes nothing in $HOME.
-    (cd "$cache" && npm pack "pannellum@$PANNELLUM_VERSION" --silent \
-        --cache "$cache/npm" --pack-destination "$cache" >/dev/null)
-  fi
-  if ! echo "$PANNELLUM_SHA256  $tarball" | sha256sum --check --status; then
-    echo "sample-tour: $tarball does not have the expected SHA-256; removed" >&2
-    rm -f "$tarball"
-    exit 1
-  fi
-  rm -rf "$unpacked.part"
-  mkdir -p "$unpacked.part"
-  tar -xzf "$tarball" -C "$unpacked.part"
-  rm -rf "$unpacked"
-  mv "$unpacked.part" "$unpacked"
+if ! bash "$here/../../scripts/npm-fetch.sh" pannellum "$PANNELLUM_VERSION" \
+     "$PANNELLUM_SHA256" "$cache"; then
+  echo "sample-tour: cannot fetch pannellum@$PANNELLUM_VERSION" >&2
+  exit 1
 fi
 
 # The committed pages. cp -p keeps their times, so a package built twice

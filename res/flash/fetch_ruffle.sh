@@ -37,33 +37,17 @@ fi
 mkdir -p "$1" "$2"
 out=$(cd "$1" && pwd)
 cache=$(cd "$2" && pwd)
-tarball=$cache/ruffle-rs-ruffle-$RUFFLE_VERSION.tgz
-unpacked=$cache/ruffle-$RUFFLE_VERSION
+unpacked=$cache/ruffle-rs-ruffle-$RUFFLE_VERSION
 
 have_runtime=1
-if [ ! -f "$unpacked/package/ruffle.js" ]; then
-  if [ ! -f "$tarball" ]; then
-    echo "flash runtime: fetching @ruffle-rs/ruffle@$RUFFLE_VERSION" >&2
-    # npm's own cache goes with ours, so the build writes nothing in $HOME.
-    if ! (cd "$cache" && npm pack "@ruffle-rs/ruffle@$RUFFLE_VERSION" --silent \
-          --cache "$cache/npm" --pack-destination "$cache" >/dev/null); then
-      rm -f "$tarball"
-      have_runtime=0
-    fi
-  fi
-  if [ $have_runtime -eq 1 ]; then
-    if ! echo "$RUFFLE_SHA256  $tarball" | sha256sum --check --status; then
-      echo "flash runtime: $tarball does not have the expected SHA-256; removed" >&2
-      rm -f "$tarball"
-      exit 1
-    fi
-    rm -rf "$unpacked.part"
-    mkdir -p "$unpacked.part"
-    tar -xzf "$tarball" -C "$unpacked.part"
-    rm -rf "$unpacked"
-    mv "$unpacked.part" "$unpacked"
-  fi
-fi
+status=0
+bash "$(dirname "$0")/../../scripts/npm-fetch.sh" @ruffle-rs/ruffle \
+  "$RUFFLE_VERSION" "$RUFFLE_SHA256" "$cache" || status=$?
+case $status in
+  0) ;;
+  3) have_runtime=0 ;;
+  *) exit 1 ;;
+esac
 
 # Writes stdin to $1 unless $1 already holds exactly that.
 update() {
