@@ -1,11 +1,13 @@
 # The two set-up commands of the README, and the developer targets.
-#   make test   installs what it needs, builds, runs every test (and the core's
-#               tests again under AddressSanitizer + UBSan)
+#   make test   installs what it needs, checks the C++ formatting, builds, runs
+#               every test (and the core's tests again under AddressSanitizer
+#               + UBSan)
 #   make demo   installs what it needs, packs the sample tour and plays it
 #   make bench  builds in Release (build-bench/) and runs every benchmark next
 #               to its reference tool; writes bench/RESULTS.md
 #   make fuzz   runs every fuzz target for FUZZ_SECONDS (60) each; fails on
 #               any crash. Logs, corpora and crashing inputs: build-fuzz/fuzz-*
+#   make format formats every C++ file under version control (.clang-format)
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -16,8 +18,11 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CLANG_FORMAT ?= clang-format
+FORMAT_FILES = $(shell git ls-files -- '*.cc' '*.h')
 
-.PHONY: all deps build test test-asan demo bench fuzz fuzz-build fuzz-smoke clean
+.PHONY: all deps build test test-asan demo bench fuzz fuzz-build fuzz-smoke \
+	format format-check clean
 
 all: build
 
@@ -29,6 +34,7 @@ build: deps
 	cmake --build $(BUILD) -j$(JOBS)
 
 test: build
+	$(MAKE) format-check
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 	$(MAKE) test-asan
 	$(MAKE) fuzz-smoke
@@ -58,8 +64,14 @@ fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=5
 
 demo: build
-	@if [ -x scripts/demo.sh ]; then bash scripts/demo.sh $(BUILD); \
-	else echo "make demo: the player window is not built yet" >&2; exit 1; fi
+	bash scripts/demo.sh $(BUILD)
+
+format: deps
+	$(CLANG_FORMAT) -i $(FORMAT_FILES)
+
+# Fails, naming each place, when a C++ file is not as `make format` leaves it.
+format-check: deps
+	$(CLANG_FORMAT) --dry-run --Werror $(FORMAT_FILES)
 
 # Release build of its own; the benchmarks work in $(BENCH_BUILD)/bench-work.
 bench: deps

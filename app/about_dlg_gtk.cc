@@ -8,7 +8,7 @@ namespace morva {
 namespace {
 
 constexpr char kCaption[] = "About Morva";
-constexpr char kVersionLine[] = "Morva Version 1.0";
+constexpr char kVersionLine[] = "Morva Version " MORVA_VERSION_MAJOR_MINOR;
 constexpr char kNotice[] =
     "Plays a virtual tour packed into this program.\n"
     "Nothing is installed and nothing is kept after it closes.";
@@ -47,8 +47,8 @@ int CAboutDlg::DoModal() {
   const std::string runtime = FlashRuntimeVersion();
   if (!runtime.empty()) {
     // The licences of the Flash runtime ask for this credit.
-    const std::string credit = "Flash content plays through Ruffle " +
-                               runtime + " (MIT or Apache-2.0 licence).";
+    const std::string credit = "Flash content plays through Ruffle " + runtime +
+                               " (MIT or Apache-2.0 licence).";
     GtkWidget* label = gtk_label_new(credit.c_str());
     gtk_label_set_xalign(GTK_LABEL(label), 0);
     gtk_grid_attach(GTK_GRID(grid), label, 1, 2, 1, 1);

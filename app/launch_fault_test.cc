@@ -10,7 +10,7 @@
 #include "package/cleanup.h"
 #include "package/temp_zip.h"
 #include "package/unpack.h"
-#include "tests/fake_module.h"
+#include "platform/files.h"
 #include "tests/faulty_files.h"
 #include "tests/recording_window.h"
 #include "tests/test_util.h"
@@ -107,7 +107,7 @@ class LaunchFaultTest : public ::testing::Test {
   // Everything in the temporary folder but the executable.
   Tree LeftInTemp() {
     Tree left;
-    for (const std::string& p : testing::ListTree(tmp_.path())) {
+    for (const std::string& p : ListTree(tmp_.path())) {
       if (p != "tour.exe") left.push_back(p);
     }
     return left;
@@ -116,7 +116,7 @@ class LaunchFaultTest : public ::testing::Test {
   testing::ScopedTempDir tmp_;
   std::string exe_;
   std::string archive_;
-  testing::FakeModuleFiles module_;
+  ModuleOverride module_;
   testing::RecordingWindow window_;
   std::string zip_path_, content_, work_;
   UnpackReport report_;

@@ -33,6 +33,7 @@ class NullWindow : public PlayerWindow {
   void MoveChild(int, const Rect&, bool) override {}
   void ShowWindow(int) override {}
   void SetWindowPos(ZOrder, int, int, int, int, unsigned) override {}
+  void ConfineBrowser(const std::string&) override {}
   void Navigate(const std::string&, unsigned, const std::string&,
                 const std::string&, const std::string&) override {}
 };

@@ -12,7 +12,12 @@
 //   ShowWindow and the hide flag of SetWindowPos only decide what the first
 //   show does; RunModal shows the window once OnInitDialog has returned, as
 //   a dialog's modal loop would, already at its final place and size.
-// - SIGINT, SIGTERM and SIGHUP close the window as the close button does.
+// - SetWindowPos limits the window to the work area of the screen it is on.
+// - A request to end (platform/signals.h) closes the window as the close
+//   button does, at any moment: what the window opened is closed first (a
+//   dialog's own loop, such as the About box's or the print dialog's, ends
+//   with a response; an open menu is cancelled; the page's windows go), and
+//   the player window once its own loop runs again.
 #ifndef MORVA_APP_PLAYER_WINDOW_GTK_H_
 #define MORVA_APP_PLAYER_WINDOW_GTK_H_
 
@@ -30,7 +35,9 @@ namespace morva {
 
 class PlayerWindowGtk : public PlayerWindow {
  public:
-  PlayerWindowGtk();
+  // private_folder: where the libraries beneath the web view keep their
+  // state (browser/private_cache.h); empty leaves them where they are.
+  explicit PlayerWindowGtk(std::string private_folder = "");
   ~PlayerWindowGtk() override;
   PlayerWindowGtk(const PlayerWindowGtk&) = delete;
   PlayerWindowGtk& operator=(const PlayerWindowGtk&) = delete;
@@ -54,6 +61,7 @@ class PlayerWindowGtk : public PlayerWindow {
   void ShowWindow(int show_command) override;
   void SetWindowPos(ZOrder insert_after, int x, int y, int cx, int cy,
                     unsigned flags) override;
+  void ConfineBrowser(const std::string& folder) override;
   void Navigate(const std::string& address, unsigned flags,
                 const std::string& target_frame, const std::string& headers,
                 const std::string& post_data) override;
@@ -67,7 +75,7 @@ class PlayerWindowGtk : public PlayerWindow {
     std::string label;  // GTK mnemonic form
   };
 
-  void CreateWindow();
+  void BuildWindow();
   void OnCommand(int command_id);
   void ApplyIcons();
 
@@ -79,12 +87,14 @@ class PlayerWindowGtk : public PlayerWindow {
                                 gpointer self);
   static void OnMenuAction(GSimpleAction* action, GVariant* parameter,
                            gpointer self);
-  static gboolean OnUnixSignal(gpointer self);
+  static gboolean OnEndRequest(gint fd, GIOCondition condition, gpointer self);
+  static gboolean CloseStep(gpointer self);
 
   GtkWidget* window_ = nullptr;
   DialogHandler* handler_ = nullptr;
   GMainLoop* loop_ = nullptr;
   bool shown_ = false;  // true once RunModal has shown the window
+  std::string private_folder_;
   // Declared before the browser so that it goes after it.
   std::unique_ptr<ScopedPrivateCache> cache_;
   CHtmlCtrl browser_;
@@ -95,7 +105,9 @@ class PlayerWindowGtk : public PlayerWindow {
   std::vector<std::vector<GdkPixbuf*>> icons_;
   int big_icon_ = 0;
   int small_icon_ = 0;
-  std::vector<guint> signal_sources_;
+  guint end_source_ = 0;
+  guint close_timer_ = 0;
+  gint64 close_started_ = 0;  // monotonic microseconds; 0 while not closing
 };
 
 }  // namespace morva

@@ -17,6 +17,10 @@ bool HtmlCtrlRef::ReplacePlaceholder(int control_id) {
   return window_->ReplacePlaceholder(control_id);
 }
 
+void HtmlCtrlRef::ConfineTo(const std::string& folder) {
+  window_->ConfineBrowser(folder);
+}
+
 void HtmlCtrlRef::Navigate(const std::string& address, unsigned flags,
                            const std::string& target_frame,
                            const std::string& headers,
@@ -73,6 +77,8 @@ bool CPreviewDlg::OnInitDialog() {
   window_->SetWindowPos(ZOrder::kTop, requested_size_.left, requested_size_.top,
                         outer_width, outer_height, kSwpHideWindow);
 
+  // The tour is a stranger's: it reaches the files it brought, no others.
+  browser_.ConfineTo(work_folder_);
   browser_.Navigate(start_address_, 0, "_self", "", "");
   return true;
 }
@@ -100,7 +106,8 @@ int CPreviewDlg::UnpackTempZip() {
 int CPreviewDlg::ReadStartPage() {
   start_page_ = StartPage{};
   start_page_status_ = FindStartPage(
-      content_folder_, [this](const std::string& title) { window_->SetTitle(title); },
+      content_folder_, work_folder_,
+      [this](const std::string& title) { window_->SetTitle(title); },
       &start_page_);
   if (start_page_status_ != StartPageStatus::kOk) return 0;
   start_address_ = start_page_.start_address;

@@ -28,14 +28,12 @@ class HtmlCtrlRef {
  public:
   explicit HtmlCtrlRef(PlayerWindow* window) : window_(window) {}
   bool ReplacePlaceholder(int control_id);
+  void ConfineTo(const std::string& folder);
   void Navigate(const std::string& address, unsigned flags,
                 const std::string& target_frame, const std::string& headers,
                 const std::string& post_data);
 
  private:
-  // Notes where the launch stopped; returns OnInitDialog's result.
-  bool Stop(LaunchStop where);
-
   PlayerWindow* window_;
 };
 

@@ -2,14 +2,13 @@
 
 #include "app/preview_app.h"
 #include "gtest/gtest.h"
-#include "tests/fake_module.h"
+#include "platform/files.h"
 #include "tests/recording_window.h"
 #include "tests/test_util.h"
 
 namespace morva {
 namespace {
 
-using testing::FakeModuleFiles;
 using testing::RecordingWindow;
 using testing::ScopedTempDir;
 using Calls = std::vector<std::string>;
@@ -35,7 +34,7 @@ class LaunchTest : public ::testing::Test {
   void Launch(const std::string& exe_bytes) {
     const std::string exe = tmp_.Join("tour.exe");
     testing::WriteFile(exe, exe_bytes);
-    FakeModuleFiles files(exe);
+    ModuleOverride files(exe);
     ScopedFileSystem scope(&files);
     CPreviewDlg dlg(&window_);
     EXPECT_EQ(dlg.DoModal(), 2);
@@ -45,13 +44,7 @@ class LaunchTest : public ::testing::Test {
     unpack_ = dlg.unpack_report();
     start_page_ = dlg.start_page_status();
   }
-  std::vector<std::string> LeftInTemp() {
-    std::vector<std::string> names;
-    for (const std::string& n : tmp_.List()) {
-      if (n != "tour.exe") names.push_back(n);
-    }
-    return names;
-  }
+  std::vector<std::string> LeftInTemp() { return tmp_.ListAllBut("tour.exe"); }
 
   ScopedTempDir tmp_;
   RecordingWindow window_;
@@ -93,10 +86,12 @@ TEST_F(LaunchTest, AnArchiveThatCannotBeUnpackedStopsBeforeTheWindowIsPlaced) {
   Calls expected = Opening(true);
   expected.push_back("Close");
   EXPECT_EQ(window_.calls, expected);
-  for (const char* op : {"CenterWindow", "ShowWindow", "SetWindowPos", "Navigate"}) {
+  for (const char* op :
+       {"CenterWindow", "ShowWindow", "SetWindowPos", "Navigate"}) {
     EXPECT_TRUE(window_.CallsStartingWith(op).empty()) << op;
   }
-  EXPECT_TRUE(LeftInTemp().empty()) << "the temporary archive is gone at destroy";
+  EXPECT_TRUE(LeftInTemp().empty())
+      << "the temporary archive is gone at destroy";
   EXPECT_EQ(stop_, LaunchStop::kUnpack);
   EXPECT_EQ(unpack_.status, UnpackStatus::kNotAnArchive);
 }
@@ -111,7 +106,7 @@ TEST(PreviewAppTest, RunsThePlayerOnceAndEnds) {
     window = w.get();
     return w;
   });
-  FakeModuleFiles files(tmp.Join("missing.exe"));
+  ModuleOverride files(tmp.Join("missing.exe"));
   ScopedFileSystem scope(&files);
   EXPECT_FALSE(app.InitInstance());
   EXPECT_EQ(made, 1);
@@ -125,8 +120,9 @@ namespace morva {
 namespace {
 
 // A package laid out as the packer builds them.
-testing::ZipWriter TourPackage(const std::string& viewer = "_flash/qzviewer.swf",
-                               const std::string& folder = "_flash") {
+testing::ZipWriter TourPackage(
+    const std::string& viewer = "_flash/qzviewer.swf",
+    const std::string& folder = "_flash") {
   testing::ZipWriter zip;
   zip.AddDir(folder + "/");
   zip.AddFile(viewer, "FWS");
@@ -149,24 +145,32 @@ class FullLaunchTest : public LaunchTest {
 };
 
 TEST_F(FullLaunchTest, APackageAsBuiltOpensItsTourPageAtTheRequestedSize) {
-  window_.metrics = {{kSmCxSizeFrame, 4}, {kSmCySizeFrame, 5}, {kSmCyCaption, 23}};
+  window_.metrics = {
+      {kSmCxSizeFrame, 4}, {kSmCySizeFrame, 5}, {kSmCyCaption, 23}};
   window_.client_rect = Rect{0, 0, 592, 437};
   // Seen from inside the run: the work folder exists while the window shows.
   std::string start_address;
   LaunchPackage(TourPackage());
   Calls expected = Opening(true);
-  for (const char* c : {"SetTitle(Tour name  -  Morva)", "CenterWindow", "GetClientRect",
-                        "MoveChild(1000,0,0,592,437,repaint)", "ShowWindow(1)",
-                        "SetWindowPos(top,0,0,1032,801,128)"}) {
+  for (const char* c :
+       {"SetTitle(Tour name  -  Morva)", "CenterWindow", "GetClientRect",
+        "MoveChild(1000,0,0,592,437,repaint)", "ShowWindow(1)",
+        "SetWindowPos(top,0,0,1032,801,128)"}) {
     expected.push_back(c);
   }
-  ASSERT_GE(window_.calls.size(), expected.size() + 2);
-  const std::string navigate = window_.calls[expected.size()];
+  ASSERT_GE(window_.calls.size(), expected.size() + 3);
+  // The browser is confined to the work folder before it loads anything.
+  const std::string confine = window_.calls[expected.size()];
+  const std::string navigate = window_.calls[expected.size() + 1];
   EXPECT_EQ(std::vector<std::string>(window_.calls.begin(),
                                      window_.calls.begin() + expected.size()),
             expected);
-  EXPECT_EQ(navigate.rfind("Navigate(" + tmp_.path() + "/QZ", 0), 0u) << navigate;
-  EXPECT_NE(navigate.find(".tmp/_flash/Tour page.html,0,_self,,)"), std::string::npos)
+  ASSERT_EQ(confine.rfind("ConfineBrowser(" + tmp_.path() + "/QZ", 0), 0u)
+      << confine;
+  const std::string work = confine.substr(15, confine.size() - 16);
+  EXPECT_EQ(navigate.rfind("Navigate(" + work + "/_flash/", 0), 0u) << navigate;
+  EXPECT_NE(navigate.find(".tmp/_flash/Tour page.html,0,_self,,)"),
+            std::string::npos)
       << navigate;
   EXPECT_EQ(window_.calls.back(), "Close");
   EXPECT_EQ(requested_, (Rect{0, 0, 1024, 768}));
@@ -183,7 +187,8 @@ TEST_F(FullLaunchTest, EachFailingStepStopsBeforeTheWindowIsPlaced) {
     StartPageStatus start_page;
   } cases[] = {
       {"no viewer movie: no autorun.inf at the top",
-       testing::ZipWriter().AddFile("_flash/autorun.inf", "[autorun]\nshellexecute=a.html"),
+       testing::ZipWriter().AddFile("_flash/autorun.inf",
+                                    "[autorun]\nshellexecute=a.html"),
        "Morva", LaunchStop::kStartPage, StartPageStatus::kNoAutorun},
       {"no pop-up call",
        testing::ZipWriter()
@@ -191,15 +196,27 @@ TEST_F(FullLaunchTest, EachFailingStepStopsBeforeTheWindowIsPlaced) {
            .AddFile("autorun.inf", "[autorun]\nshellexecute=Launch.html")
            .AddFile("Launch.html", "<a href='tour.html'>go</a>"),
        "Launch  -  Morva", LaunchStop::kStartPage, StartPageStatus::kNoMatch},
+      {"a tour page outside the work folder",
+       testing::ZipWriter()
+           .AddFile("qzviewer.swf", "x")
+           .AddFile("autorun.inf", "[autorun]\nshellexecute=Launch.html")
+           .AddFile("Launch.html",
+                    "javascript:window.open('../../../tmp/x/outside.html','w',"
+                    "'left=0,width=8,height=6'"),
+       "Launch  -  Morva", LaunchStop::kStartPage,
+       StartPageStatus::kPageOutside},
       {"unsafe entry",
-       testing::ZipWriter().AddFile("qzviewer.swf", "x").AddFile("../escape", "x"),
+       testing::ZipWriter()
+           .AddFile("qzviewer.swf", "x")
+           .AddFile("../escape", "x"),
        "Morva", LaunchStop::kUnpack, StartPageStatus::kOk},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
     window_ = RecordingWindow();
     LaunchPackage(c.zip);
-    for (const char* op : {"CenterWindow", "ShowWindow", "SetWindowPos", "Navigate"}) {
+    for (const char* op : {"CenterWindow", "ShowWindow", "SetWindowPos",
+                           "ConfineBrowser", "Navigate"}) {
       EXPECT_TRUE(window_.CallsStartingWith(op).empty()) << op;
     }
     EXPECT_EQ(window_.title, c.title);
@@ -213,7 +230,8 @@ TEST_F(FullLaunchTest, EachFailingStepStopsBeforeTheWindowIsPlaced) {
 TEST_F(FullLaunchTest, CleanupRemovesTheWholeWorkFolderWhereverTheViewerIs) {
   // Two folders deep, and a content folder whose own name ends in "tmp".
   for (auto [viewer, folder] :
-       {std::pair<std::string, std::string>{"_flash/player/qzviewer.swf", "_flash/player"},
+       {std::pair<std::string, std::string>{"_flash/player/qzviewer.swf",
+                                            "_flash/player"},
         {"datatmp/qzviewer.swf", "datatmp"}}) {
     SCOPED_TRACE(viewer);
     window_ = RecordingWindow();

@@ -21,12 +21,10 @@ struct Rect {
 };
 
 // Resource and command identifiers of the player.
-constexpr int kIdAboutBox = 100;            // About box template
-constexpr int kIdsAboutMorva = 101;         // "&About Morva..." string
-constexpr int kIdPlayerDialog = 102;        // player window template
-constexpr int kIdIcon = 128;                // application icon
-constexpr int kIdBrowserPlaceholder = 1000; // control the browser replaces
-constexpr int kIdmAboutBox = 16;            // About command id
+constexpr int kIdsAboutMorva = 101;          // "&About Morva..." string
+constexpr int kIdIcon = 128;                 // application icon
+constexpr int kIdBrowserPlaceholder = 1000;  // control the browser replaces
+constexpr int kIdmAboutBox = 16;             // About command id
 
 // System metrics the launch sequence reads (Win32 SM_* values).
 constexpr int kSmCyCaption = 4;
@@ -78,6 +76,9 @@ class PlayerWindow {
   virtual void ShowWindow(int show_command) = 0;
   virtual void SetWindowPos(ZOrder insert_after, int x, int y, int cx, int cy,
                             unsigned flags) = 0;
+  // Limits the browser control, the pages it shows and everything they load,
+  // to the files inside `folder`. Called once, before Navigate.
+  virtual void ConfineBrowser(const std::string& folder) = 0;
   // Navigates the browser control; does nothing when there is none.
   virtual void Navigate(const std::string& address, unsigned flags,
                         const std::string& target_frame,

@@ -133,10 +133,10 @@ int main(int argc, char** argv) {
     sync();
     const std::string out = work + "/out";
     mkdir(out.c_str(), 0700);
-    ChildRun r =
-        side == 0   ? RunChild({self, "--extract", archive, out})
-        : side == 1 ? RunChild({"/usr/bin/unzip", "-q", archive, "-d", out})
-                    : RunChild({"/usr/bin/bsdtar", "-xf", archive, "-C", out});
+    ChildRun r = side == 0 ? RunChild({self, "--extract", archive, out})
+                 : side == 1
+                     ? RunChild({"/usr/bin/unzip", "-q", archive, "-d", out})
+                     : RunChild({"/usr/bin/bsdtar", "-xf", archive, "-C", out});
     if (!r.ok) {
       std::fprintf(stderr, "%s run %d failed\n", kSides[side], run);
       return 1;
@@ -156,15 +156,15 @@ int main(int argc, char** argv) {
       "median ArchiveExtractEntry %.1f ms, unzip -q %.1f ms (ratio %.3f), "
       "bsdtar -xf %.1f ms (ratio %.3f)\n",
       a * 1e3, u * 1e3, a / u, b * 1e3, a / b);
-  std::printf("peak RSS ArchiveExtractEntry %ld KiB, unzip -q %ld KiB, "
-              "bsdtar -xf %ld KiB\n",
-              peak_rss[0], peak_rss[1], peak_rss[2]);
+  std::printf(
+      "peak RSS ArchiveExtractEntry %ld KiB, unzip -q %ld KiB, "
+      "bsdtar -xf %ld KiB\n",
+      peak_rss[0], peak_rss[1], peak_rss[2]);
   morva::bench::Result result;
   result.name = "archive_extract";
-  result.what = "extracting a " + std::to_string(count_entries) +
-                "-entry archive of " +
-                std::to_string(static_cast<int>(st.st_size / 1e6 + 0.5)) +
-                " MB to files";
+  result.what =
+      "extracting a " + std::to_string(count_entries) + "-entry archive of " +
+      std::to_string(static_cast<int>(st.st_size / 1e6 + 0.5)) + " MB to files";
   result.ours_label = "ArchiveExtractEntry";
   result.ref_label = "unzip -q";
   result.ours = a;

@@ -31,9 +31,9 @@ int main(int argc, char** argv) {
   WebKitWebContext* context = webkit_web_context_new_ephemeral();
   WebKitSettings* settings = webkit_settings_new();
   webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
-  GtkWidget* view = GTK_WIDGET(g_object_new(
-      WEBKIT_TYPE_WEB_VIEW, "web-context", context, "settings", settings,
-      nullptr));
+  GtkWidget* view =
+      GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
+                              "settings", settings, nullptr));
   g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), nullptr);
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
   gtk_container_add(GTK_CONTAINER(window), view);

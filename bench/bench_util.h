@@ -17,6 +17,10 @@
 #include <utility>
 #include <vector>
 
+#include "package/cleanup.h"
+#include "platform/files.h"
+#include "platform/path.h"
+
 namespace morva::bench {
 
 inline double Now() {
@@ -39,7 +43,8 @@ inline double TimeCommand(const std::string& command) {
   int rc = std::system(command.c_str());
   double elapsed = Now() - start;
   if (rc != 0) {
-    std::fprintf(stderr, "bench: command failed (%d): %s\n", rc, command.c_str());
+    std::fprintf(stderr, "bench: command failed (%d): %s\n", rc,
+                 command.c_str());
     return -1;
   }
   return elapsed;
@@ -74,13 +79,15 @@ inline ChildRun RunChild(
     const std::vector<std::pair<std::string, std::string>>& env = {}) {
   ChildRun result;
   std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::fflush(nullptr);
   const double start = Now();
   const pid_t pid = fork();
   if (pid == 0) {
-    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, value] : env)
+      setenv(name.c_str(), value.c_str(), 1);
     execv(args[0], args.data());
     _exit(127);
   }
@@ -98,21 +105,13 @@ inline ChildRun RunChild(
 }
 
 // Full path of this program, to run it again as a child.
-inline std::string SelfPath() {
-  char buffer[4096];
-  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
-}
+inline std::string SelfPath() { return RealFiles()->ModuleFileName(); }
 
-// The benchmark's work folder: --work when given, else <$TMPDIR or /tmp>/name.
+// The benchmark's work folder: --work when given, else name in the
+// temporary folder.
 inline std::string WorkFolder(const std::string& given, const char* name) {
-  std::string work = given;
-  if (work.empty()) {
-    const char* tmp = std::getenv("TMPDIR");
-    work = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/" +
-           name;
-  }
-  mkdir(work.c_str(), 0700);
+  const std::string work = given.empty() ? JoinPath(TempFolder(), name) : given;
+  MakeFolder(work, 0700);
   return work;
 }
 
@@ -122,15 +121,15 @@ inline std::string WorkFolder(const std::string& given, const char* name) {
 class Trash {
  public:
   explicit Trash(std::string folder) : folder_(std::move(folder)) {
-    mkdir(folder_.c_str(), 0700);
+    MakeFolder(folder_, 0700);
   }
-  ~Trash() { RunChild({"/bin/rm", "-rf", folder_}); }
+  ~Trash() { RemoveTree(folder_); }
   Trash(const Trash&) = delete;
   Trash& operator=(const Trash&) = delete;
 
   // Moves path into the trash; false when it cannot be moved.
   bool Take(const std::string& path) {
-    const std::string target = folder_ + "/" + std::to_string(count_++);
+    const std::string target = JoinPath(folder_, std::to_string(count_++));
     return std::rename(path.c_str(), target.c_str()) == 0;
   }
 
@@ -141,8 +140,10 @@ class Trash {
 
 // One figure with its reference, printed as a line that bench/run_all.py
 // reads:
-//   RESULT name=... what="..." ours_label="..." ref_label="..." ours=... ref=...
-//          unit=s ratio=... target="<=1.00" met=yes rss_ours_kib=... rss_ref_kib=...
+//   RESULT name=... what="..." ours_label="..." ref_label="..." ours=...
+//   ref=...
+//          unit=s ratio=... target="<=1.00" met=yes rss_ours_kib=...
+//          rss_ref_kib=...
 // A figure without a time ratio (a peak RSS bound) leaves ratio out and is
 // judged on its own value.
 struct Result {
@@ -205,7 +206,8 @@ struct ShapeArgs {
   std::vector<std::string> only;  // empty: every shape
 
   bool Wants(const std::string& shape) const {
-    return only.empty() || std::find(only.begin(), only.end(), shape) != only.end();
+    return only.empty() ||
+           std::find(only.begin(), only.end(), shape) != only.end();
   }
 };
 
@@ -222,7 +224,8 @@ inline bool ParseShapeArgs(int argc, char** argv, const char* shapes,
     } else if (arg == "--shape" && i + 1 < argc) {
       args->only.push_back(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: %s [--work DIR] [--runs N] [--shape %s]...\n",
+      std::fprintf(stderr,
+                   "usage: %s [--work DIR] [--runs N] [--shape %s]...\n",
                    argv[0], shapes);
       return false;
     }

@@ -46,8 +46,9 @@ int LaunchOnce(const std::string& exe, bool generated) {
   if (dlg.UnpackTempZip() != 1) return 3;
   if (dlg.content_folder().empty()) return 4;
   if (dlg.ReadStartPage() != 1) return 5;
-  if (generated && (dlg.start_address() != dlg.content_folder() + "/" + kTourPage ||
-      dlg.requested_size() != Rect{0, 0, kTourWidth, kTourHeight})) {
+  if (generated &&
+      (dlg.start_address() != dlg.content_folder() + "/" + kTourPage ||
+       dlg.requested_size() != Rect{0, 0, kTourWidth, kTourHeight})) {
     return 6;
   }
   return 0;
@@ -67,13 +68,13 @@ size_t CountFiles(const std::string& folder) {
 struct ShapeRun {
   const char* name;
   TourShape shape;
-  int runs;          // 0: use --runs
-  bool timed;        // false: the time ratio is for information only
+  int runs;    // 0: use --runs
+  bool timed;  // false: the time ratio is for information only
 };
 
 bool RunShape(const std::string& self, const std::string& work,
-              const ShapeRun& shape_run, int runs, Trash* trash,
-              long* max_rss, long* max_ref_rss) {
+              const ShapeRun& shape_run, int runs, Trash* trash, long* max_rss,
+              long* max_ref_rss) {
   const std::string tag = std::string(shape_run.name) + "-" +
                           std::to_string(shape_run.shape.folders) + "x" +
                           std::to_string(shape_run.shape.tiles) + "x" +
@@ -191,7 +192,8 @@ int main(int argc, char** argv) {
   }
   Result rss;
   rss.name = "launch_rss";
-  rss.what = "peak RSS of the headless launch, largest over packages " + measured;
+  rss.what =
+      "peak RSS of the headless launch, largest over packages " + measured;
   rss.ours_label = "headless launch";
   rss.ref_label = "unzip -q";
   rss.max_rss_kib = 8192;

@@ -5,6 +5,7 @@
 //
 //   build/bench/startpage_bench --benchmark_counters_tabular=true
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -15,6 +16,7 @@
 #include <string>
 
 #include "benchmark/benchmark.h"
+#include "platform/files.h"
 #include "startpage/start_page.h"
 
 namespace morva {
@@ -53,12 +55,12 @@ BENCHMARK(BM_MatchPopupCallNoMatch)
     ->Arg(50)
     ->Unit(benchmark::kMillisecond);
 
-// Writes the page to a new file in $TMPDIR (else /tmp); empty on failure.
+// Writes the page to a new file in the temporary folder; empty on failure.
 std::string WritePageFile(size_t mib) {
-  const char* base = getenv("TMPDIR");
-  std::string path =
-      std::string(base && *base ? base : "/tmp") + "/morva-bench-XXXXXX";
-  int fd = mkstemp(path.data());
+  const std::string path =
+      morva::CreateUniqueTempFile(morva::TempFolder(), "morva-bench-");
+  if (path.empty()) return {};
+  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) return {};
   const std::string page = NoMatchPage(mib << 20);
   bool written =
@@ -89,7 +91,8 @@ void BM_ReadAndMatchNoMatch(benchmark::State& state) {
   }
   unlink(path.c_str());
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(state.range(0)) << 20);
+                              static_cast<int64_t>(state.range(0))
+                          << 20);
 }
 BENCHMARK(BM_ReadAndMatchNoMatch)
     ->Arg(10)
@@ -125,7 +128,8 @@ void BM_GrepNoMatch(benchmark::State& state) {
   }
   unlink(path.c_str());
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(state.range(0)) << 20);
+                              static_cast<int64_t>(state.range(0))
+                          << 20);
 }
 BENCHMARK(BM_GrepNoMatch)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 

@@ -8,7 +8,12 @@ time should stay within the headless launch's time (launch_bench
 100 ms. The difference is what the player adds: copying the
 archive out, unpacking, reading the start page, and a cold private cache.
 
-    bench/startup_bench.py [--rounds N] [--only flash] BUILD_DIR
+In the same rounds it times the same tour packed onto morva_unconfined, the
+player built without the confinement of its web view (BUILD/bench): the
+median of the paired differences is what the confinement costs, which
+should stay under 20 ms.
+
+    bench/startup_bench.py [--rounds N] [--only flash|small|large] BUILD_DIR
 
 Runs under its own Xvfb with private folders (the GUI tests' harness). The
 player reports the load through its trace line (MORVA_TRACE=1).
@@ -23,6 +28,7 @@ canvas renderer) in the same rounds and reports what each costs."""
 import argparse
 import os
 import random
+import re
 import select
 import shutil
 import signal
@@ -54,7 +60,7 @@ def stop(proc):
 
 def time_to_load(session, argv, env, timeout=30):
     """Seconds from starting argv until it prints a "load finished" line on
-    stderr; the process is then stopped."""
+    stderr, and what it printed until then; the process is then stopped."""
     start = time.monotonic()
     proc = subprocess.Popen(argv, env=session.env(**env),
                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -77,7 +83,16 @@ def time_to_load(session, argv, env, timeout=30):
     if elapsed is None:
         raise RuntimeError("%s never finished loading:\n%s"
                            % (argv[0], buffered.decode(errors="replace")))
-    return elapsed
+    return elapsed, buffered.decode(errors="replace")
+
+
+def confinement_delay(output):
+    """Seconds the player waited for its confinement before it loaded the
+    tour page, from its trace."""
+    found = re.search(r"confinement in place after ([0-9.]+) ms", output)
+    if not found:
+        raise RuntimeError("no confinement line in the trace:\n" + output)
+    return float(found.group(1)) / 1e3
 
 
 class PixelProbe:
@@ -158,7 +173,9 @@ def bench_flash(session, player, rounds):
                                {"movie.swf": movie})
     exe = guitest.pack_tour(player, os.path.join(session.work, "tour-flash"),
                             files)
-    html_exe, _ = make_tour(session, player, "tour-html", {})
+    html_exe = guitest.pack_tour(
+        player, os.path.join(session.work, "tour-html"),
+        guitest.tour_files("Bench tour", PAGE, 800, 600, {}))
     probe = PixelProbe(session.display)
     # The player window sits at (0, 0); the rectangle's centre.
     at = (400, 300)
@@ -176,7 +193,7 @@ def bench_flash(session, player, rounds):
             times[name].append(time_to_pixel(session, probe, [exe], env, at,
                                              FLASH_RED))
         html_times.append(time_to_load(session, [html_exe],
-                                       {"MORVA_TRACE": "1"}))
+                                       {"MORVA_TRACE": "1"})[0])
     html = statistics.median(html_times)
     medians = {name: statistics.median(t) for name, t in times.items()}
     ours = medians["default"]
@@ -209,35 +226,39 @@ def time_headless(launch_bench, exe, scratch):
     return elapsed
 
 
-def make_tour(session, player, name, extra):
-    """Packs a tour and unpacks the same files into a folder for the bare
-    window; returns (executable, page in the unpacked folder)."""
+def make_tour(session, player, unconfined, name, extra):
+    """Packs a tour onto the player and onto the unconfined player, and
+    unpacks the same files into a folder for the bare window; returns
+    (executable, unconfined executable, page in the unpacked folder)."""
     files = guitest.tour_files("Bench tour", PAGE, 800, 600, extra)
     exe = guitest.pack_tour(player, os.path.join(session.work, name), files)
+    exe_unconfined = guitest.pack_tour(
+        unconfined, os.path.join(session.work, name + "-unconfined"), files)
     unpacked = os.path.join(session.work, name + "-unpacked")
     for path_name, data in files.items():
         path = os.path.join(unpacked, path_name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(data)
-    return exe, os.path.join(unpacked, "_flash", "page.html")
+    return exe, exe_unconfined, os.path.join(unpacked, "_flash", "page.html")
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build_dir")
     parser.add_argument("--rounds", type=int, default=7)
-    parser.add_argument("--only", choices=["flash"])
+    parser.add_argument("--only", choices=["flash", "small", "large"],
+                        help="run only this row's tour")
     args = parser.parse_args()
     player = os.path.join(args.build_dir, "morva")
     bare = os.path.join(args.build_dir, "bench", "bare_webview_gtk")
     launch_bench = os.path.join(args.build_dir, "bench", "launch_bench")
+    unconfined = os.path.join(args.build_dir, "bench", "morva_unconfined")
 
     session = guitest.Session("startup-bench")
     try:
-        bench_flash(session, player, args.rounds)
-        if args.only == "flash":
-            return
+        if args.only in (None, "flash"):
+            bench_flash(session, player, args.rounds)
         rng = random.Random(7)
         tours = {
             # 2 MB of scene images that do not compress.
@@ -252,14 +273,24 @@ def main():
                  for i in range(60)]),
         }
         for shape, extra in tours.items():
-            exe, page = make_tour(session, player, "tour-" + shape, extra)
+            if args.only not in (None, shape):
+                continue
+            exe, exe_unconfined, page = make_tour(
+                session, player, unconfined, "tour-" + shape, extra)
             player_times, bare_times, headless_times = [], [], []
+            unconfined_times, delays, unconfined_delays = [], [], []
             # Alternate, so that drift on a shared machine hits all alike.
             for round_index in range(args.rounds):
-                player_times.append(
-                    time_to_load(session, [exe], {"MORVA_TRACE": "1"}))
+                elapsed, output = time_to_load(session, [exe],
+                                               {"MORVA_TRACE": "1"})
+                player_times.append(elapsed)
+                delays.append(confinement_delay(output))
+                elapsed, output = time_to_load(session, [exe_unconfined],
+                                               {"MORVA_TRACE": "1"})
+                unconfined_times.append(elapsed)
+                unconfined_delays.append(confinement_delay(output))
                 bare_times.append(
-                    time_to_load(session, [bare, page, "800", "600"], {}))
+                    time_to_load(session, [bare, page, "800", "600"], {})[0])
                 headless_times.append(time_headless(
                     launch_bench, exe,
                     os.path.join(session.work, "headless-%s-%d"
@@ -281,6 +312,32 @@ def main():
                   % (shape, shape, ours, ref, ours / ref, budget * 1e3,
                      "yes" if extra_time <= budget else "no", args.rounds,
                      extra_time * 1e3, headless * 1e3), flush=True)
+            # What the confinement adds: the wait for the filter before the
+            # page loads, against the same wait without a filter, and the
+            # whole start, paired round by round.
+            delay = statistics.median(delays)
+            unconfined_delay = statistics.median(unconfined_delays)
+            cost = delay - unconfined_delay
+            paired = statistics.median(
+                a - b for a, b in zip(player_times, unconfined_times))
+            unconfined_median = statistics.median(unconfined_times)
+            print("%s tour: confined player %.3f s, unconfined %.3f s, paired "
+                  "difference %.1f ms; wait for the confinement %.1f ms, "
+                  "without it %.1f ms (medians of %d)"
+                  % (shape, ours, unconfined_median, paired * 1e3,
+                     delay * 1e3, unconfined_delay * 1e3, args.rounds))
+            print('RESULT name=confinement_%s what="wait before the tour page '
+                  'loads, %s tour" ours_label="player, filter compiled" '
+                  'ref_label="player without confinement" '
+                  'ours=%.6f ref=%.6f unit=s ratio=%.3f '
+                  'target="difference<20ms" met=%s runs=%d '
+                  'note="start to page loaded %.0f ms vs %.0f ms, median '
+                  'paired difference %.0f ms"'
+                  % (shape, shape, delay, unconfined_delay,
+                     delay / max(unconfined_delay, 1e-6),
+                     "yes" if cost < 0.020 else "no", args.rounds,
+                     ours * 1e3, unconfined_median * 1e3, paired * 1e3),
+                  flush=True)
         left = session.leftovers()
         # The bare window keeps its caches in the session's home, by design
         # of the comparison; the player must leave nothing in TMPDIR.

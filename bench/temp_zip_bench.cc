@@ -13,6 +13,7 @@
 
 #include "bench/bench_util.h"
 #include "package/temp_zip.h"
+#include "package/trailer.h"
 #include "platform/files.h"
 
 namespace {
@@ -32,11 +33,8 @@ bool WriteExecutable(const std::string& path, uint32_t archive_size) {
     std::fwrite(block.data(), 1, n, f);
     done += n;
   }
-  unsigned char trailer[4] = {
-      static_cast<unsigned char>(archive_size), static_cast<unsigned char>(archive_size >> 8),
-      static_cast<unsigned char>(archive_size >> 16),
-      static_cast<unsigned char>(archive_size >> 24)};
-  std::fwrite(trailer, 1, 4, f);
+  const std::string trailer = morva::EncodeTrailer(archive_size);
+  std::fwrite(trailer.data(), 1, trailer.size(), f);
   return std::fclose(f) == 0;
 }
 
@@ -55,9 +53,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string dd_out = folder + "/morva-bench-dd.out";
-  const std::string dd = "dd if=" + exe + " of=" + dd_out +
-                         " bs=64K iflag=skip_bytes,count_bytes skip=300000 count=" +
-                         std::to_string(size) + " status=none";
+  const std::string dd =
+      "dd if=" + exe + " of=" + dd_out +
+      " bs=64K iflag=skip_bytes,count_bytes skip=300000 count=" +
+      std::to_string(size) + " status=none";
   morva::ModuleOverride files(exe);
   morva::ScopedFileSystem scope(&files);
   std::vector<double> ours, theirs;
@@ -87,14 +86,15 @@ int main(int argc, char** argv) {
   }
   morva::RemoveFile(exe);
   const double a = Median(ours), b = Median(theirs);
-  std::printf("CreateTempZip %u MiB: median %.3f s; dd bs=64K: median %.3f s; "
-              "ratio %.2f (target <= 1.20) %s; peak RSS ours %.1f MiB, dd %.1f MiB\n",
-              mib, a, b, a / b, a / b <= 1.2 ? "met" : "NOT met",
-              morva::bench::PeakRssMiB(), morva::bench::ChildrenPeakRssMiB());
+  std::printf(
+      "CreateTempZip %u MiB: median %.3f s; dd bs=64K: median %.3f s; "
+      "ratio %.2f (target <= 1.20) %s; peak RSS ours %.1f MiB, dd %.1f MiB\n",
+      mib, a, b, a / b, a / b <= 1.2 ? "met" : "NOT met",
+      morva::bench::PeakRssMiB(), morva::bench::ChildrenPeakRssMiB());
   morva::bench::Result result;
   result.name = "temp_zip_copy";
-  result.what = "copying a " + std::to_string(mib) +
-                " MiB archive out of the executable";
+  result.what =
+      "copying a " + std::to_string(mib) + " MiB archive out of the executable";
   result.ours_label = "CreateTempZip";
   result.ref_label = "dd bs=64K";
   result.ours = a;

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "package/trailer.h"
+
 namespace morva::bench {
 
 // The tour page the launcher opens, and the size it asks for.
@@ -28,14 +30,14 @@ inline constexpr int kTourWidth = 1024;
 inline constexpr int kTourHeight = 768;
 
 struct TourShape {
-  int folders = 12;           // scene folders
-  int tiles = 24;             // incompressible files per folder
-  size_t tile_min = 150000;   // tile sizes: tile_min + [0, tile_spread)
+  int folders = 12;          // scene folders
+  int tiles = 24;            // incompressible files per folder
+  size_t tile_min = 150000;  // tile sizes: tile_min + [0, tile_spread)
   size_t tile_spread = 100000;
-  int small_files = 4;        // small files per folder
-  size_t small_min = 300;     // small sizes: small_min + [0, small_spread)
+  int small_files = 4;     // small files per folder
+  size_t small_min = 300;  // small sizes: small_min + [0, small_spread)
   size_t small_spread = 1500;
-  int pages = 20;             // text pages at the top
+  int pages = 20;  // text pages at the top
 };
 
 // About 60 MB in a few hundred files: the usual tour.
@@ -180,20 +182,19 @@ inline bool WritePackageExecutable(const std::string& archive_path,
   std::string program;
   uint64_t state = 0x0123456789ABCDEFu;
   FillNoise(&program, 300000, &state);  // the "program image"
-  bool ok = std::fwrite(program.data(), 1, program.size(), out) ==
-            program.size();
+  bool ok =
+      std::fwrite(program.data(), 1, program.size(), out) == program.size();
   uint64_t length = 0;
   std::vector<char> buffer(1 << 20);
-  for (size_t n; ok && (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0;) {
+  for (size_t n;
+       ok && (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0;) {
     ok = std::fwrite(buffer.data(), 1, n, out) == n;
     length += n;
   }
   ok = ok && !std::ferror(in) && length <= UINT32_MAX;
-  const unsigned char trailer[4] = {
-      static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8),
-      static_cast<unsigned char>(length >> 16),
-      static_cast<unsigned char>(length >> 24)};
-  ok = ok && std::fwrite(trailer, 1, 4, out) == 4;
+  const std::string trailer = EncodeTrailer(static_cast<uint32_t>(length));
+  ok = ok &&
+       std::fwrite(trailer.data(), 1, trailer.size(), out) == trailer.size();
   std::fclose(in);
   return std::fclose(out) == 0 && ok;
 }

@@ -6,9 +6,30 @@
 #ifndef MORVA_BROWSER_COMPAT_H_
 #define MORVA_BROWSER_COMPAT_H_
 
+#include <glib.h>
+#include <signal.h>
 #include <webkit2/webkit2.h>
 
+#include <string>
+
 namespace morva::compat {
+
+// The engine suspends its own threads with a signal, SIGUSR1 unless
+// JSC_SIGNAL_FOR_GC names another one, and its handler takes every such
+// signal for its own: a SIGUSR1 sent from outside makes it read a thread
+// that is not there, and the player dies of SIGSEGV. The player moves the
+// engine to a real-time signal that no one sends and ignores SIGUSR1 itself.
+// Returns that signal. The engine's option parser, which reads every JSC_*
+// variable, says "ERROR: invalid option: JSC_SIGNAL_FOR_GC=..." once in each
+// of its processes; the signal is taken all the same. Needed as long as the
+// engine's handler does not tell its own signals from others. REQUIRES: before
+// the engine starts and before any thread exists (it sets an environment
+// variable).
+inline int ReserveEngineSignal() {
+  const int signal_number = SIGRTMAX - 1;
+  g_setenv("JSC_SIGNAL_FOR_GC", std::to_string(signal_number).c_str(), TRUE);
+  return signal_number;
+}
 
 // Runs `script` in the page's main world and forgets the result.
 // webkit_web_view_evaluate_javascript arrived in 2.40 and deprecated
@@ -19,6 +40,26 @@ inline void RunScript(WebKitWebView* view, const char* script) {
                                       nullptr, nullptr, nullptr);
 #else
   webkit_web_view_run_javascript(view, script, nullptr, nullptr, nullptr);
+#endif
+}
+
+// Answers every permission query of `view`'s pages (navigator.permissions)
+// with "denied". The query signal arrived in 2.40; before it the engine
+// answers "prompt", and the requests themselves are refused all the same.
+// Remove the check when 2.40 is the floor (Debian 13).
+inline void DenyPermissionQueries(WebKitWebView* view) {
+#if WEBKIT_CHECK_VERSION(2, 40, 0)
+  g_signal_connect(
+      view, "query-permission-state",
+      G_CALLBACK(+[](WebKitWebView*, WebKitPermissionStateQuery* query,
+                     gpointer) -> gboolean {
+        webkit_permission_state_query_finish(query,
+                                             WEBKIT_PERMISSION_STATE_DENIED);
+        return TRUE;
+      }),
+      nullptr);
+#else
+  (void)view;
 #endif
 }
 

@@ -274,8 +274,8 @@ void AddFlashPageScripts(WebKitUserContentManager* manager) {
   const char* renderer = getenv("MORVA_FLASH_RENDERER");
   std::string config = kRuffleConfig;
   if (renderer && IsPlainName(renderer)) {
-    config.insert(1, "\"preferredRenderer\":\"" + std::string(renderer) +
-                         "\",");
+    config.insert(1,
+                  "\"preferredRenderer\":\"" + std::string(renderer) + "\",");
   }
   std::string settings = "{\"runtime\":\"";
   settings += kFlashRuntimeUri;
@@ -283,7 +283,7 @@ void AddFlashPageScripts(WebKitUserContentManager* manager) {
   settings += wasm && std::string_view(wasm) == "auto"
                   ? "auto"
                   : (wasm && std::string_view(wasm) == "plain" ? "plain"
-                                                                : kDefaultWasm);
+                                                               : kDefaultWasm);
   settings += "\",\"config\":";
   settings += config;
   settings += "}";

@@ -1,15 +1,18 @@
 #include "browser/html_ctrl.h"
 
+#include <stdlib.h>
 #include <strings.h>
 
 #include "browser/compat.h"
-#include "browser/flash_runtime.h"
 #include "platform/trace.h"
+#include "startpage/start_page.h"
 
 namespace morva {
 namespace {
 
 constexpr char kControlIdKey[] = "morva-control-id";
+// Set on a view whose window was opened without a size.
+constexpr char kUnsizedKey[] = "morva-unsized";
 
 // The page keeps its own overflow rules for everything but the document
 // scroll bars, which the player never shows. Set with "important" so that
@@ -21,9 +24,21 @@ constexpr char kHideScrollBars[] =
     "    if (e) e.style.setProperty('overflow', 'hidden', 'important');"
     "})();";
 
-// Size of a window the page opens without asking for one.
-constexpr int kDefaultPopupWidth = 800;
-constexpr int kDefaultPopupHeight = 600;
+// The name a window shows while its page has no title: the page's file
+// name up to its first ".", as the player names its own window.
+std::string PageName(const char* uri) {
+  if (!uri) return "";
+  std::string path(uri, strcspn(uri, "?#"));
+  gchar* name =
+      g_uri_unescape_string(path.substr(path.rfind('/') + 1).c_str(), nullptr);
+  std::string result = name ? name : "";
+  g_free(name);
+  result = result.substr(0, result.find('.'));
+  gchar* valid = g_utf8_make_valid(result.c_str(), -1);
+  result = valid;
+  g_free(valid);
+  return result;
+}
 
 gboolean CloseWindowWhenIdle(gpointer data) {
   GtkWidget* window = GTK_WIDGET(data);
@@ -74,11 +89,14 @@ std::string AddressToUri(const std::string& address) {
       g_uri_peek_scheme(address.c_str()) != nullptr) {
     return address;
   }
-  // The path's bytes are escaped one by one, whatever their encoding.
+  // The path's bytes are escaped one by one, whatever their encoding. The
+  // confinement matches the work folder's real path.
   gchar* path = g_canonicalize_filename(address.c_str(), nullptr);
-  gchar* uri = g_filename_to_uri(path, nullptr, nullptr);
+  char* real = realpath(path, nullptr);
+  gchar* uri = g_filename_to_uri(real ? real : path, nullptr, nullptr);
   std::string result = uri ? uri : "";
   g_free(uri);
+  free(real);
   g_free(path);
   return result;
 }
@@ -101,27 +119,9 @@ bool CHtmlCtrl::ReplacePlaceholder(int control_id, GtkContainer* parent) {
   if (!placeholder || view_) return false;
   const bool visible = gtk_widget_get_visible(placeholder);
 
-  // Nothing a tour does may outlive the run: no cookies, storage or cache
-  // on disk.
-  context_ = webkit_web_context_new_ephemeral();
-  // Flash content: the runtime's scheme, and languages when the locale
-  // has none.
-  SetUpFlashContext(context_);
-  WebKitSettings* settings = webkit_settings_new();
-  // Tour pages read their sibling files (scene lists by XHR or fetch,
-  // images handed to WebGL); that needs file: pages to read file: URLs.
-  // Other origins stay out of reach.
-  webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
-  webkit_settings_set_allow_universal_access_from_file_urls(settings, FALSE);
-  webkit_settings_set_enable_developer_extras(settings, FALSE);
-  view_ =
-      WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
-                                   context_, "settings", settings, nullptr));
+  context_ = TourSandbox::NewContext();
+  view_ = TourSandbox::NewView(context_);
   g_object_ref_sink(view_);
-  g_object_unref(settings);
-  // Document-start scripts of every frame (file: answers, Flash stub); the
-  // windows the page opens share this view's content manager.
-  AddFlashPageScripts(webkit_web_view_get_user_content_manager(view_));
   Attach(view_);
 
   gtk_widget_destroy(placeholder);
@@ -136,16 +136,42 @@ void CHtmlCtrl::Navigate(const std::string& address, unsigned /*flags*/,
                          const std::string& /*headers*/,
                          const std::string& /*post_data*/) {
   if (!view_) return;
-  const std::string uri = AddressToUri(address);
-  if (!uri.empty()) webkit_web_view_load_uri(view_, uri.c_str());
+  pending_uri_ = AddressToUri(address);
+  if (sandbox_.root_uri().empty() || confining_) return;  // not yet
+  LoadWhenConfined(true);
+}
+
+void CHtmlCtrl::ConfineTo(const std::string& folder,
+                          const std::string& private_folder) {
+  if (!view_ || confining_ || !sandbox_.root_uri().empty()) return;
+  confining_ = true;
+  const int64_t start = g_get_monotonic_time();
+  sandbox_.ConfineTo(
+      folder, private_folder, webkit_web_view_get_user_content_manager(view_),
+      [this, start](bool confined) {
+        confining_ = false;
+        // The startup benchmark reads this line.
+        Trace("confinement %s after %.1f ms", confined ? "in place" : "failed",
+              (g_get_monotonic_time() - start) / 1000.0);
+        LoadWhenConfined(confined);
+      });
+}
+
+void CHtmlCtrl::LoadWhenConfined(bool confined) {
+  if (!confined || pending_uri_.empty()) return;
+  const std::string uri = std::move(pending_uri_);
+  pending_uri_.clear();
+  if (sandbox_.Allows(uri.c_str())) {
+    webkit_web_view_load_uri(view_, uri.c_str());
+  } else {
+    Trace("refused to load %s: outside %s", uri.c_str(),
+          sandbox_.root_uri().c_str());
+  }
 }
 
 void CHtmlCtrl::OnAppLink(const std::string& /*command*/) {}
 
 void CHtmlCtrl::Attach(WebKitWebView* view) {
-  // First, so that a .swf document becomes a page that plays it before
-  // the other policy rules look at it.
-  AttachFlashDocumentHandler(view);
   g_signal_connect(view, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
   g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), this);
   g_signal_connect(view, "close", G_CALLBACK(OnClose), this);
@@ -156,7 +182,7 @@ void CHtmlCtrl::Detach(WebKitWebView* view) {
   g_signal_handlers_disconnect_by_data(view, this);
 }
 
-gboolean CHtmlCtrl::OnDecidePolicy(WebKitWebView* /*view*/,
+gboolean CHtmlCtrl::OnDecidePolicy(WebKitWebView* view,
                                    WebKitPolicyDecision* decision,
                                    WebKitPolicyDecisionType type,
                                    gpointer self) {
@@ -169,10 +195,31 @@ gboolean CHtmlCtrl::OnDecidePolicy(WebKitWebView* /*view*/,
           WEBKIT_NAVIGATION_POLICY_DECISION(decision));
   const char* uri =
       webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
-  if (!uri || !IsAppLink(uri)) return FALSE;  // the view's own handling
-  static_cast<CHtmlCtrl*>(self)->OnAppLink(uri + 4);
+  if (static_cast<CHtmlCtrl*>(self)->Follow(
+          view, uri, webkit_navigation_action_is_user_gesture(action))) {
+    return FALSE;  // the view's own handling
+  }
   webkit_policy_decision_ignore(decision);
   return TRUE;
+}
+
+bool CHtmlCtrl::Follow(WebKitWebView* view, const char* uri,
+                       bool user_gesture) {
+  if (uri && IsAppLink(uri)) {
+    OnAppLink(uri + 4);
+    return false;
+  }
+  switch (sandbox_.Judge(uri, user_gesture)) {
+    case NavigationVerdict::kLoad:
+      return true;
+    case NavigationVerdict::kOpenOutside:
+      sandbox_.OpenOutside(GTK_WIDGET(view), uri);
+      return false;
+    case NavigationVerdict::kDrop:
+      break;
+  }
+  Trace("navigation refused %s", uri ? uri : "");
+  return false;
 }
 
 void CHtmlCtrl::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event,
@@ -202,17 +249,27 @@ GtkWidget* CHtmlCtrl::OnCreate(WebKitWebView* view,
   auto* ctrl = static_cast<CHtmlCtrl*>(self);
   const char* uri =
       webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
-  if (uri && IsAppLink(uri)) {
-    ctrl->OnAppLink(uri + 4);
+  if (!ctrl->Follow(view, uri,
+                    webkit_navigation_action_is_user_gesture(action))) {
     return nullptr;
   }
-  return GTK_WIDGET(ctrl->NewRelatedView(view));
+  WebKitWebView* popup = ctrl->NewRelatedView(view);
+  // A link or a form names a window but cannot give it a size; the engine
+  // then reports its smallest size, as it does for a call that asks for it.
+  switch (webkit_navigation_action_get_navigation_type(action)) {
+    case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED:
+    case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED:
+    case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED:
+      g_object_set_data(G_OBJECT(popup), kUnsizedKey, GINT_TO_POINTER(1));
+      break;
+    default:
+      break;
+  }
+  return GTK_WIDGET(popup);
 }
 
 WebKitWebView* CHtmlCtrl::NewRelatedView(WebKitWebView* related) {
-  // A related view shares the web process, the ephemeral context and the
-  // settings, so the new window follows the same rules.
-  auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(related));
+  WebKitWebView* view = TourSandbox::NewRelatedView(related);
   Attach(view);
   g_signal_connect(view, "ready-to-show", G_CALLBACK(OnReadyToShow), this);
   return view;
@@ -227,26 +284,49 @@ void CHtmlCtrl::ShowPopup(WebKitWebView* view) {
   WebKitWindowProperties* props = webkit_web_view_get_window_properties(view);
   GdkRectangle geometry;
   webkit_window_properties_get_geometry(props, &geometry);
-  const bool sized = geometry.width > 0 && geometry.height > 0;
-  gtk_window_set_default_size(GTK_WINDOW(window),
-                              sized ? geometry.width : kDefaultPopupWidth,
-                              sized ? geometry.height : kDefaultPopupHeight);
+  const bool sized = geometry.width > 0 && geometry.height > 0 &&
+                     !g_object_get_data(G_OBJECT(view), kUnsizedKey);
+  GtkWidget* player =
+      view_ ? gtk_widget_get_toplevel(GTK_WIDGET(view_)) : nullptr;
+  if (player && !gtk_widget_is_toplevel(player)) player = nullptr;
+  int width = geometry.width;
+  int height = geometry.height;
+  if (!sized && view_) {
+    // As large as the tour's own view.
+    width = gtk_widget_get_allocated_width(GTK_WIDGET(view_));
+    height = gtk_widget_get_allocated_height(GTK_WIDGET(view_));
+  }
+  LimitToWorkArea(gtk_widget_get_display(window), sized ? geometry.x : 0,
+                  sized ? geometry.y : 0, &width, &height);
+  if (width > 0 && height > 0) {
+    gtk_window_set_default_size(GTK_WINDOW(window), width, height);
+  }
   if (sized) gtk_window_move(GTK_WINDOW(window), geometry.x, geometry.y);
   gtk_window_set_resizable(GTK_WINDOW(window),
                            webkit_window_properties_get_resizable(props));
-  if (view_) {
-    GtkWidget* player = gtk_widget_get_toplevel(GTK_WIDGET(view_));
-    if (gtk_widget_is_toplevel(player)) {
-      GList* icons = gtk_window_get_icon_list(GTK_WINDOW(player));
-      gtk_window_set_icon_list(GTK_WINDOW(window), icons);
-      g_list_free(icons);
-    }
+  if (player) {
+    GList* icons = gtk_window_get_icon_list(GTK_WINDOW(player));
+    gtk_window_set_icon_list(GTK_WINDOW(window), icons);
+    g_list_free(icons);
   }
-  g_object_bind_property(view, "title", window, "title", G_BINDING_DEFAULT);
+  OnPopupTitle(view, nullptr, window);
+  g_signal_connect_object(view, "notify::title", G_CALLBACK(OnPopupTitle),
+                          window, G_CONNECT_DEFAULT);
+  g_signal_connect_object(view, "notify::uri", G_CALLBACK(OnPopupTitle), window,
+                          G_CONNECT_DEFAULT);
   gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
   g_signal_connect(window, "destroy", G_CALLBACK(OnPopupDestroyed), this);
   popups_.push_back(window);
   gtk_widget_show_all(window);
+}
+
+void CHtmlCtrl::OnPopupTitle(WebKitWebView* view, GParamSpec* /*pspec*/,
+                             gpointer window) {
+  const char* title = webkit_web_view_get_title(view);
+  const std::string name = title && *title
+                               ? std::string(title)
+                               : PageName(webkit_web_view_get_uri(view));
+  gtk_window_set_title(GTK_WINDOW(window), (name + kTitleSuffix).c_str());
 }
 
 void CHtmlCtrl::OnPopupDestroyed(GtkWidget* window, gpointer self) {

@@ -6,8 +6,11 @@
 // - a page that closes itself closes the player window (through the
 //   window's normal close path, so the cleanup runs);
 // - windows the page opens become windows of the player, under the same
-//   rules, and never outlive the control;
-// - nothing the pages do is kept: the web context is ephemeral.
+//   rules, and never outlive the control; one opened without a size gets
+//   the size of the player's view, and its page's title with the player's
+//   title suffix;
+// - the tour stays inside its work folder, downloads nothing, gets no
+//   permissions and opens web links in the user's own browser (sandbox.h).
 #ifndef MORVA_BROWSER_HTML_CTRL_H_
 #define MORVA_BROWSER_HTML_CTRL_H_
 
@@ -17,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "browser/sandbox.h"
 
 namespace morva {
 
@@ -34,8 +39,9 @@ bool IsAppLink(std::string_view address);
 
 // Turns a start address into a URI: an absolute or relative file path
 // becomes a file: URI built from the path's bytes (so "%" or "#" in a file
-// name stay part of the name); anything with a scheme passes unchanged.
-// Returns "" when the path cannot be expressed as a URI.
+// name stay part of the name), with its symbolic links resolved when it
+// exists; anything with a scheme passes unchanged. Returns "" when the path
+// cannot be expressed as a URI.
 std::string AddressToUri(const std::string& address);
 
 class CHtmlCtrl {
@@ -52,7 +58,15 @@ class CHtmlCtrl {
   // control exists already.
   bool ReplacePlaceholder(int control_id, GtkContainer* parent);
 
-  // Loads `address` (see AddressToUri) into the view. The player always
+  // Confines the view and every window it opens to the files inside
+  // `folder` (see TourSandbox::ConfineTo, which compiles its filter in
+  // `private_folder`). Until the confinement is in place Navigate only
+  // notes its address; without it nothing loads. Does nothing before
+  // ReplacePlaceholder, or when called a second time.
+  void ConfineTo(const std::string& folder, const std::string& private_folder);
+
+  // Loads `address` (see AddressToUri) into the view, once the view is
+  // confined and if the address lies inside the folder. The player always
   // targets "_self" and sends no flags, headers or post data; other targets
   // also load here. Does nothing before ReplacePlaceholder.
   void Navigate(const std::string& address, unsigned flags,
@@ -74,6 +88,10 @@ class CHtmlCtrl {
   void Attach(WebKitWebView* view);
   void Detach(WebKitWebView* view);
   void ShowPopup(WebKitWebView* view);
+  void LoadWhenConfined(bool confined);
+  // A navigation or window the page asked for: true when it may go on in
+  // the player; otherwise it was handed on or dropped.
+  bool Follow(WebKitWebView* view, const char* uri, bool user_gesture);
 
   static gboolean OnDecidePolicy(WebKitWebView* view,
                                  WebKitPolicyDecision* decision,
@@ -85,7 +103,12 @@ class CHtmlCtrl {
                              WebKitNavigationAction* action, gpointer self);
   static void OnReadyToShow(WebKitWebView* view, gpointer self);
   static void OnPopupDestroyed(GtkWidget* window, gpointer self);
+  static void OnPopupTitle(WebKitWebView* view, GParamSpec* pspec,
+                           gpointer window);
 
+  TourSandbox sandbox_;
+  bool confining_ = false;
+  std::string pending_uri_;  // what Navigate asked for before confinement
   WebKitWebContext* context_ = nullptr;
   WebKitWebView* view_ = nullptr;   // strong reference
   std::vector<GtkWidget*> popups_;  // their toplevel windows

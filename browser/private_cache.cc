@@ -1,31 +1,82 @@
 #include "browser/private_cache.h"
 
-#include <ftw.h>
 #include <glib.h>
-#include <stdio.h>
+
+#include <iterator>
+#include <optional>
+
+#include "platform/files.h"
+#include "platform/path.h"
 
 namespace morva {
 namespace {
 
-int RemoveEntry(const char* path, const struct stat* /*st*/, int /*flag*/,
-                struct FTW* /*ftw*/) {
-  remove(path);
-  return 0;  // keep going: remove as much as possible
-}
+struct PrivateVariable {
+  const char* variable;
+  const char* folder;  // in the private folder
+  // The variable keeps its value when this one is set (nullptr: never).
+  const char* unless_set;
+};
+
+// Without a runtime folder the sound client makes one in the temporary
+// folder and links it from its configuration folder; it gets one in the
+// private folder instead, unless the user chose one.
+constexpr PrivateVariable kPrivateVariables[] = {
+    {"XDG_CACHE_HOME", "cache", nullptr},
+    {"XDG_CONFIG_HOME", "config", nullptr},
+    {"XDG_DATA_HOME", "data", nullptr},
+    {"XDG_STATE_HOME", "state", nullptr},
+    {"PULSE_RUNTIME_PATH", "pulse", "XDG_RUNTIME_DIR"},
+};
+
+// Their values before the first change; nullopt for an unset one.
+std::optional<std::string> user_values[std::size(kPrivateVariables)];
+bool changed = false;
 
 }  // namespace
 
-ScopedPrivateCache::ScopedPrivateCache() {
-  gchar* path = g_dir_make_tmp("QZXXXXXX.tmp", nullptr);
-  if (!path) return;
-  path_ = path;
-  g_free(path);
-  g_setenv("XDG_CACHE_HOME", path_.c_str(), TRUE);
+ScopedPrivateCache::ScopedPrivateCache(const std::string& private_folder) {
+  if (private_folder.empty()) return;
+  // GLib keeps what it read first: this process goes on finding the user's
+  // default applications and settings.
+  g_get_user_config_dir();
+  g_get_user_data_dir();
+  // And its temporary folder is the private folder: the web engine compiles
+  // the content filter through a temporary file there, which a run that
+  // ends at that moment would leave behind. The launch's own temporary
+  // folder stays $TMPDIR.
+  const char* tmpdir = g_getenv("TMPDIR");
+  const std::optional<std::string> user_tmpdir =
+      tmpdir ? std::optional<std::string>(tmpdir) : std::nullopt;
+  g_setenv("TMPDIR", private_folder.c_str(), TRUE);
+  g_get_tmp_dir();
+  if (user_tmpdir) {
+    g_setenv("TMPDIR", user_tmpdir->c_str(), TRUE);
+  } else {
+    g_unsetenv("TMPDIR");
+  }
+  for (size_t i = 0; i < std::size(kPrivateVariables); ++i) {
+    const PrivateVariable& entry = kPrivateVariables[i];
+    const char* value = g_getenv(entry.variable);
+    if (!changed && value) user_values[i] = value;
+    if (entry.unless_set && (value || g_getenv(entry.unless_set))) continue;
+    const std::string folder = JoinPath(private_folder, entry.folder);
+    if (MakeFolder(folder, 0700))
+      g_setenv(entry.variable, folder.c_str(), TRUE);
+  }
+  changed = true;
 }
 
-ScopedPrivateCache::~ScopedPrivateCache() {
-  if (path_.empty()) return;
-  nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+void RestoreUserFolders(GAppLaunchContext* context) {
+  if (!changed) return;
+  for (size_t i = 0; i < std::size(kPrivateVariables); ++i) {
+    if (user_values[i]) {
+      g_app_launch_context_setenv(context, kPrivateVariables[i].variable,
+                                  user_values[i]->c_str());
+    } else {
+      g_app_launch_context_unsetenv(context, kPrivateVariables[i].variable);
+    }
+  }
 }
 
 }  // namespace morva

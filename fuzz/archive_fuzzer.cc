@@ -14,6 +14,7 @@
 #include "fuzz/sandbox.h"
 #include "package/archive/archive.h"
 #include "platform/attributes.h"
+#include "platform/files.h"
 
 namespace morva::fuzz {
 namespace {
@@ -36,14 +37,14 @@ struct MemoryResult {
   std::string bytes;  // chunks joined; the last one taken whole
 };
 
-MemoryResult ExtractToMemory(ArchiveHandle* archive, int32_t index, uint32_t chunk,
-                             uint64_t* budget) {
+MemoryResult ExtractToMemory(ArchiveHandle* archive, int32_t index,
+                             uint32_t chunk, uint64_t* budget) {
   MemoryResult result;
   // Exactly the chunk's size, so that a write past it is a heap overflow.
   std::vector<char> buffer(chunk);
   for (;;) {
-    const ArchiveResult rc =
-        ArchiveExtractEntry(archive, index, buffer.data(), chunk, ArchiveIoKind::ByMemory);
+    const ArchiveResult rc = ArchiveExtractEntry(
+        archive, index, buffer.data(), chunk, ArchiveIoKind::ByMemory);
     if (rc == ArchiveMore) {
       ++result.chunks;
       result.bytes.append(buffer.data(), chunk);
@@ -62,8 +63,8 @@ MemoryResult ExtractToMemory(ArchiveHandle* archive, int32_t index, uint32_t chu
 
 // Writes entry index to a file in the sandbox, by name or through a
 // descriptor; returns the result and, on ArchiveOk, the file's bytes.
-ArchiveResult ExtractToFile(ArchiveHandle* archive, int32_t index, bool by_handle,
-                            std::string* bytes) {
+ArchiveResult ExtractToFile(ArchiveHandle* archive, int32_t index,
+                            bool by_handle, std::string* bytes) {
   const std::string path = Sandbox::Get().temp() + "/entry";
   ArchiveResult rc;
   if (by_handle) {
@@ -76,7 +77,8 @@ ArchiveResult ExtractToFile(ArchiveHandle* archive, int32_t index, bool by_handl
                              ArchiveIoKind::ByFileName);
   }
   if (rc == ArchiveOk) {
-    if (by_handle || IsRegularFile(path)) FUZZ_CHECK(ReadWholeFile(path, bytes));
+    if (by_handle || IsRegularFile(path))
+      FUZZ_CHECK(ReadWholeFile(path, bytes));
   }
   unlink(path.c_str());
   return rc;
@@ -96,7 +98,8 @@ bool CheckEntry(ArchiveHandle* archive, int32_t index, uint64_t* budget) {
     FUZZ_CHECK(again == entry);
   }
 
-  const uint32_t chunk = kChunkSizes[static_cast<uint32_t>(index) % std::size(kChunkSizes)];
+  const uint32_t chunk =
+      kChunkSizes[static_cast<uint32_t>(index) % std::size(kChunkSizes)];
   const MemoryResult memory = ExtractToMemory(archive, index, chunk, budget);
 
   // A descriptor needs a file made beforehand; spare that where the record
@@ -120,7 +123,8 @@ bool CheckEntry(ArchiveHandle* archive, int32_t index, uint64_t* budget) {
   // delivered, chunk for chunk.
   FUZZ_CHECK(file.size() == entry.uncompressed_size);
   if (!memory.complete) return true;
-  FUZZ_CHECK(memory.chunks == (uint64_t{entry.uncompressed_size} + chunk - 1) / chunk);
+  FUZZ_CHECK(memory.chunks ==
+             (uint64_t{entry.uncompressed_size} + chunk - 1) / chunk);
   FUZZ_CHECK(memory.bytes.compare(0, file.size(), file) == 0);
   return true;
 }
@@ -133,7 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace morva::fuzz;
   Sandbox& sandbox = Sandbox::Get();
   sandbox.BeginRun();
-  ArchivePtr archive(ArchiveOpen(data, static_cast<uint32_t>(size), ArchiveIoKind::ByMemory));
+  ArchivePtr archive(
+      ArchiveOpen(data, static_cast<uint32_t>(size), ArchiveIoKind::ByMemory));
   if (archive != nullptr) {
     ArchiveEntry count_record;
     FUZZ_CHECK(ArchiveGetEntry(archive.get(), -1, &count_record) == ArchiveOk);
@@ -142,17 +147,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(count_record.name[0] == '\0' && count_record.attributes == 0 &&
                count_record.uncompressed_size == 0);
     ArchiveEntry other;
-    FUZZ_CHECK(ArchiveGetEntry(archive.get(), count, &other) == ArchiveBadArguments);
-    FUZZ_CHECK(ArchiveGetEntry(archive.get(), -2, &other) == ArchiveBadArguments);
+    FUZZ_CHECK(ArchiveGetEntry(archive.get(), count, &other) ==
+               ArchiveBadArguments);
+    FUZZ_CHECK(ArchiveGetEntry(archive.get(), -2, &other) ==
+               ArchiveBadArguments);
 
     ArchiveEntry first;
-    const ArchiveResult first_rc = count > 0 ? ArchiveGetEntry(archive.get(), 0, &first)
-                                             : ArchiveBadArguments;
+    const ArchiveResult first_rc =
+        count > 0 ? ArchiveGetEntry(archive.get(), 0, &first)
+                  : ArchiveBadArguments;
     // Central records are 46 bytes at least and never overlap, so a count
     // beyond what the input can hold names records that are not there; one
     // of those is enough to check.
-    const int32_t walkable =
-        static_cast<int32_t>(std::min<size_t>(count, size / kCentralRecordSize));
+    const int32_t walkable = static_cast<int32_t>(
+        std::min<size_t>(count, size / kCentralRecordSize));
     // A record that cannot be reached sends the next request back to the
     // first entry, so a directory broken early costs a walk per entry; a
     // few of those show the behaviour.
@@ -162,7 +170,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!CheckEntry(archive.get(), i, &budget)) ++failed;
     }
     if (count > walkable) {
-      FUZZ_CHECK(ArchiveGetEntry(archive.get(), count - 1, &other) == ArchiveCorrupt);
+      FUZZ_CHECK(ArchiveGetEntry(archive.get(), count - 1, &other) ==
+                 ArchiveCorrupt);
       CheckEntry(archive.get(), count - 1, &budget);
     }
 

@@ -1,6 +1,5 @@
 #include "fuzz/sandbox.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +8,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <functional>
 
+#include "package/cleanup.h"
 #include "platform/files.h"
 
 namespace morva::fuzz {
@@ -41,7 +40,8 @@ bool ResolvePath(int dir_fd, const std::string& path, std::string* out) {
   while (!rest.empty()) {
     const size_t slash = rest.find('/');
     const std::string_view part = rest.substr(0, slash);
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    rest = slash == std::string_view::npos ? std::string_view()
+                                           : rest.substr(slash + 1);
     if (part.empty() || part == ".") continue;
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
@@ -73,7 +73,8 @@ class GuardedFiles : public FileSystemWrapper {
   std::string ModuleFileName() override {
     return module_.empty() ? target()->ModuleFileName() : module_;
   }
-  int OpenAt(int dir_fd, const std::string& path, int flags, mode_t mode) override {
+  int OpenAt(int dir_fd, const std::string& path, int flags,
+             mode_t mode) override {
     if ((flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0) {
       Guard("open", dir_fd, path);
     }
@@ -84,7 +85,8 @@ class GuardedFiles : public FileSystemWrapper {
       errno = ENOSPC;
       return -1;
     }
-    count = static_cast<size_t>(std::min<uint64_t>(count, kWriteQuota - written_));
+    count =
+        static_cast<size_t>(std::min<uint64_t>(count, kWriteQuota - written_));
     const ssize_t n = target()->Write(fd, buffer, count);
     if (n > 0) written_ += static_cast<uint64_t>(n);
     return n;
@@ -122,16 +124,17 @@ class GuardedFiles : public FileSystemWrapper {
     const bool fd_call = path.empty() && dir_fd != AT_FDCWD && dir_fd >= 0;
     if (path.empty() && !fd_call) return;
     if (!ResolvePath(dir_fd, path, &resolved)) {
-      std::fprintf(stderr, "sandbox: %s(%d, \"%s\"): cannot resolve the path\n", call,
-                   dir_fd, path.c_str());
+      std::fprintf(stderr, "sandbox: %s(%d, \"%s\"): cannot resolve the path\n",
+                   call, dir_fd, path.c_str());
       std::abort();
     }
     if (resolved.size() > allowed_.size() && resolved.starts_with(allowed_) &&
         resolved[allowed_.size()] == '/') {
       return;
     }
-    std::fprintf(stderr, "sandbox: %s(%d, \"%s\") reaches %s, outside %s\n", call, dir_fd,
-                 path.c_str(), resolved.c_str(), allowed_.c_str());
+    std::fprintf(stderr, "sandbox: %s(%d, \"%s\") reaches %s, outside %s\n",
+                 call, dir_fd, path.c_str(), resolved.c_str(),
+                 allowed_.c_str());
     std::abort();
   }
 
@@ -145,7 +148,7 @@ ScopedFileSystem* guard_installed = nullptr;
 std::string* root_to_remove = nullptr;
 
 void RemoveRootAtExit() {
-  if (root_to_remove != nullptr) RemoveTree(*root_to_remove);
+  if (root_to_remove != nullptr) RemoveTree(*root_to_remove, RealFiles());
 }
 
 }  // namespace
@@ -165,7 +168,8 @@ Sandbox::Sandbox() {
   const std::string base = env != nullptr && env[0] != '\0' ? env : "/tmp";
   std::string templ = base + "/morva-fuzz-XXXXXX";
   if (mkdtemp(templ.data()) == nullptr) {
-    std::fprintf(stderr, "sandbox: mkdtemp(%s): %s\n", templ.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "sandbox: mkdtemp(%s): %s\n", templ.c_str(),
+                 std::strerror(errno));
     std::abort();
   }
   char real[PATH_MAX];
@@ -183,29 +187,38 @@ Sandbox::Sandbox() {
   guard_installed = new ScopedFileSystem(guard);
 }
 
-void Sandbox::SetModuleFileName(std::string path) { guard->set_module(std::move(path)); }
+void Sandbox::SetModuleFileName(std::string path) {
+  guard->set_module(std::move(path));
+}
 
 void Sandbox::BeginRun() { guard->ResetQuota(); }
 
 uint64_t Sandbox::written() const { return guard->written(); }
 
 void Sandbox::EndRun(const std::vector<std::string>& fixed) {
-  if (fchdir(start_folder_) != 0) CheckFailed(__FILE__, __LINE__, "fchdir back");
-  std::vector<std::string> left = ListTree(temp_);
+  if (fchdir(start_folder_) != 0)
+    CheckFailed(__FILE__, __LINE__, "fchdir back");
+  std::vector<std::string> left = ListTree(temp_, RealFiles());
   std::vector<std::string> beside;
-  for (const std::string& name : ListTree(root_)) {
+  for (const std::string& name : ListTree(root_, RealFiles())) {
     if (name.starts_with("tmp/")) continue;
-    if (std::find(fixed.begin(), fixed.end(), name) == fixed.end()) beside.push_back(name);
+    if (std::find(fixed.begin(), fixed.end(), name) == fixed.end())
+      beside.push_back(name);
   }
   if (left.empty() && beside.empty()) return;
-  for (const std::string& name : left) std::fprintf(stderr, "left in %s: %s\n", temp_.c_str(), name.c_str());
+  for (const std::string& name : left)
+    std::fprintf(stderr, "left in %s: %s\n", temp_.c_str(), name.c_str());
   for (const std::string& name : beside)
     std::fprintf(stderr, "appeared in %s: %s\n", root_.c_str(), name.c_str());
-  CheckFailed(__FILE__, __LINE__, "the sandbox is not as the execution found it");
+  CheckFailed(__FILE__, __LINE__,
+              "the sandbox is not as the execution found it");
 }
 
-bool WriteWholeFile(const std::string& path, std::string_view bytes, mode_t mode) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode);
+bool WriteWholeFile(const std::string& path, std::string_view bytes,
+                    mode_t mode) {
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+           mode);
   if (fd < 0) return false;
   size_t done = 0;
   while (done < bytes.size()) {
@@ -220,25 +233,6 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes, mode_t mode
   return close(fd) == 0;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* bytes) {
-  bytes->clear();
-  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    bytes->append(buffer, static_cast<size_t>(n));
-  }
-  close(fd);
-  return true;
-}
-
 bool IsRegularFile(const std::string& path, uint64_t* size) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -249,48 +243,6 @@ bool IsRegularFile(const std::string& path, uint64_t* size) {
 bool IsFolder(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::vector<std::string> ListTree(const std::string& folder) {
-  std::vector<std::string> result;
-  std::function<void(const std::string&)> walk = [&](const std::string& relative) {
-    const std::string full = relative.empty() ? folder : folder + "/" + relative;
-    DIR* dir = opendir(full.c_str());
-    if (dir == nullptr) return;
-    while (dirent* e = readdir(dir)) {
-      const std::string name = e->d_name;
-      if (name == "." || name == "..") continue;
-      const std::string child = relative.empty() ? name : relative + "/" + name;
-      if (IsFolder(folder + "/" + child)) {
-        result.push_back(child + "/");
-        walk(child);
-      } else {
-        result.push_back(child);
-      }
-    }
-    closedir(dir);
-  };
-  walk("");
-  std::sort(result.begin(), result.end());
-  return result;
-}
-
-void RemoveTree(const std::string& path) {
-  if (!IsFolder(path)) {
-    unlink(path.c_str());
-    return;
-  }
-  chmod(path.c_str(), 0700);
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(path.c_str())) {
-    while (dirent* e = readdir(dir)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  for (const std::string& name : names) RemoveTree(path + "/" + name);
-  rmdir(path.c_str());
 }
 
 }  // namespace morva::fuzz

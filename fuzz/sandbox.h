@@ -27,9 +27,9 @@
 #include <vector>
 
 // Fails the execution: libFuzzer stores the input as a crash.
-#define FUZZ_CHECK(cond)                                                    \
-  do {                                                                      \
-    if (!(cond)) ::morva::fuzz::CheckFailed(__FILE__, __LINE__, #cond);     \
+#define FUZZ_CHECK(cond)                                                \
+  do {                                                                  \
+    if (!(cond)) ::morva::fuzz::CheckFailed(__FILE__, __LINE__, #cond); \
   } while (0)
 
 namespace morva::fuzz {
@@ -73,17 +73,13 @@ class Sandbox {
 };
 
 // Small file helpers on the real file system, outside the write guard: the
-// harness's own set-up and checks.
+// harness's own set-up and checks. Reading, listing and removing go through
+// the core's ReadWholeFile, ListTree and RemoveTree, on RealFiles() where
+// the guard would stand in the way.
 bool WriteWholeFile(const std::string& path, std::string_view bytes,
                     mode_t mode = 0600);
-bool ReadWholeFile(const std::string& path, std::string* bytes);
 bool IsRegularFile(const std::string& path, uint64_t* size = nullptr);
 bool IsFolder(const std::string& path);
-// Every path below folder, relative to it; folders end in "/". Sorted.
-std::vector<std::string> ListTree(const std::string& folder);
-// Removes path and everything below it without following links, whatever
-// the modes say.
-void RemoveTree(const std::string& path);
 
 }  // namespace morva::fuzz
 

@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "fuzz/sandbox.h"
+#include "package/cleanup.h"
 #include "package/paths.h"
+#include "platform/files.h"
 #include "startpage/profile.h"
 #include "startpage/start_page.h"
 
@@ -31,7 +33,8 @@ std::string ReferenceLauncherText(std::string_view bytes) {
   std::string out;
   for (size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] == '\n') continue;
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+      continue;
     out += bytes[i];
   }
   return out;
@@ -68,7 +71,8 @@ std::optional<PopupCall> ReferenceMatch(std::string_view text) {
   }
   if (!last_height) return std::nullopt;
   constexpr std::string_view kCall = "javascript:window.open('";
-  for (size_t s = folded.find(kCall); s != std::string::npos; s = folded.find(kCall, s + 1)) {
+  for (size_t s = folded.find(kCall); s != std::string::npos;
+       s = folded.find(kCall, s + 1)) {
     const size_t page = s + kCall.size();
     const size_t page_end = folded.find('\'', page);
     if (page_end == std::string::npos || page_end == page) continue;
@@ -82,7 +86,8 @@ std::optional<PopupCall> ReferenceMatch(std::string_view text) {
     for (size_t w = folded.rfind("width="); w != std::string::npos && w > any;
          w = w == 0 ? std::string::npos : folded.rfind("width=", w - 1)) {
       size_t digits = 0;
-      while (w + 6 + digits < folded.size() && IsDigit(folded[w + 6 + digits])) ++digits;
+      while (w + 6 + digits < folded.size() && IsDigit(folded[w + 6 + digits]))
+        ++digits;
       if (*last_height < w + 7) continue;
       digits = std::min(digits, *last_height - w - 7);
       if (digits == 0) continue;
@@ -98,7 +103,8 @@ std::optional<PopupCall> ReferenceMatch(std::string_view text) {
 }
 
 bool ToInt32(const std::string& digits, int32_t* out) {
-  auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), *out);
+  auto [ptr, ec] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), *out);
   return ec == std::errc() && ptr == digits.data() + digits.size();
 }
 
@@ -143,8 +149,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const size_t split = input.find(kSplit);
   const std::string_view autorun = input.substr(0, split);
-  const std::string_view launcher =
-      split == std::string_view::npos ? std::string_view() : input.substr(split + kSplit.size());
+  const std::string_view launcher = split == std::string_view::npos
+                                        ? std::string_view()
+                                        : input.substr(split + kSplit.size());
 
   const std::string folder = sandbox.temp() + "/content";
   FUZZ_CHECK(mkdir(folder.c_str(), 0700) == 0);
@@ -153,10 +160,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The reader on the file and on the same bytes in memory agree.
   std::string value;
-  const ProfileStatus status = GetProfileValue(ini, "autorun", "shellexecute", &value);
+  const ProfileStatus status =
+      GetProfileValue(ini, "autorun", "shellexecute", &value);
   FUZZ_CHECK(status != ProfileStatus::kUnreadable);
   std::string in_memory;
-  FUZZ_CHECK(FindProfileValue(autorun, "autorun", "shellexecute", &in_memory) == status);
+  FUZZ_CHECK(FindProfileValue(autorun, "autorun", "shellexecute", &in_memory) ==
+             status);
   FUZZ_CHECK(in_memory == value);
   FUZZ_CHECK(value.size() <= kMaxProfileValue);
   FUZZ_CHECK(value.find('\0') == std::string::npos);
@@ -178,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string title_seen;
   StartPage page;
   const StartPageStatus found = FindStartPage(
-      folder,
+      folder, folder,
       [&](const std::string& title) {
         ++title_calls;
         title_seen = title;
@@ -220,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Also the launcher bytes themselves, wherever they came to lie.
   CheckMatch(ReferenceLauncherText(launcher));
 
-  RemoveTree(folder);
+  RemoveTree(folder, RealFiles());
   sandbox.EndRun();
   return 0;
 }

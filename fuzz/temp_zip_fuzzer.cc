@@ -8,6 +8,7 @@
 #include "fuzz/sandbox.h"
 #include "package/paths.h"
 #include "package/temp_zip.h"
+#include "package/trailer.h"
 #include "platform/files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -28,12 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The region the trailer names, if it names one.
   bool names_region = false;
   std::string_view expected;
-  if (size >= 4) {
-    const uint32_t n = uint32_t{data[size - 4]} | uint32_t{data[size - 3]} << 8 |
-                       uint32_t{data[size - 2]} << 16 | uint32_t{data[size - 1]} << 24;
-    if (n <= size - 4) {
+  if (size >= kTrailerSize) {
+    const size_t trailer_at = size - kTrailerSize;
+    const uint32_t n = DecodeTrailer(data + trailer_at);
+    if (n <= trailer_at) {
       names_region = true;
-      expected = exe.substr(size - 4 - n, n);
+      expected = exe.substr(trailer_at - n, n);
     }
   }
   FUZZ_CHECK(result == 0 || result == 1);

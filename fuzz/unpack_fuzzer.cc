@@ -41,9 +41,11 @@ std::string CanonicalName(const std::string& relative) {
 // After a successful unpack: every file entry is on disk with its declared
 // size (the last entry of a name wins), and the content folder is the
 // folder of the last file entry named qzviewer.swf.
-void CheckUnpacked(const uint8_t* data, size_t size, const std::string& work_folder,
+void CheckUnpacked(const uint8_t* data, size_t size,
+                   const std::string& work_folder,
                    const std::string& content_folder) {
-  ArchivePtr archive(ArchiveOpen(data, static_cast<uint32_t>(size), ArchiveIoKind::ByMemory));
+  ArchivePtr archive(
+      ArchiveOpen(data, static_cast<uint32_t>(size), ArchiveIoKind::ByMemory));
   FUZZ_CHECK(archive != nullptr);
   ArchiveEntry entry;
   FUZZ_CHECK(ArchiveGetEntry(archive.get(), -1, &entry) == ArchiveOk);
@@ -57,7 +59,8 @@ void CheckUnpacked(const uint8_t* data, size_t size, const std::string& work_fol
     FUZZ_CHECK(NormalizeEntryName(entry.name, &relative));
     files[CanonicalName(relative)] = entry.uncompressed_size;
     const std::string destination = work_folder + "/" + relative;
-    if (strcasecmp(GetFileNamePart(destination).c_str(), kViewerMovieName) == 0) {
+    if (strcasecmp(GetFileNamePart(destination).c_str(), kViewerMovieName) ==
+        0) {
       expected_content = GetDirPart(destination);
     }
   }
@@ -80,13 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The temporary archive, as CreateTempZip leaves it.
   std::string temp_zip = MakeTempFileName();
   FUZZ_CHECK(!temp_zip.empty());
-  FUZZ_CHECK(WriteWholeFile(temp_zip, {reinterpret_cast<const char*>(data), size}));
+  FUZZ_CHECK(
+      WriteWholeFile(temp_zip, {reinterpret_cast<const char*>(data), size}));
   const std::string archive_path = temp_zip;
 
   sandbox.BeginRun();
   std::string content_folder, work_folder;
   UnpackReport report;
-  const int result = UnpackTempZip(&temp_zip, &content_folder, &work_folder, &report);
+  const int result =
+      UnpackTempZip(&temp_zip, &content_folder, &work_folder, &report);
 
   FUZZ_CHECK(result == 0 || result == 1);
   FUZZ_CHECK((result == 1) == (report.status == UnpackStatus::kOk));
@@ -97,12 +102,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(!work_folder.empty());
   FUZZ_CHECK(GetDirPart(work_folder) == sandbox.temp());
   FUZZ_CHECK(IsFolder(work_folder));
-  FUZZ_CHECK(content_folder == work_folder || content_folder.starts_with(work_folder + "/"));
+  FUZZ_CHECK(content_folder == work_folder ||
+             content_folder.starts_with(work_folder + "/"));
 
   if (result == 1) {
     CheckUnpacked(data, size, work_folder, content_folder);
     StartPage page;
-    FindStartPage(content_folder, nullptr, &page);
+    FindStartPage(content_folder, work_folder, nullptr, &page);
   }
 
   RemoveLaunchFiles(work_folder, temp_zip);

@@ -17,7 +17,6 @@ namespace morva {
 namespace {
 
 using testing::FaultyFiles;
-using testing::ListTree;
 using testing::LittleEndian32;
 using testing::ZipEntryDef;
 using testing::ZipWriter;
@@ -66,7 +65,7 @@ std::string DeflateZeros(uint64_t count, uint32_t* crc) {
 // An entry whose records declare `declared` bytes but store `stored`
 // (already deflated).
 ZipEntryDef Deflated(const std::string& name, const std::string& stored,
-                      uint32_t declared, uint32_t crc) {
+                     uint32_t declared, uint32_t crc) {
   ZipEntryDef e;
   e.name = name;
   e.data = stored;

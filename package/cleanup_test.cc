@@ -15,7 +15,6 @@ namespace morva {
 namespace {
 
 using testing::Exists;
-using testing::ListTree;
 using testing::WriteFile;
 
 // Keeps the current folder across a test: the removal moves it.
@@ -75,7 +74,8 @@ TEST_F(CleanupTest, NeverFollowsLinks) {
   MakeDir("outside");
   WriteFile(tmp_.Join("outside/keep.txt"), "precious");
   MakeDir("w");
-  ASSERT_EQ(symlink(tmp_.Join("outside").c_str(), tmp_.Join("w/link").c_str()), 0);
+  ASSERT_EQ(symlink(tmp_.Join("outside").c_str(), tmp_.Join("w/link").c_str()),
+            0);
   ASSERT_EQ(symlink(tmp_.Join("outside/keep.txt").c_str(),
                     tmp_.Join("w/filelink").c_str()),
             0);
@@ -107,6 +107,44 @@ TEST_F(CleanupTest, AFileThatCannotGoKeepsItsFoldersAndTheRestGoes) {
   }
   EXPECT_EQ(ListTree(tmp_.Join("w")),
             (std::vector<std::string>{"a/", "a/b/", "a/b/stuck.bin"}));
+}
+
+TEST_F(CleanupTest, RemoveTreeTakesAnythingAndLeavesTheCurrentFolder) {
+  MakeDir("w");
+  MakeDir("w/sub");
+  WriteFile(tmp_.Join("w/sub/readonly.txt"), "x");
+  ASSERT_EQ(chmod(tmp_.Join("w/sub/readonly.txt").c_str(), 0444), 0);
+  ASSERT_EQ(chmod(tmp_.Join("w/sub").c_str(), 0555), 0);
+  MakeDir("outside");
+  WriteFile(tmp_.Join("outside/keep.txt"), "precious");
+  ASSERT_EQ(symlink(tmp_.Join("outside").c_str(), tmp_.Join("w/link").c_str()),
+            0);
+  MakeDir("w/sub2");
+  ASSERT_EQ(chdir(tmp_.Join("w/sub2").c_str()), 0);
+  auto current_folder = [] {
+    struct stat st {};
+    stat(".", &st);
+    return st.st_ino;
+  };
+  const ino_t here = current_folder();
+
+  // Something that stays is reported, and the rest goes.
+  testing::FaultyFiles sticky;
+  sticky.RefuseUnlink(testing::Named("readonly.txt"));
+  EXPECT_FALSE(RemoveTree(tmp_.Join("w"), &sticky));
+  EXPECT_EQ(ListTree(tmp_.Join("w")),
+            (std::vector<std::string>{"sub/", "sub/readonly.txt"}));
+  EXPECT_EQ(current_folder(), here)
+      << "the current folder stays where it was, removed or not";
+
+  EXPECT_TRUE(RemoveTree(tmp_.Join("w")));
+  EXPECT_FALSE(Exists(tmp_.Join("w")));
+  EXPECT_EQ(testing::ReadFile(tmp_.Join("outside/keep.txt")), "precious");
+  EXPECT_TRUE(RemoveTree(tmp_.Join("w"))) << "nothing there is no failure";
+  ASSERT_EQ(symlink(tmp_.Join("outside").c_str(), tmp_.Join("l").c_str()), 0);
+  EXPECT_TRUE(RemoveTree(tmp_.Join("l")));
+  EXPECT_TRUE(RemoveTree(tmp_.Join("outside/keep.txt")));
+  EXPECT_EQ(ListTree(tmp_.path()), (std::vector<std::string>{"outside/"}));
 }
 
 TEST_F(CleanupTest, RemoveLaunchFilesTakesExactlyWhatTheLaunchMade) {

@@ -47,7 +47,8 @@ bool NormalizeEntryName(const std::string& name, std::string* relative) {
   while (start <= out.size()) {
     size_t end = out.find(kPathSeparator, start);
     if (end == std::string::npos) end = out.size();
-    if (out.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+    if (out.compare(start, end - start, "..") == 0 && end - start == 2)
+      return false;
     start = end + 1;
   }
   *relative = std::move(out);

@@ -1,6 +1,7 @@
 #include "package/paths.h"
 
 #include "gtest/gtest.h"
+#include "platform/files.h"
 #include "tests/test_util.h"
 
 namespace morva {
@@ -18,7 +19,7 @@ TEST(PathPartsTest, SplitAtTheLastSeparator) {
 TEST(CreateDirPathTest, CreatesEveryMissingFolderOutermostFirst) {
   testing::ScopedTempDir tmp;
   EXPECT_EQ(CreateDirPath(tmp.Join("a/b/c")), 1);
-  EXPECT_EQ(testing::ListTree(tmp.path()),
+  EXPECT_EQ(ListTree(tmp.path()),
             (std::vector<std::string>{"a/", "a/b/", "a/b/c/"}));
   EXPECT_EQ(CreateDirPath(tmp.Join("a/b")), 1) << "existing folder";
   EXPECT_EQ(CreateDirPath(""), 0) << "nothing to create";

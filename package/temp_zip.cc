@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "package/trailer.h"
 #include "platform/files.h"
 #include "platform/trace.h"
 
@@ -40,7 +41,8 @@ class File {
     if (Files()->Ftruncate(fd_, 0) != 0) Fail("ftruncate");
   }
   void SeekTo(int64_t offset) {
-    if (Files()->Seek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) Fail("lseek");
+    if (Files()->Seek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+      Fail("lseek");
   }
   // Reads exactly count bytes; the file ending first is an error too, since
   // the archive region was worked out from the length a moment ago.
@@ -102,25 +104,31 @@ int CreateTempZip(std::string* temp_zip_path, std::string* error) {
     exe = std::make_unique<File>(exe_path, O_RDONLY);
     if (zip->Length() != 0) zip->Truncate();
     const int64_t length = exe->Length();
+    // The same two lines again, once the files are open: the player's trace
+    // has always shown both paths before and after opening, and whoever
+    // compares traces of two versions finds them where they were.
     Trace("zip file %s", zip_path.c_str());
     Trace("exe file %s", exe_path.c_str());
 
+    // A chunk and one spare byte, zeroed here and again before the final
+    // partial piece, as the copy has always been. Only the bytes read are
+    // written, so neither the spare byte nor the zeroes reach the copy.
     std::vector<char> buffer(kCopyChunk + 1, 0);
-    if (length < 4) {
+    const int64_t trailer_at = length - static_cast<int64_t>(kTrailerSize);
+    if (trailer_at < 0) {
       throw FileError(exe_path + ": shorter than the 4-byte trailer");
     }
-    exe->SeekTo(length - 4);
-    unsigned char trailer[4];
-    exe->ReadExactly(trailer, 4);
-    const uint32_t n = uint32_t{trailer[0]} | uint32_t{trailer[1]} << 8 |
-                       uint32_t{trailer[2]} << 16 | uint32_t{trailer[3]} << 24;
+    exe->SeekTo(trailer_at);
+    unsigned char trailer[kTrailerSize];
+    exe->ReadExactly(trailer, kTrailerSize);
+    const uint32_t n = DecodeTrailer(trailer);
     // A trailer larger than what precedes it names no region of the file.
-    if (n > length - 4) {
+    if (n > trailer_at) {
       throw FileError(exe_path + ": the trailer names " + std::to_string(n) +
-                      " archive bytes, but only " + std::to_string(length - 4) +
+                      " archive bytes, but only " + std::to_string(trailer_at) +
                       " bytes precede it");
     }
-    exe->SeekTo(length - 4 - n);
+    exe->SeekTo(trailer_at - n);
 
     for (uint32_t i = 0; i < n / kCopyChunk; ++i) {
       exe->ReadExactly(buffer.data(), kCopyChunk);

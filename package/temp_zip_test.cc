@@ -5,15 +5,14 @@
 #include <cerrno>
 
 #include "gtest/gtest.h"
+#include "platform/files.h"
 #include "platform/trace.h"
-#include "tests/fake_module.h"
 #include "tests/test_util.h"
 
 namespace morva {
 namespace {
 
 using testing::AppendPackage;
-using testing::FakeModuleFiles;
 using testing::LittleEndian32;
 using testing::ScopedTempDir;
 
@@ -30,7 +29,8 @@ std::string Pattern(size_t size, unsigned seed) {
 class CreateTempZipTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    old_sink_ = SetTraceSink([this](const std::string& l) { trace_.push_back(l); });
+    old_sink_ =
+        SetTraceSink([this](const std::string& l) { trace_.push_back(l); });
   }
   void TearDown() override { SetTraceSink(old_sink_); }
 
@@ -41,18 +41,12 @@ class CreateTempZipTest : public ::testing::Test {
     return RunWithModule(exe_path_);
   }
   int RunWithModule(const std::string& module, FileSystem* base = nullptr) {
-    FakeModuleFiles files(module);
+    ModuleOverride files(module);
     ScopedFileSystem scope(base != nullptr ? base : &files);
     return CreateTempZip(&zip_path_);
   }
   // Names in the temporary folder other than the executable.
-  std::vector<std::string> TempFiles() {
-    std::vector<std::string> names;
-    for (const std::string& n : tmp_.List()) {
-      if (n != "tour.exe") names.push_back(n);
-    }
-    return names;
-  }
+  std::vector<std::string> TempFiles() { return tmp_.ListAllBut("tour.exe"); }
 
   ScopedTempDir tmp_;
   std::string exe_path_;
@@ -63,8 +57,8 @@ class CreateTempZipTest : public ::testing::Test {
 
 TEST_F(CreateTempZipTest, CopiesExactlyTheRegionBeforeTheTrailer) {
   const std::string exe = Pattern(1000, 1);
-  for (size_t n : {size_t{0}, size_t{1}, kCopyChunk - 1, kCopyChunk, kCopyChunk + 1,
-                   2 * kCopyChunk, 3 * kCopyChunk + 17}) {
+  for (size_t n : {size_t{0}, size_t{1}, kCopyChunk - 1, kCopyChunk,
+                   kCopyChunk + 1, 2 * kCopyChunk, 3 * kCopyChunk + 17}) {
     SCOPED_TRACE(n);
     const std::string archive = Pattern(n, static_cast<unsigned>(n));
     zip_path_.clear();
@@ -121,7 +115,7 @@ TEST_F(CreateTempZipTest, FailuresLeaveNoTemporaryFile) {
     testing::WriteFile(exe_path_, c.exe);
     std::string error;
     {
-      FakeModuleFiles files(exe_path_);
+      ModuleOverride files(exe_path_);
       ScopedFileSystem scope(&files);
       EXPECT_EQ(CreateTempZip(&zip_path_, &error), 0);
     }
@@ -140,7 +134,7 @@ TEST_F(CreateTempZipTest, FailuresLeaveNoTemporaryFile) {
 TEST_F(CreateTempZipTest, UnreadableExecutableLeavesNothing) {
   std::string error;
   {
-    FakeModuleFiles files(tmp_.Join("missing.exe"));
+    ModuleOverride files(tmp_.Join("missing.exe"));
     ScopedFileSystem scope(&files);
     EXPECT_EQ(CreateTempZip(&zip_path_, &error), 0);
   }
@@ -154,12 +148,12 @@ TEST_F(CreateTempZipTest, UnreadableExecutableLeavesNothing) {
 
 // Reports the end of the file early, as when the executable is cut short
 // while it is copied.
-class TruncatingFiles : public FakeModuleFiles {
+class TruncatingFiles : public ModuleOverride {
  public:
-  using FakeModuleFiles::FakeModuleFiles;
+  using ModuleOverride::ModuleOverride;
   ssize_t Read(int fd, void* buffer, size_t count) override {
     if (++reads_ > 2) return 0;  // trailer read passes, the copy comes up short
-    return FakeModuleFiles::Read(fd, buffer, count);
+    return ModuleOverride::Read(fd, buffer, count);
   }
 
  private:
@@ -168,23 +162,25 @@ class TruncatingFiles : public FakeModuleFiles {
 
 TEST_F(CreateTempZipTest, ShortReadIsAFailure) {
   exe_path_ = tmp_.Join("tour.exe");
-  testing::WriteFile(exe_path_, AppendPackage("MZ", Pattern(3 * kCopyChunk, 5)));
+  testing::WriteFile(exe_path_,
+                     AppendPackage("MZ", Pattern(3 * kCopyChunk, 5)));
   TruncatingFiles files(exe_path_);
   EXPECT_EQ(RunWithModule(exe_path_, &files), 0);
   EXPECT_TRUE(TempFiles().empty());
 }
 
 // Refuses to create any file, as a temporary folder we cannot write to.
-class NoCreateFiles : public FakeModuleFiles {
+class NoCreateFiles : public ModuleOverride {
  public:
-  using FakeModuleFiles::FakeModuleFiles;
-  int OpenAt(int dir_fd, const std::string& path, int flags, mode_t mode) override {
+  using ModuleOverride::ModuleOverride;
+  int OpenAt(int dir_fd, const std::string& path, int flags,
+             mode_t mode) override {
     if (flags & O_CREAT) {
       ++creates;
       errno = EACCES;
       return -1;
     }
-    return FakeModuleFiles::OpenAt(dir_fd, path, flags, mode);
+    return ModuleOverride::OpenAt(dir_fd, path, flags, mode);
   }
   int creates = 0;
 };

@@ -39,12 +39,13 @@ int UnpackEntries(ArchiveHandle* archive, const std::string& work_folder,
     } else {
       const std::string folder = GetDirPart(destination);
       CreateDirPath(folder);
-      if (strcasecmp(GetFileNamePart(destination).c_str(), kViewerMovieName) == 0) {
+      if (strcasecmp(GetFileNamePart(destination).c_str(), kViewerMovieName) ==
+          0) {
         *content_folder = folder;
       }
     }
-    rc = ArchiveExtractEntry(archive, i, const_cast<char*>(destination.c_str()), 0,
-                             ArchiveIoKind::ByFileName);
+    rc = ArchiveExtractEntry(archive, i, const_cast<char*>(destination.c_str()),
+                             0, ArchiveIoKind::ByFileName);
     if (rc != ArchiveOk) {
       *report = {UnpackStatus::kEntryFailed, entry.name, rc};
       return 0;

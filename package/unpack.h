@@ -14,20 +14,20 @@ constexpr char kViewerMovieName[] = "qzviewer.swf";
 // the 1/0 result.
 enum class UnpackStatus {
   kOk,
-  kNoArchive,       // no temporary archive to unpack
-  kNoWorkFolder,    // no unique name, or the folder could not be made
-  kNotAnArchive,    // the archive could not be opened as a ZIP archive
-  kBadRecord,       // an entry's record could not be read
-  kUnsafeName,      // an entry name leads outside the work folder
-  kEntryFailed,     // an entry could not be written
-  kOverlapping,     // records share data, as crafted archives do (bounds.h)
-  kTooLarge,        // the entries declare more than the disk has free
+  kNoArchive,     // no temporary archive to unpack
+  kNoWorkFolder,  // no unique name, or the folder could not be made
+  kNotAnArchive,  // the archive could not be opened as a ZIP archive
+  kBadRecord,     // an entry's record could not be read
+  kUnsafeName,    // an entry name leads outside the work folder
+  kEntryFailed,   // an entry could not be written
+  kOverlapping,   // records share data, as crafted archives do (bounds.h)
+  kTooLarge,      // the entries declare more than the disk has free
 };
 
 struct UnpackReport {
   UnpackStatus status = UnpackStatus::kOk;
-  std::string entry;             // the entry's name, where one is at fault
-  uint32_t archive_result = 0;   // the archive reader's code, where it failed
+  std::string entry;            // the entry's name, where one is at fault
+  uint32_t archive_result = 0;  // the archive reader's code, where it failed
 };
 
 // Unpacks every entry of the ZIP archive at archive_path below folder, which

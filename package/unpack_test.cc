@@ -12,7 +12,6 @@
 namespace morva {
 namespace {
 
-using testing::ListTree;
 using testing::ScopedTempDir;
 using testing::ZipWriter;
 using Tree = std::vector<std::string>;
@@ -29,7 +28,8 @@ class UnpackTest : public ::testing::Test {
     content_.clear();
     work_.clear();
     int result = UnpackTempZip(&zip_path_, &content_, &work_, &report_);
-    EXPECT_TRUE(zip_path_.empty()) << "the archive path is emptied on every path";
+    EXPECT_TRUE(zip_path_.empty())
+        << "the archive path is emptied on every path";
     EXPECT_FALSE(testing::Exists(tmp_.Join("QZARCHIVE.tmp")))
         << "the temporary archive is deleted on every path";
     return result;
@@ -65,11 +65,16 @@ TEST_F(UnpackTest, ContentFolderIsWhereTheLastViewerMovieWent) {
       {"top level", ZipWriter().AddFile("qzviewer.swf", "x"), ""},
       {"any case", ZipWriter().AddFile("_flash/QZViewer.SWF", "x"), "/_flash"},
       {"last wins",
-       ZipWriter().AddFile("a/qzviewer.swf", "x").AddFile("b/qzviewer.swf", "x"), "/b"},
+       ZipWriter()
+           .AddFile("a/qzviewer.swf", "x")
+           .AddFile("b/qzviewer.swf", "x"),
+       "/b"},
       {"backslashes", ZipWriter().AddFile("t\\_flash\\qzviewer.swf", "x"),
        "/t/_flash"},
       {"whole name only",
-       ZipWriter().AddFile("a/xqzviewer.swf", "x").AddFile("b/qzviewer.swf.bak", "x"),
+       ZipWriter()
+           .AddFile("a/xqzviewer.swf", "x")
+           .AddFile("b/qzviewer.swf.bak", "x"),
        ""},
       {"not a directory entry", ZipWriter().AddDir("qzviewer.swf/"), ""},
   };
@@ -97,8 +102,8 @@ TEST_F(UnpackTest, FoldersAreMadeOutermostFirstBeforeTheirFiles) {
     ScopedFileSystem scope(&log);
     ASSERT_EQ(Unpack(ZipWriter()
                          .AddFile("a/b/c/f.txt", "f")
-                         .AddDir("a/b/")      // late: exists already
-                         .AddDir("x/y/")      // orphan: parent missing
+                         .AddDir("a/b/")  // late: exists already
+                         .AddDir("x/y/")  // orphan: parent missing
                          .AddFile("g.txt", "g")),
               1);
   }
@@ -106,7 +111,8 @@ TEST_F(UnpackTest, FoldersAreMadeOutermostFirstBeforeTheirFiles) {
   EXPECT_EQ(log.made[0], work_);
   for (size_t i = 1; i < log.made.size(); ++i) log.made[i] = Rel(log.made[i]);
   EXPECT_EQ(log.made, (Tree{work_, "/a", "/a/b", "/a/b/c", "/a/b/", "/x/y/"}));
-  EXPECT_EQ(ListTree(work_), (Tree{"a/", "a/b/", "a/b/c/", "a/b/c/f.txt", "g.txt"}));
+  EXPECT_EQ(ListTree(work_),
+            (Tree{"a/", "a/b/", "a/b/c/", "a/b/c/f.txt", "g.txt"}));
 }
 
 TEST_F(UnpackTest, AnArchiveWithoutEntriesIsRefusedByTheReader) {
@@ -127,11 +133,13 @@ TEST_F(UnpackTest, NotAnArchiveLeavesAnEmptyWorkFolder) {
 }
 
 TEST_F(UnpackTest, NamesLeadingOutsideStopTheUnpack) {
-  for (const char* name : {"../x", "a/../../x", "/abs", "C:\\x", "a\\..\\..\\x",
-                           "..\\evil"}) {
+  for (const char* name :
+       {"../x", "a/../../x", "/abs", "C:\\x", "a\\..\\..\\x", "..\\evil"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(Unpack(ZipWriter().AddFile("ok.txt", "1").AddFile(name, "evil").AddFile(
-                  "after.txt", "2")),
+    EXPECT_EQ(Unpack(ZipWriter()
+                         .AddFile("ok.txt", "1")
+                         .AddFile(name, "evil")
+                         .AddFile("after.txt", "2")),
               0);
     EXPECT_EQ(report_.status, UnpackStatus::kUnsafeName);
     EXPECT_EQ(report_.entry, name);
@@ -171,11 +179,13 @@ TEST_F(UnpackTest, AFolderTakenOverByALinkIsNeverUsed) {
   LinkPlanter planter(tmp_.Join("victim"));
   {
     ScopedFileSystem scope(&planter);
-    EXPECT_EQ(Unpack(ZipWriter().AddFile("qzviewer.swf", "x").AddFile("f", "y")), 0);
+    EXPECT_EQ(
+        Unpack(ZipWriter().AddFile("qzviewer.swf", "x").AddFile("f", "y")), 0);
   }
   ASSERT_TRUE(planter.planted);
   EXPECT_EQ(report_.status, UnpackStatus::kNoWorkFolder);
-  EXPECT_TRUE(work_.empty()) << "the cleanup must not touch what we did not make";
+  EXPECT_TRUE(work_.empty())
+      << "the cleanup must not touch what we did not make";
   EXPECT_EQ(ListTree(tmp_.Join("victim")), Tree{});
 }
 
@@ -183,7 +193,8 @@ TEST_F(UnpackTest, AFolderTakenOverByALinkIsNeverUsed) {
 class NoNewFiles : public FileSystemWrapper {
  public:
   NoNewFiles() : FileSystemWrapper(RealFiles()) {}
-  int OpenAt(int dir_fd, const std::string& path, int flags, mode_t mode) override {
+  int OpenAt(int dir_fd, const std::string& path, int flags,
+             mode_t mode) override {
     if (flags & O_EXCL) {
       errno = ENOSPC;
       return -1;
@@ -221,10 +232,11 @@ TEST_F(UnpackTest, UnpacksIntoAGivenFolderAndLeavesTheArchive) {
   EXPECT_EQ(UnpackArchiveInto(archive, into, &content, &report_), 1);
   EXPECT_EQ(report_.status, UnpackStatus::kOk);
   EXPECT_EQ(content, into + "/_flash");
-  EXPECT_EQ(ListTree(into),
-            (Tree{"_flash/", "_flash/qzviewer.swf", "a/", "a/b/", "a/b/f.txt"}));
+  EXPECT_EQ(ListTree(into), (Tree{"_flash/", "_flash/qzviewer.swf", "a/",
+                                  "a/b/", "a/b/f.txt"}));
   EXPECT_TRUE(testing::Exists(archive));
-  EXPECT_EQ(tmp_.List(), (Tree{"out", "tour.zip"})) << "no work folder of its own";
+  EXPECT_EQ(tmp_.List(), (Tree{"out", "tour.zip"}))
+      << "no work folder of its own";
 
   // Without a viewer movie the content folder is left alone.
   content = "unchanged";

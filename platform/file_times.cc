@@ -21,15 +21,17 @@ bool IsLeap(unsigned year) {
 
 FileTime UnixSecondsToFileTime(int64_t seconds) {
   if (seconds < -kSecondsFrom1601To1970) return FileTime{};
-  return FileTime::FromValue(static_cast<uint64_t>(seconds + kSecondsFrom1601To1970) *
-                             kFileTimeTicksPerSecond);
+  return FileTime::FromValue(
+      static_cast<uint64_t>(seconds + kSecondsFrom1601To1970) *
+      kFileTimeTicksPerSecond);
 }
 
 timespec FileTimeToTimespec(FileTime time) {
   const uint64_t v = time.value();
   timespec ts{};
-  ts.tv_sec = static_cast<time_t>(static_cast<int64_t>(v / kFileTimeTicksPerSecond) -
-                                  kSecondsFrom1601To1970);
+  ts.tv_sec =
+      static_cast<time_t>(static_cast<int64_t>(v / kFileTimeTicksPerSecond) -
+                          kSecondsFrom1601To1970);
   ts.tv_nsec = static_cast<long>((v % kFileTimeTicksPerSecond) * 100);
   return ts;
 }
@@ -38,11 +40,13 @@ FileTime TimespecToFileTime(const timespec& time) {
   const int64_t seconds = static_cast<int64_t>(time.tv_sec);
   if (seconds < -kSecondsFrom1601To1970) return FileTime{};
   return FileTime::FromValue(
-      static_cast<uint64_t>(seconds + kSecondsFrom1601To1970) * kFileTimeTicksPerSecond +
+      static_cast<uint64_t>(seconds + kSecondsFrom1601To1970) *
+          kFileTimeTicksPerSecond +
       static_cast<uint64_t>(time.tv_nsec / 100));
 }
 
-bool DosDateTimeToFileTime(uint16_t dos_date, uint16_t dos_time, FileTime* out) {
+bool DosDateTimeToFileTime(uint16_t dos_date, uint16_t dos_time,
+                           FileTime* out) {
   const unsigned day = dos_date & 0x1F;
   const unsigned month = (dos_date >> 5) & 0x0F;
   const unsigned year = 1980 + (dos_date >> 9);
@@ -52,10 +56,11 @@ bool DosDateTimeToFileTime(uint16_t dos_date, uint16_t dos_time, FileTime* out) 
   static constexpr unsigned kDaysInMonth[] = {31, 28, 31, 30, 31, 30,
                                               31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12 || day < 1) return false;
-  const unsigned month_days = kDaysInMonth[month - 1] + (month == 2 && IsLeap(year));
+  const unsigned month_days =
+      kDaysInMonth[month - 1] + (month == 2 && IsLeap(year));
   if (day > month_days || hour > 23 || minute > 59 || second > 59) return false;
-  const int64_t seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 +
-                          minute * 60 + second;
+  const int64_t seconds = DaysFromCivil(year, month, day) * 86400 +
+                          hour * 3600 + minute * 60 + second;
   *out = UnixSecondsToFileTime(seconds);
   return true;
 }

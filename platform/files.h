@@ -50,6 +50,9 @@ class FileSystem {
   virtual int Futimens(int fd, const struct timespec times[2]) = 0;
   virtual int Chdir(const std::string& path) = 0;
   virtual int StatVfs(const std::string& path, struct statvfs* st) = 0;
+  // flock(2): an advisory lock on the open file, held until its last
+  // descriptor closes.
+  virtual int Flock(int fd, int operation) = 0;
   // Lists a folder opened as dir_fd without following links and without
   // "." and "..". The descriptor stays the caller's.
   virtual int ListFolder(int dir_fd, std::vector<DirEntry>* entries) = 0;
@@ -101,6 +104,9 @@ class FileSystemWrapper : public FileSystem {
   int StatVfs(const std::string& path, struct statvfs* st) override {
     return target_->StatVfs(path, st);
   }
+  int Flock(int fd, int operation) override {
+    return target_->Flock(fd, operation);
+  }
   int ListFolder(int dir_fd, std::vector<DirEntry>* entries) override {
     return target_->ListFolder(dir_fd, entries);
   }
@@ -145,7 +151,9 @@ class ScopedFileSystem {
 
 // Convenience operations over Files().
 
-// $TMPDIR when it is set and names a folder, else /tmp; no trailing separator.
+// $TMPDIR when it is set and names a folder, else /tmp; no trailing
+// separator. Always absolute (a relative $TMPDIR counts from the current
+// folder at the call), since the cleanup moves the current folder.
 std::string TempFolder();
 
 // Creates a new empty file "<folder>/<prefix><hex digits>.tmp" exclusively
@@ -153,6 +161,12 @@ std::string TempFolder();
 // path, or empty text when no file could be created.
 std::string CreateUniqueTempFile(const std::string& folder,
                                  const std::string& prefix);
+
+// Creates a new folder "<folder>/<prefix><hex digits>" exclusively with
+// `mode`, trying other names on a clash. Returns its path, or empty text
+// with errno set when none could be made.
+std::string CreateUniqueFolder(const std::string& folder,
+                               const std::string& prefix, mode_t mode = 0700);
 
 // True when something exists under path (a link counts, followed or not).
 bool PathExists(const std::string& path);
@@ -167,11 +181,24 @@ bool RemoveFile(const std::string& path, bool* gone = nullptr);
 // Length of the open file, or -1.
 int64_t FileLength(int fd);
 
-// Changes the process's current folder. False on failure.
-bool ChangeCurrentFolder(const std::string& path);
+// path itself when it is absolute, else path below the current folder (or
+// path as it is when the current folder cannot be found out).
+std::string AbsolutePath(const std::string& path);
+
+// Every path below folder, relative to it and sorted; folders end in the
+// separator. Links are listed as what they are, never followed. What cannot
+// be opened is not listed. `fs` is the file system to read.
+std::vector<std::string> ListTree(const std::string& folder,
+                                  FileSystem* fs = Files());
 
 // "call(path): reason" from errno, for messages.
 std::string ErrnoMessage(const char* call, const std::string& path);
+
+// Reads the whole file at path into *bytes. False when it cannot be opened
+// or read; then *bytes is empty and *err (when not null) says which call
+// failed on which path.
+bool ReadWholeFile(const std::string& path, std::string* bytes,
+                   std::string* err = nullptr);
 
 // Reads exactly count bytes unless the file ends first; retries EINTR and
 // short reads. Returns the bytes read, or -1 on error.

@@ -1,5 +1,6 @@
 // The real file system on POSIX.
 #include <dirent.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,6 +65,13 @@ class PosixFileSystem : public FileSystem {
   int StatVfs(const std::string& path, struct statvfs* st) override {
     return statvfs(path.c_str(), st);
   }
+  int Flock(int fd, int operation) override {
+    int rc;
+    do {
+      rc = flock(fd, operation);
+    } while (rc != 0 && errno == EINTR);
+    return rc;
+  }
   int ListFolder(int dir_fd, std::vector<DirEntry>* entries) override {
     // fdopendir takes over the descriptor it is given: hand it a copy.
     int copy = fcntl(dir_fd, F_DUPFD_CLOEXEC, 0);
@@ -86,8 +94,9 @@ class PosixFileSystem : public FileSystem {
       if (e->d_type == DT_UNKNOWN) {
         // Some file systems leave the type out; ask without following links.
         struct stat st;
-        entry.is_dir = fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       S_ISDIR(st.st_mode);
+        entry.is_dir =
+            fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(st.st_mode);
       } else {
         entry.is_dir = e->d_type == DT_DIR;
       }

@@ -28,6 +28,12 @@ TEST(TempFolderTest, FollowsTmpdirOnlyWhenItNamesAFolder) {
   EXPECT_EQ(TempFolder(), "/tmp");
   setenv("TMPDIR", "", 1);
   EXPECT_EQ(TempFolder(), "/tmp");
+  // Relative to the current folder at the call, and made absolute: the
+  // cleanup moves the current folder before it removes the work folder.
+  ASSERT_EQ(mkdir(tmp.Join("rel").c_str(), 0700), 0);
+  ASSERT_EQ(chdir(tmp.path().c_str()), 0);
+  setenv("TMPDIR", "rel", 1);
+  EXPECT_EQ(TempFolder(), tmp.Join("rel"));
 }
 
 TEST(TempFileTest, CreatesDistinctPrivateEmptyFiles) {
@@ -36,7 +42,8 @@ TEST(TempFileTest, CreatesDistinctPrivateEmptyFiles) {
   std::string b = CreateUniqueTempFile(tmp.path(), "QZ");
   ASSERT_FALSE(a.empty());
   ASSERT_NE(a, b);
-  EXPECT_TRUE(std::regex_match(a, std::regex(tmp.path() + "/QZ[0-9A-F]+\\.tmp")))
+  EXPECT_TRUE(
+      std::regex_match(a, std::regex(tmp.path() + "/QZ[0-9A-F]+\\.tmp")))
       << a;
   struct stat st;
   ASSERT_EQ(stat(a.c_str(), &st), 0);
@@ -56,7 +63,8 @@ TEST(FilesTest, ListFolderNeverFollowsLinks) {
   ASSERT_EQ(mkdir(tmp.Join("outside").c_str(), 0700), 0);
   testing::WriteFile(tmp.Join("d/f"), "1");
   ASSERT_EQ(mkdir(tmp.Join("d/sub").c_str(), 0700), 0);
-  ASSERT_EQ(symlink(tmp.Join("outside").c_str(), tmp.Join("d/link").c_str()), 0);
+  ASSERT_EQ(symlink(tmp.Join("outside").c_str(), tmp.Join("d/link").c_str()),
+            0);
   int fd = open(tmp.Join("d").c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(fd, 0);
   std::vector<DirEntry> entries;
@@ -65,8 +73,9 @@ TEST(FilesTest, ListFolderNeverFollowsLinks) {
   std::vector<DirEntry> again;
   ASSERT_EQ(Files()->ListFolder(fd, &again), 0);
   close(fd);
-  std::sort(entries.begin(), entries.end(),
-            [](const DirEntry& x, const DirEntry& y) { return x.name < y.name; });
+  std::sort(
+      entries.begin(), entries.end(),
+      [](const DirEntry& x, const DirEntry& y) { return x.name < y.name; });
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(again.size(), 3u);
   EXPECT_EQ(entries[0].name, "f");
@@ -151,7 +160,8 @@ TEST(AttributesTest, ReadOnlyIsMissingWriteBits) {
 
 TEST(TraceTest, SinkKeepsFormattedLines) {
   std::vector<std::string> lines;
-  TraceSink old = SetTraceSink([&](const std::string& l) { lines.push_back(l); });
+  TraceSink old =
+      SetTraceSink([&](const std::string& l) { lines.push_back(l); });
   Trace("zip file %s", "/tmp/QZ1.tmp");
   Trace("%d%%", 5);
   SetTraceSink(old);

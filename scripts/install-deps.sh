@@ -8,9 +8,9 @@ packages=(
   build-essential cmake pkg-config
   zlib1g-dev libminizip-dev libre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-  libgtk-3-dev libwebkit2gtk-4.1-dev
-  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
-  clang libclang-rt-14-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev
+  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core weston
+  clang libclang-rt-14-dev clang-format
   zip unzip libarchive-tools time
   python3
   haxe

@@ -5,9 +5,9 @@
 #   npm-fetch.sh NAME VERSION SHA256 CACHE_DIR
 #
 # On success CACHE_DIR/NAME-VERSION/package/ holds the package's files (a
-# scoped name's "@" and "/" become "" and "-"). Exit 1: the package does not
-# have the pinned digest (the download is removed); exit 3: the registry
-# cannot be reached and nothing is cached. npm's own cache goes into
+# scoped name's "@" and "/" become "" and "-"). Exit 1: the download failed
+# or does not have the pinned digest (it is removed); exit 3: the package is
+# in neither cache and the registry cannot be reached. npm's own cache goes into
 # CACHE_DIR too, so nothing is written in $HOME.
 set -euo pipefail
 
@@ -24,12 +24,23 @@ tarball=$cache/$flat-$version.tgz
 unpacked=$cache/$flat-$version
 
 [ -d "$unpacked/package" ] && exit 0
-if [ ! -f "$tarball" ]; then
-  echo "npm-fetch: fetching $name@$version" >&2
-  if ! (cd "$cache" && npm pack "$name@$version" --silent --cache "$cache/npm" \
-        --pack-destination "$cache" >/dev/null); then
+fetch() {
+  (cd "$cache" && npm pack "$name@$version" --silent --cache "$cache/npm" \
+      --pack-destination "$cache" "$@" >/dev/null)
+}
+# npm's cache first, without the network; then the registry, but only once a
+# quick ping says it is there: npm retries an unreachable one for more than
+# a minute.
+if [ ! -f "$tarball" ] && ! fetch --offline 2>/dev/null; then
+  if ! npm ping --silent --cache "$cache/npm" --fetch-retries=0 \
+      >/dev/null 2>&1; then
     rm -f "$tarball"
     exit 3
+  fi
+  echo "npm-fetch: fetching $name@$version" >&2
+  if ! fetch; then
+    rm -f "$tarball"
+    exit 1
   fi
 fi
 if ! echo "$sha256  $tarball" | sha256sum --check --status; then

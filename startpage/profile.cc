@@ -1,11 +1,8 @@
 #include "startpage/profile.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <string.h>
-#include <unistd.h>
-
 #include <algorithm>
+
+#include "platform/files.h"
 
 namespace morva {
 
@@ -44,33 +41,6 @@ std::string ValueOf(std::string_view raw) {
     raw = raw.substr(1, raw.size() - 2);
   }
   return std::string(raw.substr(0, kMaxProfileValue));
-}
-
-std::string ErrnoMessage(const char* call, const std::string& path) {
-  return std::string(call) + "(" + path + "): " + strerror(errno);
-}
-
-bool ReadWholeFile(const std::string& path, std::string* text,
-                   std::string* err) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (err) *err = ErrnoMessage("open", path);
-    return false;
-  }
-  char buf[16384];
-  for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      if (err) *err = ErrnoMessage("read", path);
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    text->append(buf, static_cast<size_t>(n));
-  }
-  close(fd);
-  return true;
 }
 
 }  // namespace

@@ -1,14 +1,14 @@
 #include "startpage/start_page.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <re2/re2.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <charconv>
+#include <vector>
 
+#include "platform/files.h"
 #include "platform/path.h"
 #include "startpage/profile.h"
 
@@ -42,8 +42,9 @@ bool ParseInt32(std::string_view digits, int32_t* out) {
   return ec == std::errc() && ptr == end;
 }
 
-// Packages come from Windows, where "\" separates folders in a file name.
-std::string JoinPath(const std::string& folder, std::string_view name) {
+// folder joined with a name from the package. Packages come from Windows,
+// where "\" separates folders in a file name: it becomes the separator.
+std::string JoinPackageName(const std::string& folder, std::string_view name) {
   std::string path = folder;
   path += kPathSeparator;
   size_t start = path.size();
@@ -69,7 +70,64 @@ std::string DecodeBlanks(std::string_view s) {
   return out;
 }
 
+// "/a/./b//c/../d" -> "/a/b/d"; ".." at the top stays at the top.
+std::string FoldPath(std::string_view path) {
+  std::vector<std::string_view> parts;
+  while (!path.empty()) {
+    const size_t end = std::min(path.find(kPathSeparator), path.size());
+    const std::string_view part = path.substr(0, end);
+    path.remove_prefix(std::min(end + 1, path.size()));
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else {
+      parts.push_back(part);
+    }
+  }
+  std::string folded;
+  for (std::string_view part : parts) {
+    folded += kPathSeparator;
+    folded.append(part);
+  }
+  return folded.empty() ? std::string(1, kPathSeparator) : folded;
+}
+
+// The folded path with the links of its longest existing part resolved;
+// empty when that part cannot be resolved for another reason than absence.
+std::string RealPath(const std::string& path) {
+  std::string existing = FoldPath(path);
+  std::string rest;
+  for (;;) {
+    if (char* real = realpath(existing.c_str(), nullptr)) {
+      std::string resolved = real;
+      free(real);
+      if (resolved.size() == 1 && !rest.empty()) resolved.clear();  // "/"
+      return resolved + rest;
+    }
+    if ((errno != ENOENT && errno != ENOTDIR) || existing.size() <= 1) {
+      return "";
+    }
+    const size_t slash = existing.rfind(kPathSeparator);
+    rest = existing.substr(slash) + rest;
+    existing.resize(slash == 0 ? 1 : slash);
+  }
+}
+
 }  // namespace
+
+bool ResolvesInside(const std::string& path, const std::string& folder) {
+  if (path.empty() || path[0] != kPathSeparator || folder.empty() ||
+      folder[0] != kPathSeparator) {
+    return false;
+  }
+  const std::string root = RealPath(folder);
+  const std::string target = RealPath(path);
+  if (root.empty() || target.empty()) return false;
+  if (root.size() == 1) return true;  // the folder is "/"
+  return target.compare(0, root.size(), root) == 0 &&
+         (target.size() == root.size() ||
+          target[root.size()] == kPathSeparator);
+}
 
 bool MatchPopupCall(std::string_view text, std::string* page, int32_t* width,
                     int32_t* height) {
@@ -101,67 +159,35 @@ bool MatchPopupCall(std::string_view text, std::string* page, int32_t* width,
 }
 
 bool ReadLauncherText(const std::string& path, std::string* text) {
-  text->clear();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    text->reserve(static_cast<size_t>(st.st_size));
-  }
-
-  // A CR is held back until the next byte shows whether it ends a line; the
-  // next byte may be in the next read.
-  bool pending_cr = false;
-  bool ended = false;
-  char buf[65536];
-  while (!ended) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      text->clear();
-      return false;
+  if (!ReadWholeFile(path, text)) return false;
+  // Joined in place: the text never grows, so a large page costs one buffer.
+  std::string& s = *text;
+  const size_t size = s.size();
+  size_t out = 0;
+  for (size_t in = 0; in < size; ++in) {
+    const char c = s[in];
+    if (c == '\n') continue;
+    if (c == '\r') {
+      if (in + 1 < size && s[in + 1] == '\n')
+        ++in;  // CR LF ends a line
+      else
+        s[out++] = c;  // a lone CR stays
+      continue;
     }
-    if (n == 0) break;
-    const char* p = buf;
-    const char* const end = buf + n;
-    while (p < end) {
-      if (pending_cr) {
-        pending_cr = false;
-        if (*p == '\n') {
-          ++p;
-          continue;
-        }
-        *text += '\r';
-      }
-      const char* run = p;
-      while (p < end && *p != '\r' && *p != '\n' && *p != '\0' &&
-             *p != '\x1a') {
-        ++p;
-      }
-      text->append(run, static_cast<size_t>(p - run));
-      if (p == end) break;
-      char c = *p++;
-      if (c == '\r') {
-        pending_cr = true;
-      } else if (c != '\n') {  // 0x1A ends the file, NUL the text.
-        ended = true;
-        break;
-      }
-    }
+    if (c == '\0' || c == '\x1a') break;  // 0x1A ends the file, NUL the text
+    s[out++] = c;
   }
-  close(fd);
-  if (pending_cr) *text += '\r';
+  s.resize(out);
   return true;
 }
 
 StartPageStatus FindStartPage(
-    const std::string& content_folder,
+    const std::string& content_folder, const std::string& work_folder,
     const std::function<void(const std::string&)>& set_title, StartPage* out) {
   *out = StartPage();
   std::string value;
   ProfileStatus profile =
-      GetProfileValue(JoinPath(content_folder, "autorun.inf"), "autorun",
+      GetProfileValue(JoinPackageName(content_folder, "autorun.inf"), "autorun",
                       "shellexecute", &value);
   if (profile == ProfileStatus::kUnreadable) return StartPageStatus::kNoAutorun;
   if (value.empty()) return StartPageStatus::kNoValue;
@@ -173,7 +199,10 @@ StartPageStatus FindStartPage(
   out->title = value.substr(0, dot) + kTitleSuffix;
   if (set_title) set_title(out->title);
 
-  out->launcher_path = JoinPath(content_folder, value);
+  out->launcher_path = JoinPackageName(content_folder, value);
+  if (!ResolvesInside(out->launcher_path, work_folder)) {
+    return StartPageStatus::kLauncherOutside;
+  }
   std::string text;
   if (!ReadLauncherText(out->launcher_path, &text)) {
     return StartPageStatus::kNoLauncher;
@@ -184,9 +213,12 @@ StartPageStatus FindStartPage(
   if (!MatchPopupCall(text, &page, &width, &height)) {
     return StartPageStatus::kNoMatch;
   }
-  out->start_address = JoinPath(content_folder, DecodeBlanks(page));
+  out->start_address = JoinPackageName(content_folder, DecodeBlanks(page));
   out->width = width;
   out->height = height;
+  if (!ResolvesInside(out->start_address, work_folder)) {
+    return StartPageStatus::kPageOutside;
+  }
   return StartPageStatus::kOk;
 }
 

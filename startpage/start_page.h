@@ -24,6 +24,10 @@ enum class StartPageStatus {
   kNoDot,       // The launcher name has no "."; no title was set.
   kNoLauncher,  // The launcher page could not be opened or read.
   kNoMatch,     // The launcher page holds no usable pop-up call.
+  // The launcher name leads outside the work folder; it was not read.
+  kLauncherOutside,
+  // The tour page lies outside the work folder; start_address is set.
+  kPageOutside,
 };
 
 struct StartPage {
@@ -41,11 +45,21 @@ struct StartPage {
 // fills *out. `set_title` (may be empty) is called with the title as soon as
 // it is known, before the launcher is read, so the window keeps its title
 // when a later step fails. Fields are filled as far as the steps got; "\" in
-// file names is taken as a folder separator, as in a Windows package.
-// REQUIRES: content_folder does not end with a separator.
+// file names is taken as a folder separator, as in a Windows package. A
+// launcher or a tour page that does not resolve inside `work_folder` (see
+// ResolvesInside) stops the step: a package cannot make the player read or
+// show anything else of the user's.
+// REQUIRES: content_folder does not end with a separator and lies inside
+// work_folder; both absolute.
 StartPageStatus FindStartPage(
-    const std::string& content_folder,
+    const std::string& content_folder, const std::string& work_folder,
     const std::function<void(const std::string&)>& set_title, StartPage* out);
+
+// True when `path` names `folder` or a place below it, once ".", ".." and
+// repeated separators are folded (as a browser folds them in an address)
+// and the symbolic links of the part that exists are resolved. False for
+// a relative path, and when `folder` cannot be resolved.
+bool ResolvesInside(const std::string& path, const std::string& folder);
 
 // Searches `text` for the pop-up call, ignoring ASCII letter case. The match
 // is the leftmost one, with greedy runs, so in a page that holds the call

@@ -1,9 +1,13 @@
 #include "startpage/start_page.h"
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/files.h"
+#include "tests/faulty_files.h"
 #include "tests/test_util.h"
 
 namespace morva {
@@ -17,23 +21,25 @@ constexpr char kCall[] =
 
 class StartPageTest : public ::testing::Test {
  protected:
-  StartPageTest() : content_(folder_.path() + "/content") {}
+  StartPageTest()
+      : work_(folder_.path() + "/work"), content_(work_ + "/content") {}
 
   void WriteAutorun(std::string_view value) {
-    folder_.Write("content/autorun.inf",
+    folder_.Write("work/content/autorun.inf",
                   "[autorun] \r\r\nshellexecute="s + std::string(value));
   }
   void WriteLauncher(const std::string& name, std::string_view text) {
-    folder_.Write("content/" + name, text);
+    folder_.Write("work/content/" + name, text);
   }
 
   StartPageStatus Find() {
     return FindStartPage(
-        content_, [this](const std::string& t) { titles_.push_back(t); },
+        content_, work_, [this](const std::string& t) { titles_.push_back(t); },
         &page_);
   }
 
   testing::ScopedTempDir folder_;
+  std::string work_;
   std::string content_;
   StartPage page_;
   std::vector<std::string> titles_;
@@ -68,7 +74,7 @@ TEST_F(StartPageTest, FailuresBeforeTheTitleSetNone) {
   EXPECT_EQ(Find(), StartPageStatus::kNoAutorun);
   WriteAutorun("");
   EXPECT_EQ(Find(), StartPageStatus::kNoValue);
-  folder_.Write("content/autorun.inf", "[autorun]\nopen=x.exe\n");
+  folder_.Write("work/content/autorun.inf", "[autorun]\nopen=x.exe\n");
   EXPECT_EQ(Find(), StartPageStatus::kNoValue);
   WriteAutorun("index");
   WriteLauncher("index", kCall);
@@ -87,6 +93,37 @@ TEST_F(StartPageTest, FailuresAfterTheTitleKeepIt) {
   EXPECT_EQ(Find(), StartPageStatus::kNoMatch);
   EXPECT_EQ(page_.title, "Tour  -  Morva");
   EXPECT_EQ(page_.start_address, "");
+}
+
+// The reads go through the file-system seam, so a bad sector stops them.
+TEST_F(StartPageTest, ReadErrorsStopTheStepThatReads) {
+  WriteAutorun("Tour.html");
+  // The call sits in the first bytes; the error comes well after them, in
+  // the middle of a launcher larger than one read.
+  WriteLauncher("Tour.html", kCall + std::string(200000, 'x') + "</html>");
+  ASSERT_EQ(Find(), StartPageStatus::kOk);
+
+  testing::FaultyFiles launcher_fault;
+  launcher_fault.FailReads(testing::Named("Tour.html"), EIO, 100000, 100001);
+  {
+    ScopedFileSystem scope(&launcher_fault);
+    titles_.clear();
+    EXPECT_EQ(Find(), StartPageStatus::kNoLauncher);
+  }
+  EXPECT_GT(launcher_fault.failed_reads(), 0);
+  EXPECT_EQ(titles_, std::vector<std::string>{"Tour  -  Morva"});
+  EXPECT_EQ(page_.title, "Tour  -  Morva");
+  EXPECT_EQ(page_.start_address, "");
+
+  testing::FaultyFiles autorun_fault;
+  autorun_fault.FailReads(testing::Named("autorun.inf"));
+  {
+    ScopedFileSystem scope(&autorun_fault);
+    titles_.clear();
+    EXPECT_EQ(Find(), StartPageStatus::kNoAutorun);
+  }
+  EXPECT_GT(autorun_fault.failed_reads(), 0);
+  EXPECT_TRUE(titles_.empty());
 }
 
 TEST_F(StartPageTest, BackslashesAreFolderSeparators) {
@@ -108,6 +145,49 @@ TEST_F(StartPageTest, OnlyBlanksAreDecoded) {
                 "'w','left=0,width=1,height=2'");
   ASSERT_EQ(Find(), StartPageStatus::kOk);
   EXPECT_EQ(page_.start_address, content_ + "/it%27s%2520a b%2 20  .html");
+}
+
+// A package names its pages itself; none of them may lead the player to a
+// file of the user's, whatever the path does on the way.
+TEST_F(StartPageTest, NothingOutsideTheWorkFolderIsReadOrShown) {
+  folder_.Write("outside/x.html", kCall);
+  folder_.Write("work2/x.html", kCall);  // the work folder's name and more
+  WriteAutorun("Tour.html");
+  ASSERT_EQ(symlink((folder_.path() + "/outside").c_str(),
+                    (content_ + "/link").c_str()),
+            0);
+  struct Case {
+    const char* page;
+    StartPageStatus status;
+  } pages[] = {
+      {"../../outside/x.html", StartPageStatus::kPageOutside},
+      {"..\\..\\outside\\x.html", StartPageStatus::kPageOutside},
+      {"../../work2/x.html", StartPageStatus::kPageOutside},
+      {"link/x.html", StartPageStatus::kPageOutside},
+      {"../../../../../../../../../../etc/passwd",
+       StartPageStatus::kPageOutside},
+      {"sub/../../../outside/x.html", StartPageStatus::kPageOutside},
+      // Up to the work folder's top is still the tour's own.
+      {"../top.html", StartPageStatus::kOk},
+      {"sub/./../%2e%2e/x.html", StartPageStatus::kOk},
+  };
+  for (const Case& c : pages) {
+    SCOPED_TRACE(c.page);
+    WriteLauncher("Tour.html", "javascript:window.open('"s + c.page +
+                                   "','w','left=0,width=1,height=2'");
+    EXPECT_EQ(Find(), c.status);
+    EXPECT_EQ(page_.title, "Tour  -  Morva");
+  }
+
+  // The launcher is not even read: /dev/zero would never end.
+  for (const char* launcher :
+       {"../../outside/x.html", "link/x.html", "../../work2/x.html",
+        "../../../../../../../../../../dev/./zero"}) {
+    SCOPED_TRACE(launcher);
+    WriteAutorun(launcher);
+    EXPECT_EQ(Find(), StartPageStatus::kLauncherOutside);
+    EXPECT_EQ(page_.start_address, "");
+  }
 }
 
 // The pop-up call search on text in memory.

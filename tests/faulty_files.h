@@ -1,5 +1,5 @@
 // A file system that fails where a test tells it to, on top of another one
-// (the real one, or a FakeModuleFiles): a disk that fills up, read errors, a
+// (the real one, or a ModuleOverride): a disk that fills up, read errors, a
 // folder that cannot be made, a file that cannot be deleted, a given amount
 // of free space. Everything else passes through unchanged, so the code under
 // test runs for real and only meets the fault.

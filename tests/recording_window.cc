@@ -43,15 +43,18 @@ int RecordingWindow::LoadIconResource(int icon_id) {
 
 bool RecordingWindow::HasSystemMenu() { return has_system_menu; }
 
-void RecordingWindow::AppendMenuSeparator() { calls.push_back("AppendMenuSeparator"); }
+void RecordingWindow::AppendMenuSeparator() {
+  calls.push_back("AppendMenuSeparator");
+}
 
 void RecordingWindow::AppendMenuItem(int command_id, const std::string& text) {
-  calls.push_back("AppendMenuItem(" + std::to_string(command_id) + "," + text + ")");
+  calls.push_back("AppendMenuItem(" + std::to_string(command_id) + "," + text +
+                  ")");
 }
 
 void RecordingWindow::SetIcon(int icon, bool big) {
-  calls.push_back("SetIcon(" + std::to_string(icon) + "," + (big ? "big" : "small") +
-                  ")");
+  calls.push_back("SetIcon(" + std::to_string(icon) + "," +
+                  (big ? "big" : "small") + ")");
 }
 
 bool RecordingWindow::ReplacePlaceholder(int control_id) {
@@ -77,9 +80,11 @@ Rect RecordingWindow::GetClientRect() {
   return client_rect;
 }
 
-void RecordingWindow::MoveChild(int control_id, const Rect& rect, bool repaint) {
-  calls.push_back("MoveChild(" + std::to_string(control_id) + "," + RectText(rect) +
-                  "," + (repaint ? "repaint" : "norepaint") + ")");
+void RecordingWindow::MoveChild(int control_id, const Rect& rect,
+                                bool repaint) {
+  calls.push_back("MoveChild(" + std::to_string(control_id) + "," +
+                  RectText(rect) + "," + (repaint ? "repaint" : "norepaint") +
+                  ")");
 }
 
 void RecordingWindow::ShowWindow(int show_command) {
@@ -88,9 +93,13 @@ void RecordingWindow::ShowWindow(int show_command) {
 
 void RecordingWindow::SetWindowPos(ZOrder, int x, int y, int cx, int cy,
                                    unsigned flags) {
-  calls.push_back("SetWindowPos(top," + std::to_string(x) + "," + std::to_string(y) +
-                  "," + std::to_string(cx) + "," + std::to_string(cy) + "," +
-                  std::to_string(flags) + ")");
+  calls.push_back("SetWindowPos(top," + std::to_string(x) + "," +
+                  std::to_string(y) + "," + std::to_string(cx) + "," +
+                  std::to_string(cy) + "," + std::to_string(flags) + ")");
+}
+
+void RecordingWindow::ConfineBrowser(const std::string& folder) {
+  calls.push_back("ConfineBrowser(" + folder + ")");
 }
 
 void RecordingWindow::Navigate(const std::string& address, unsigned flags,

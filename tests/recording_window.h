@@ -44,6 +44,7 @@ class RecordingWindow : public PlayerWindow {
   void ShowWindow(int show_command) override;
   void SetWindowPos(ZOrder insert_after, int x, int y, int cx, int cy,
                     unsigned flags) override;
+  void ConfineBrowser(const std::string& folder) override;
   void Navigate(const std::string& address, unsigned flags,
                 const std::string& target_frame, const std::string& headers,
                 const std::string& post_data) override;

@@ -13,56 +13,41 @@
 #include <sstream>
 
 #include "gtest/gtest.h"
+#include "package/trailer.h"
 
 namespace morva::testing {
 
-ScopedTempDir::ScopedTempDir() {
+namespace {
+
+std::string TestTempRoot() {
   const char* base = std::getenv("MORVA_TEST_TMP");
   std::string root = base != nullptr && base[0] != '\0' ? base : "/tmp";
   mkdir(root.c_str(), 0700);
-  std::string templ = root + "/morva-test-XXXXXX";
-  std::vector<char> buf(templ.begin(), templ.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data()) == nullptr) {
-    ADD_FAILURE() << "mkdtemp(" << templ << ") failed";
-  }
-  path_ = buf.data();
-  const char* old = std::getenv("TMPDIR");
-  had_tmpdir_ = old != nullptr;
-  if (old != nullptr) old_tmpdir_ = old;
-  setenv("TMPDIR", path_.c_str(), 1);
+  return root;
 }
 
-ScopedTempDir::~ScopedTempDir() {
-  if (had_tmpdir_) {
-    setenv("TMPDIR", old_tmpdir_.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
-  }
-  RemoveTree(path_);
+}  // namespace
+
+ScopedTempDir::ScopedTempDir()
+    : ScopedTempFolder(TestTempRoot(), "morva-test-") {
+  if (!ok()) ADD_FAILURE() << error();
 }
 
 std::string ScopedTempDir::Write(const std::string& name,
                                  std::string_view bytes) const {
-  std::string full = path_ + "/" + name;
-  for (size_t slash = full.find('/', path_.size() + 1); slash != std::string::npos;
-       slash = full.find('/', slash + 1)) {
+  std::string full = Join(name);
+  for (size_t slash = full.find('/', path().size() + 1);
+       slash != std::string::npos; slash = full.find('/', slash + 1)) {
     mkdir(full.substr(0, slash).c_str(), 0700);
   }
   WriteFile(full, std::string(bytes));
   return full;
 }
 
-std::vector<std::string> ScopedTempDir::List() const {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(path_.c_str())) {
-    while (dirent* e = readdir(dir)) {
-      std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
+std::vector<std::string> ScopedTempDir::ListAllBut(
+    const std::string& name) const {
+  std::vector<std::string> names = List();
+  std::erase(names, name);
   return names;
 }
 
@@ -84,59 +69,15 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-std::vector<std::string> ListTree(const std::string& folder) {
-  std::vector<std::string> result;
-  std::function<void(const std::string&)> walk = [&](const std::string& rel) {
-    std::string full = rel.empty() ? folder : folder + "/" + rel;
-    DIR* dir = opendir(full.c_str());
-    if (dir == nullptr) return;
-    while (dirent* e = readdir(dir)) {
-      std::string name = e->d_name;
-      if (name == "." || name == "..") continue;
-      std::string child = rel.empty() ? name : rel + "/" + name;
-      struct stat st;
-      if (lstat((folder + "/" + child).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        result.push_back(child + "/");
-        walk(child);
-      } else {
-        result.push_back(child);
-      }
-    }
-    closedir(dir);
-  };
-  walk("");
-  std::sort(result.begin(), result.end());
-  return result;
-}
-
-void RemoveTree(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    chmod(path.c_str(), 0700);
-    if (DIR* dir = opendir(path.c_str())) {
-      std::vector<std::string> names;
-      while (dirent* e = readdir(dir)) {
-        std::string name = e->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-      }
-      closedir(dir);
-      for (const std::string& name : names) RemoveTree(path + "/" + name);
-    }
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
-}
-
 std::string LittleEndian32(uint32_t value) {
   std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
   return out;
 }
 
 std::string AppendPackage(const std::string& exe, const std::string& archive) {
-  return exe + archive + LittleEndian32(static_cast<uint32_t>(archive.size()));
+  return exe + archive + EncodeTrailer(static_cast<uint32_t>(archive.size()));
 }
 
 ZipWriter& ZipWriter::Add(ZipEntryDef entry) {
@@ -144,7 +85,8 @@ ZipWriter& ZipWriter::Add(ZipEntryDef entry) {
   return *this;
 }
 
-ZipWriter& ZipWriter::AddFile(const std::string& name, const std::string& data) {
+ZipWriter& ZipWriter::AddFile(const std::string& name,
+                              const std::string& data) {
   ZipEntryDef e;
   e.name = name;
   e.data = data;
@@ -180,8 +122,8 @@ void ZipWriter::Write(const std::string& path) const {
         static_cast<uInt>(e.extra_local.size()),
         e.extra_central.empty() ? nullptr : e.extra_central.data(),
         static_cast<uInt>(e.extra_central.size()), nullptr,
-        known_method ? e.method : 0, level,
-        e.raw ? 1 : 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+        known_method ? e.method : 0, level, e.raw ? 1 : 0, -MAX_WBITS,
+        DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
         (3 << 8) | 20 /* Unix host */, 0, 0);
     ASSERT_EQ(rc, ZIP_OK) << "zipOpenNewFileInZip4_64(" << e.name << ")";
     if (!e.data.empty()) {
@@ -202,8 +144,8 @@ void ZipWriter::Write(const std::string& path) const {
   // Set the method field of the local header (offset 8, name at 30) and the
   // central record (offset 10, name at 46) of each such entry.
   std::string bytes = ReadFile(path);
-  auto patch = [&](const std::string& signature, size_t method_at, size_t name_at,
-                   const ZipEntryDef& e) {
+  auto patch = [&](const std::string& signature, size_t method_at,
+                   size_t name_at, const ZipEntryDef& e) {
     for (size_t p = bytes.find(signature); p != std::string::npos;
          p = bytes.find(signature, p + 1)) {
       if (bytes.compare(p + name_at, e.name.size(), e.name) != 0) continue;

@@ -1,5 +1,7 @@
 // Shared helpers for the tests: a scoped temporary folder that TMPDIR points
-// at, small file helpers, and a ZIP writer on minizip's zip API.
+// at, small file helpers, and a ZIP writer on minizip's zip API. Listing and
+// removing trees: ListTree (platform/files.h) and RemoveTree
+// (package/cleanup.h).
 #ifndef MORVA_TESTS_TEST_UTIL_H_
 #define MORVA_TESTS_TEST_UTIL_H_
 
@@ -8,39 +10,26 @@
 #include <string_view>
 #include <vector>
 
+#include "package/temp_folder.h"
+
 namespace morva::testing {
 
-// Makes a fresh folder, points TMPDIR at it, and on destruction restores
-// TMPDIR and removes the folder with everything in it (read-only files and
-// folders included). Created under $MORVA_TEST_TMP when set, else /tmp.
-class ScopedTempDir {
+// A ScopedTempFolder under $MORVA_TEST_TMP (else /tmp) that fails the test
+// when it cannot be made, with a writer for test files.
+class ScopedTempDir : public ScopedTempFolder {
  public:
   ScopedTempDir();
-  ~ScopedTempDir();
-  ScopedTempDir(const ScopedTempDir&) = delete;
-  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
 
-  const std::string& path() const { return path_; }
-  std::string Join(const std::string& name) const { return path_ + "/" + name; }
   // Writes bytes to name (which may hold "/"-separated folders, created as
   // needed) and returns the file's full path.
   std::string Write(const std::string& name, std::string_view bytes) const;
-  // Names in the folder (not recursive), sorted.
-  std::vector<std::string> List() const;
-
- private:
-  std::string path_;
-  std::string old_tmpdir_;
-  bool had_tmpdir_ = false;
+  // List() without `name`.
+  std::vector<std::string> ListAllBut(const std::string& name) const;
 };
 
 void WriteFile(const std::string& path, const std::string& data);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
-// Every path below folder, relative to it, sorted; folders end in "/".
-std::vector<std::string> ListTree(const std::string& folder);
-// Removes a tree without following links, whatever its modes.
-void RemoveTree(const std::string& path);
 
 // "executable" bytes + archive + the archive's length, little-endian.
 std::string AppendPackage(const std::string& exe, const std::string& archive);
@@ -50,10 +39,10 @@ std::string LittleEndian32(uint32_t value);
 struct ZipEntryDef {
   std::string name;
   std::string data;
-  int method = 8;                    // 0 stored, 8 deflated
-  uint32_t external_attributes = 0;  // 0: regular file 0644, or folder 0755
+  int method = 8;                       // 0 stored, 8 deflated
+  uint32_t external_attributes = 0;     // 0: regular file 0644, or folder 0755
   uint32_t dos_date_time = 0x50CF6300;  // 2020-06-15 12:24:00; written as is
-  std::string extra_local;           // local extra field, as is
+  std::string extra_local;              // local extra field, as is
   std::string extra_central;
   // Raw mode: data is written as the stored bytes of an entry of `method`,
   // with the given uncompressed size and CRC-32 in the records. Methods the
@@ -70,7 +59,7 @@ class ZipWriter {
   ZipWriter& AddDir(const std::string& name);  // name should end in "/"
   // Writes the archive to path; fails the test on error.
   void Write(const std::string& path) const;
-  // The archive's bytes (written through a temporary file next to path_hint).
+  // The archive's bytes (written through a scratch file in scratch_folder).
   std::string Bytes(const std::string& scratch_folder) const;
 
  private:

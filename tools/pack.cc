@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 
 #include "package/archive/archive.h"
 #include "package/paths.h"
+#include "package/trailer.h"
 #include "package/unpack.h"
 #include "platform/attributes.h"
 #include "platform/files.h"
@@ -38,15 +38,6 @@ std::string WithoutTrailingSeparators(std::string path) {
   return path;
 }
 
-std::string Absolute(const std::string& path) {
-  if (!path.empty() && path[0] == kPathSeparator) return path;
-  char* cwd = getcwd(nullptr, 0);
-  if (cwd == nullptr) return path;
-  std::string result = JoinPath(cwd, path);
-  free(cwd);
-  return result;
-}
-
 // The real path of a folder, or empty text.
 std::string RealFolder(const std::string& path) {
   char* real = realpath(path.c_str(), nullptr);
@@ -59,6 +50,20 @@ std::string RealFolder(const std::string& path) {
 bool IsFile(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// True when the tour is a file; otherwise says why it is none.
+bool TourIsFile(const std::string& tour, std::ostream& err) {
+  struct stat st;
+  if (stat(tour.c_str(), &st) != 0) {
+    Complain(err, tour, ErrnoMessage("stat", tour));
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    Complain(err, tour, "not a file");
+    return false;
+  }
+  return true;
 }
 
 // Appends the whole file at path to fd. Returns the bytes copied, or -1
@@ -210,7 +215,7 @@ std::string FindLink(const std::string& folder) {
 std::string FindDefaultPlayer(const std::string& tool_path) {
   const std::string folder = GetDirPart(tool_path);
   const std::string base = folder.empty() ? "." : folder;
-  for (const char* candidate : {"morva", "../app/morva", "../morva"}) {
+  for (const char* candidate : {"morva", "../morva"}) {
     const std::string path = JoinPath(base, candidate);
     if (IsFile(path) && access(path.c_str(), X_OK) == 0) return path;
   }
@@ -234,7 +239,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
   const std::string source = WithoutTrailingSeparators(options.source);
   struct stat st;
   if (stat(source.c_str(), &st) != 0) {
-    Complain(err, source, std::strerror(errno));
+    Complain(err, source, ErrnoMessage("stat", source));
     return 1;
   }
   if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
@@ -242,7 +247,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
     return 1;
   }
 
-  const std::string output = Absolute(options.output);
+  const std::string output = AbsolutePath(options.output);
   const std::string output_folder = GetDirPart(output);
   const std::string real_output_folder = RealFolder(output_folder);
   if (real_output_folder.empty()) {
@@ -281,7 +286,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
   }
   struct stat archive_st;
   if (stat(archive.c_str(), &archive_st) != 0) {
-    Complain(err, archive, std::strerror(errno));
+    Complain(err, archive, ErrnoMessage("stat", archive));
     return 1;
   }
   if (archive_st.st_size > UINT32_MAX) {
@@ -307,14 +312,11 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
       player_size < 0 ? -1 : AppendFile(fd, archive, partial, &error);
   bool ok = archive_size >= 0;
   if (ok) {
-    const uint32_t n = static_cast<uint32_t>(archive_size);
-    const unsigned char trailer[4] = {static_cast<unsigned char>(n),
-                                      static_cast<unsigned char>(n >> 8),
-                                      static_cast<unsigned char>(n >> 16),
-                                      static_cast<unsigned char>(n >> 24)};
+    const std::string trailer =
+        EncodeTrailer(static_cast<uint32_t>(archive_size));
     const mode_t mask = umask(0);
     umask(mask);
-    if (!WriteFully(fd, trailer, sizeof trailer)) {
+    if (!WriteFully(fd, trailer.data(), trailer.size())) {
       error = ErrnoMessage("write", partial);
       ok = false;
     } else if (fchmod(fd, 0777 & ~mask) != 0) {
@@ -357,12 +359,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
 }
 
 int Check(const std::string& tour, std::ostream& out, std::ostream& err) {
-  if (!IsFile(tour)) {
-    Complain(
-        err, tour,
-        access(tour.c_str(), F_OK) == 0 ? "not a file" : std::strerror(errno));
-    return 1;
-  }
+  if (!TourIsFile(tour, err)) return 1;
   const TourCheck check = CheckTour(tour);
   PrintCheck(tour, check, out, err);
   return check.intact() ? 0 : 1;
@@ -387,6 +384,7 @@ std::string CopyArchiveOutInto(const PrivateTempFolder& temp,
 }  // namespace
 
 int List(const std::string& tour, std::ostream& out, std::ostream& err) {
+  if (!TourIsFile(tour, err)) return 1;
   PrivateTempFolder temp;
   const std::string temp_zip = CopyArchiveOutInto(temp, tour, err);
   if (temp_zip.empty()) return 1;
@@ -430,7 +428,9 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
 
 int Extract(const std::string& tour, const std::string& folder_arg, bool force,
             std::ostream& out, std::ostream& err) {
-  const std::string folder = Absolute(WithoutTrailingSeparators(folder_arg));
+  if (!TourIsFile(tour, err)) return 1;
+  const std::string folder =
+      AbsolutePath(WithoutTrailingSeparators(folder_arg));
   struct stat st;
   if (stat(folder.c_str(), &st) == 0) {
     if (!S_ISDIR(st.st_mode)) {

@@ -35,9 +35,9 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err);
 int Extract(const std::string& tour, const std::string& folder, bool force,
             std::ostream& out, std::ostream& err);
 
-// The player installed beside the tool at tool_path, or the one in its
-// build tree: DIR/morva, DIR/../app/morva or DIR/../morva, where DIR is
-// tool_path's folder. Empty text when there is none.
+// The player installed beside the tool at tool_path, or the one at the top
+// of its build tree: DIR/morva or DIR/../morva, where DIR is tool_path's
+// folder. Empty text when there is none.
 std::string FindDefaultPlayer(const std::string& tool_path);
 
 // The command line: parses argv and runs the command it names.

@@ -5,7 +5,9 @@
 #   pack_sample_tour_test.sh MORVA_PACK SAMPLE_TOUR_DIR SCRATCH_DIR [PLAYER]
 #
 # SAMPLE_TOUR_DIR is the assembled tour (the sample_tour target). Without
-# PLAYER a small stand-in file serves as the player's bytes.
+# PLAYER a small stand-in file serves as the player's bytes. Exits 77
+# (skipped) when the tour could not be assembled for want of the npm
+# registry.
 set -euo pipefail
 
 if [ $# -lt 3 ] || [ $# -gt 4 ]; then
@@ -14,6 +16,11 @@ if [ $# -lt 3 ] || [ $# -gt 4 ]; then
 fi
 pack=$1
 tour_dir=$2
+if [ ! -f "$tour_dir/_flash/pannellum/pannellum.js" ]; then
+  echo "SKIPPED: the sample tour in $tour_dir is not assembled (Pannellum" \
+    "could not be fetched from the npm registry)" >&2
+  exit 77
+fi
 mkdir -p "$3"
 work=$(mktemp -d "$3/sample-tour-XXXXXX")
 trap 'rm -rf "$work"' EXIT

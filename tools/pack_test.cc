@@ -8,15 +8,16 @@
 #include <sstream>
 
 #include "gtest/gtest.h"
+#include "package/cleanup.h"
 #include "platform/files.h"
 #include "tests/faulty_files.h"
+#include "tests/killed_player.h"
 #include "tests/test_util.h"
 
 namespace morva::pack {
 namespace {
 
 using testing::AppendPackage;
-using testing::ListTree;
 using testing::ReadFile;
 using testing::ScopedTempDir;
 using testing::ZipEntryDef;
@@ -333,6 +334,25 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
        "start page: the launcher page \"_flash/Tour name.html\" holds no "
        "pop-up call like "
        "javascript:window.open('PAGE','NAME','...,width=W,height=H')"},
+      {"tour page outside the work folder",
+       AppendPackage(kPlayerBytes,
+                     TourWith("_flash/Tour name.html",
+                              "javascript:window.open('../../../tmp/x/"
+                              "outside.html','w','left=0,width=8,height=6'")
+                         .Bytes(scratch)),
+       empty,
+       "start page: the tour page \"_flash/../../../tmp/x/outside.html\" that "
+       "the launcher opens lies outside the work folder; the player shows "
+       "nothing"},
+      {"launcher page outside the work folder",
+       AppendPackage(kPlayerBytes,
+                     TourWith("_flash/autorun.inf",
+                              "[autorun]\nshellexecute=../../etc/x.html\n")
+                         .Bytes(scratch)),
+       empty,
+       "start page: the launcher page \"_flash/../../etc/x.html\" that "
+       "autorun.inf names lies outside the work folder; the player does not "
+       "read it"},
       {"tour page missing",
        AppendPackage(kPlayerBytes,
                      TourWithout("_flash/Tour page.html").Bytes(scratch)),
@@ -354,6 +374,27 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
     EXPECT_EQ(r.err, "morva-pack: " + tour + ": " + problem + "\n");
     ExpectOnly({"bad.run", "player"});
   }
+}
+
+TEST_F(PackTest, CheckNotesAWindowLargerThanAScreen) {
+  std::string launcher = kLauncher;
+  launcher.replace(launcher.find("width=1024,height=768"), 21,
+                   "width=100000,height=100000");
+  const std::string tour =
+      HandMadeTour("big.run", TourWith("_flash/Tour name.html", launcher));
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\n  window size     100000 x 100000\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\n  note            the tour asks for a 100000 x "
+                       "100000 window, larger than a 3840 x 2160 screen; the "
+                       "player limits the window to the screen's work area\n"),
+            std::string::npos)
+      << r.out;
+  // An ordinary size gets no such note.
+  r = Run({"check", HandMadeTour("ok.run", TourZip())});
+  EXPECT_EQ(r.out.find("screen"), std::string::npos) << r.out;
 }
 
 // Two central records on one local header: the second record's local
@@ -420,6 +461,25 @@ TEST_F(PackTest, CheckReadsBackEveryEntrysData) {
                        "the CRC-32 16db4f89, its record says deadbeef\n");
 }
 
+TEST_F(PackTest, CheckNotesWhatKilledPlayersLeftWithoutTouchingIt) {
+  const std::string tour = HandMadeTour("tour.run", TourZip());
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.out.find("note"), std::string::npos) << r.out;
+  ASSERT_TRUE(testing::LaunchAndKill(tour));
+  const Tree before = ListTree(tmp_.path());
+  r = Run({"check", tour});
+  EXPECT_EQ(r.code, 0) << r.err;
+  const size_t note = r.out.find("  note            2 stale player folders (");
+  ASSERT_NE(note, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" kB) in " + tmp_.path() +
+                           ", left by 1 player that did not end normally; "
+                           "the next player start removes them\n",
+                       note),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(ListTree(tmp_.path()), before);
+}
+
 TEST_F(PackTest, BuildRefusesATourThatWouldPlayEmptyAndWritesNothing) {
   const std::string src = TourFolder("src");
   ASSERT_EQ(unlink(tmp_.Join("src/_flash/autorun.inf").c_str()), 0);
@@ -450,6 +510,41 @@ TEST_F(PackTest, BuildRefusesATourThatWouldPlayEmptyAndWritesNothing) {
       << r.err;
   EXPECT_EQ(ReadFile(tour).substr(0, 9), "#!/bin/sh");
   EXPECT_EQ(Run({"check", tour}).code, 1);
+}
+
+TEST_F(PackTest, BuildOnAFullDiskLeavesNoPartTourAndTheOlderOneAsItWas) {
+  const std::string zip = tmp_.Join("src.zip");
+  TourZip().Write(zip);
+  const uint64_t player = sizeof kPlayerBytes - 1;
+  const uint64_t archive = ReadFile(zip).size();
+  const std::string tour = tmp_.Join("tour.run");
+  // The disk fills up in the player's bytes, in the archive, and just
+  // before the trailer.
+  for (const bool older : {false, true}) {
+    if (older) testing::WriteFile(tour, "older tour");
+    for (const uint64_t room : {uint64_t{0}, player + 100, player + archive}) {
+      SCOPED_TRACE("room for " + std::to_string(room) + " bytes");
+      testing::FaultyFiles full;
+      full.FillAfter(room);
+      Result r;
+      {
+        ScopedFileSystem scope(&full);
+        r = BuildFrom(zip, tour);
+      }
+      EXPECT_EQ(r.code, 1);
+      EXPECT_GT(full.failed_writes(), 0);
+      const std::string start = "morva-pack: write(" + tmp_.Join(".tour.run.");
+      const std::string end = "): No space left on device\n";
+      EXPECT_EQ(r.err.rfind(start, 0), 0u) << r.err;
+      EXPECT_TRUE(r.err.ends_with(end)) << r.err;
+      if (older) {
+        EXPECT_EQ(ReadFile(tour), "older tour");
+        ExpectOnly({"player", "src.zip", "tour.run"});
+      } else {
+        ExpectOnly({"player", "src.zip"});
+      }
+    }
+  }
 }
 
 TEST_F(PackTest, BuildRefusesLinksAndAnOutputInsideTheSource) {
@@ -495,7 +590,7 @@ TEST_F(PackTest, ExtractRefusesUnsafeNamesLikeThePlayer) {
     EXPECT_FALSE(testing::Exists(tmp_.Join("escape.txt")));
     EXPECT_FALSE(testing::Exists(tmp_.Join("deep/escape.txt")));
     EXPECT_FALSE(testing::Exists("/tmp/absolute.txt"));
-    testing::RemoveTree(tmp_.Join("deep"));
+    RemoveTree(tmp_.Join("deep"));
   }
 }
 
@@ -517,7 +612,7 @@ TEST_F(PackTest, ExtractRefusesAFolderThatIsNotEmptyUnlessForced) {
   // Never through a link, not even with --force.
   ASSERT_EQ(mkdir(tmp_.Join("elsewhere").c_str(), 0700), 0);
   ASSERT_EQ(unlink((out + "/_flash/autorun.inf").c_str()), 0);
-  testing::RemoveTree(out + "/_flash/scenes");
+  RemoveTree(out + "/_flash/scenes");
   ASSERT_EQ(
       symlink(tmp_.Join("elsewhere").c_str(), (out + "/_flash/scenes").c_str()),
       0);
@@ -599,21 +694,28 @@ TEST_F(PackTest, CommandLine) {
                          "): Permission denied\n");
   }
 
-  // Files that are not there are named, with the reason.
+  // Files that are not there are named, with the call and the reason, the
+  // same way by every command.
   const std::string missing = tmp_.Join("missing.run");
-  r = Run({"check", missing});
+  const std::string missing_err = "morva-pack: " + missing + ": stat(" +
+                                  missing + "): No such file or directory\n";
+  for (const char* command : {"check", "list"}) {
+    r = Run({command, missing});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, missing_err) << command;
+  }
+  r = Run({"extract", missing, tmp_.Join("out")});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "morva-pack: " + missing + ": No such file or directory\n");
-  r = Run({"list", missing});
+  EXPECT_EQ(r.err, missing_err);
+  EXPECT_FALSE(testing::Exists(tmp_.Join("out")));
+  r = Run({"list", tmp_.path()});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "morva-pack: " + missing +
-                       ": no archive to copy out: open(" + missing +
-                       "): No such file or directory\n");
+  EXPECT_EQ(r.err, "morva-pack: " + tmp_.path() + ": not a file\n");
   r = Run({"build", tmp_.Join("nothing"), "-o", tmp_.Join("t"), "--player",
            player_});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "morva-pack: " + tmp_.Join("nothing") +
-                       ": No such file or directory\n");
+  EXPECT_EQ(r.err, "morva-pack: " + tmp_.Join("nothing") + ": stat(" +
+                       tmp_.Join("nothing") + "): No such file or directory\n");
   r = Run({"build", TourFolder("src"), "-o", tmp_.Join("t"), "--player",
            tmp_.Join("no-player")});
   EXPECT_EQ(r.code, 1);
@@ -637,9 +739,10 @@ TEST_F(PackTest, DefaultPlayerBesideTheToolOrInItsBuildTree) {
   exe("build/morva");
   EXPECT_EQ(FindDefaultPlayer(tmp_.Join("build/tools/morva-pack")),
             tmp_.Join("build/tools/../morva"));
+  // The player is built at the top of the build tree, nowhere else.
   exe("build/app/morva");
-  EXPECT_EQ(FindDefaultPlayer(tmp_.Join("build/tools/morva-pack")),
-            tmp_.Join("build/tools/../app/morva"));
+  ASSERT_TRUE(RemoveTree(tmp_.Join("build/morva")));
+  EXPECT_EQ(FindDefaultPlayer(tmp_.Join("build/tools/morva-pack")), "");
 
   // Not executable: not a player.
   tmp_.Write("other/tools/morva", "x");

@@ -1,26 +1,27 @@
 #include "tools/tour_check.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "app/null_window.h"
 #include "package/archive/archive.h"
-#include "package/cleanup.h"
+#include "package/stale.h"
 #include "package/temp_zip.h"
+#include "package/trailer.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "startpage/profile.h"
 
 namespace morva::pack {
 namespace {
+
+// A large desktop screen. The player limits its window to the work area of
+// the screen it shows on; a larger size is noted.
+constexpr int32_t kLargeScreenWidth = 3840;
+constexpr int32_t kLargeScreenHeight = 2160;
 
 // A window that is never shown. It keeps what the launch set on it and runs
 // `while_shown` between the launch and the cleanup, where the player's
@@ -44,16 +45,6 @@ class HeadlessWindow : public NullWindow {
   }
 };
 
-// The launch moves the current folder, so paths are made absolute first.
-std::string Absolute(const std::string& path) {
-  if (!path.empty() && path[0] == kPathSeparator) return path;
-  char* cwd = getcwd(nullptr, 0);
-  if (cwd == nullptr) return path;
-  std::string result = JoinPath(cwd, path);
-  free(cwd);
-  return result;
-}
-
 // path relative to folder; "." for folder itself.
 std::string Relative(const std::string& path, const std::string& folder) {
   if (folder.empty()) return path;
@@ -75,10 +66,11 @@ bool ReadTrailer(const std::string& tour, uint32_t* size, int64_t* length) {
   if (fd < 0) return false;
   bool ok = false;
   *length = lseek(fd, 0, SEEK_END);
-  unsigned char bytes[4];
-  if (*length >= 4 && pread(fd, bytes, 4, *length - 4) == 4) {
-    *size = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 |
-            uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+  unsigned char bytes[kTrailerSize];
+  if (*length >= static_cast<int64_t>(kTrailerSize) &&
+      pread(fd, bytes, kTrailerSize, *length - kTrailerSize) ==
+          static_cast<ssize_t>(kTrailerSize)) {
+    *size = DecodeTrailer(bytes);
     ok = true;
   }
   close(fd);
@@ -86,6 +78,28 @@ bool ReadTrailer(const std::string& tour, uint32_t* size, int64_t* length) {
 }
 
 }  // namespace
+
+std::string StaleNote(const StaleReport& stale, const std::string& folder) {
+  if (stale.players == 0) return "";
+  auto count = [](int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::string what =
+      count(stale.folders, "stale player folder", "stale player folders");
+  if (stale.files > 0) what += " and " + count(stale.files, "file", "files");
+  char size[32];
+  const double bytes = static_cast<double>(stale.bytes);
+  if (bytes >= 1e9) {
+    std::snprintf(size, sizeof size, "%.1f GB", bytes / 1e9);
+  } else if (bytes >= 1e6) {
+    std::snprintf(size, sizeof size, "%.1f MB", bytes / 1e6);
+  } else {
+    std::snprintf(size, sizeof size, "%.0f kB", bytes / 1e3);
+  }
+  return what + " (" + size + ") in " + folder + ", left by " +
+         count(stale.players, "player", "players") +
+         " that did not end normally; the next player start removes them";
+}
 
 std::string UnpackProblemText(const UnpackReport& report,
                               uint32_t archive_size) {
@@ -150,6 +164,14 @@ std::string StartPageProblem(const CPreviewDlg& dlg, const TourCheck& check,
       return "start page: the launcher page " + Quoted(check.launcher) +
              " holds no pop-up call like "
              "javascript:window.open('PAGE','NAME','...,width=W,height=H')";
+    case StartPageStatus::kLauncherOutside:
+      return "start page: the launcher page " + Quoted(check.launcher) +
+             " that autorun.inf names lies outside the work folder; the "
+             "player does not read it";
+    case StartPageStatus::kPageOutside:
+      return "start page: the tour page " + Quoted(check.start_page) +
+             " that the launcher opens lies outside the work folder; the "
+             "player shows nothing";
   }
   return "start page: failed";
 }
@@ -209,53 +231,8 @@ void VerifyArchive(const std::string& tour, const UnpackReport& launch,
 
 }  // namespace
 
-PrivateTempFolder::PrivateTempFolder() {
-  cwd_fd_ = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  std::string templ = JoinPath(TempFolder(), "morva-pack-XXXXXX");
-  std::vector<char> buffer(templ.begin(), templ.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) {
-    error_ = ErrnoMessage("mkdtemp", templ);
-    return;
-  }
-  path_ = buffer.data();
-  const char* old = std::getenv("TMPDIR");
-  had_tmpdir_ = old != nullptr;
-  if (old != nullptr) old_tmpdir_ = old;
-  setenv("TMPDIR", path_.c_str(), 1);
-}
-
-PrivateTempFolder::~PrivateTempFolder() {
-  if (!path_.empty()) {
-    if (had_tmpdir_) {
-      setenv("TMPDIR", old_tmpdir_.c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
-    DeleteDirTree(path_);
-  }
-  RestoreCurrentFolder();
-  if (cwd_fd_ >= 0) close(cwd_fd_);
-}
-
-void PrivateTempFolder::RestoreCurrentFolder() const {
-  if (cwd_fd_ >= 0 && fchdir(cwd_fd_) != 0) {
-    // The folder we started in is gone; nothing sensible is left to do.
-  }
-}
-
-std::vector<std::string> PrivateTempFolder::Contents() const {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(path_.c_str())) {
-    while (dirent* e = readdir(dir)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+PrivateTempFolder::PrivateTempFolder()
+    : ScopedTempFolder(TempFolder(), "morva-pack-") {}
 
 std::string CopyArchiveOut(const std::string& tour, std::string* error) {
   ModuleOverride files(tour, Files());
@@ -267,9 +244,15 @@ std::string CopyArchiveOut(const std::string& tour, std::string* error) {
 
 TourCheck CheckTour(const std::string& tour_path) {
   TourCheck check;
-  const std::string tour = Absolute(tour_path);
+  // The launch moves the current folder, so the path is made absolute first.
+  const std::string tour = AbsolutePath(tour_path);
   int64_t tour_length = -1;
   check.has_trailer = ReadTrailer(tour, &check.archive_size, &tour_length);
+  // The real temporary folder, before the check moves to a private one.
+  const std::string temp_folder = TempFolder();
+  const std::string stale =
+      StaleNote(FindStale(temp_folder, Files()), temp_folder);
+  if (!stale.empty()) check.notes.push_back(stale);
   PrivateTempFolder temp;
   if (!temp.ok()) {
     check.problems.push_back(temp.error());
@@ -334,12 +317,25 @@ TourCheck CheckTour(const std::string& tour_path) {
         check.problems.push_back("unpacking: no content folder");
         break;
       case LaunchStop::kStartPage:
+        if (!dlg.start_page().start_address.empty()) {
+          check.start_page = Relative(dlg.start_page().start_address, work);
+        }
         check.problems.push_back(StartPageProblem(dlg, check, shellexecute));
         break;
       case LaunchStop::kNone:
         check.start_page = Relative(dlg.start_address(), work);
         check.width = dlg.requested_size().right;
         check.height = dlg.requested_size().bottom;
+        if (check.width > kLargeScreenWidth ||
+            check.height > kLargeScreenHeight) {
+          check.notes.push_back(
+              "the tour asks for a " + std::to_string(check.width) + " x " +
+              std::to_string(check.height) + " window, larger than a " +
+              std::to_string(kLargeScreenWidth) + " x " +
+              std::to_string(kLargeScreenHeight) +
+              " screen; the player limits the window to the screen's work "
+              "area");
+        }
         if (start_page_missing) {
           check.problems.push_back("start page: the tour page " +
                                    Quoted(check.start_page) +
@@ -362,7 +358,7 @@ TourCheck CheckTour(const std::string& tour_path) {
     }
   }
 
-  const std::vector<std::string> left = temp.Contents();
+  const std::vector<std::string> left = temp.List();
   if (!left.empty()) {
     std::string names;
     for (const std::string& name : left) names += " " + name;

@@ -15,36 +15,16 @@
 #include <vector>
 
 #include "app/preview_dlg.h"
+#include "package/stale.h"
+#include "package/temp_folder.h"
 #include "tools/flash_movies.h"
 
 namespace morva::pack {
 
-// A private temporary folder that TMPDIR points at while it lives, so that
-// everything the player's code writes lands in it and nothing else is
-// touched. On destruction it restores TMPDIR and the current folder (the
-// player's cleanup moves the latter) and removes the folder.
-class PrivateTempFolder {
+// The private temporary folder the packer works in: see ScopedTempFolder.
+class PrivateTempFolder : public ScopedTempFolder {
  public:
   PrivateTempFolder();
-  ~PrivateTempFolder();
-  PrivateTempFolder(const PrivateTempFolder&) = delete;
-  PrivateTempFolder& operator=(const PrivateTempFolder&) = delete;
-
-  // False when the folder could not be made; error() says why.
-  bool ok() const { return !path_.empty(); }
-  const std::string& error() const { return error_; }
-  const std::string& path() const { return path_; }
-  // Names left in the folder, sorted.
-  std::vector<std::string> Contents() const;
-  // Puts the current folder back where it was when this was made.
-  void RestoreCurrentFolder() const;
-
- private:
-  std::string path_;
-  std::string error_;
-  std::string old_tmpdir_;
-  bool had_tmpdir_ = false;
-  int cwd_fd_ = -1;
 };
 
 // Copies the archive out of the tour with the player's CreateTempZip, as if
@@ -82,6 +62,10 @@ struct TourCheck {
 // Runs the checks above on the tour executable at `tour` in a private
 // temporary folder, which is gone again afterwards.
 TourCheck CheckTour(const std::string& tour);
+
+// One line on what killed players left in `folder`, for a note; empty text
+// when they left nothing.
+std::string StaleNote(const StaleReport& stale, const std::string& folder);
 
 // Why an unpack stopped, as one line; archive_size is the archive length
 // the trailer gives, for the message about bytes that are no ZIP archive.

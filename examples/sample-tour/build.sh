@@ -9,6 +9,9 @@
 # Pannellum between runs (default: OUT_DIR.cache). Only the first run needs
 # the network; later runs copy a few files and skip the panoramas when they
 # are newer than the script that draws them.
+#
+# Exits with 77 (the tests' "skipped") when Pannellum is in neither cache and
+# the npm registry cannot be reached.
 set -euo pipefail
 
 PANNELLUM_VERSION=2.5.7
@@ -30,8 +33,14 @@ content=$out/_flash
 
 # Pannellum: fetched once, checked against the pinned digest, unpacked once.
 unpacked=$cache/pannellum-$PANNELLUM_VERSION
-if ! bash "$here/../../scripts/npm-fetch.sh" pannellum "$PANNELLUM_VERSION" \
-     "$PANNELLUM_SHA256" "$cache"; then
+status=0
+bash "$here/../../scripts/npm-fetch.sh" pannellum "$PANNELLUM_VERSION" \
+  "$PANNELLUM_SHA256" "$cache" || status=$?
+if [ $status -eq 3 ]; then
+  echo "sample-tour: pannellum@$PANNELLUM_VERSION is not in $cache and" \
+    "the npm registry cannot be reached; the sample tour is not assembled" >&2
+  exit 77
+elif [ $status -ne 0 ]; then
   echo "sample-tour: cannot fetch pannellum@$PANNELLUM_VERSION" >&2
   exit 1
 fi

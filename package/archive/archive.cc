@@ -8,288 +8,25 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <vector>
 
+#include "package/archive/archive_io.h"
 #include "platform/attributes.h"
 #include "platform/files.h"
 
 namespace morva {
 
-// The bytes an archive is read from. Offsets count from the archive's start
-// (the descriptor's offset at open time for ByHandle, 0 otherwise).
-class ArchiveSource {
- public:
-  virtual ~ArchiveSource() = default;
-
-  uint64_t size() const { return size_; }
-
-  // Reads up to n bytes at offset into out; *got is how many arrived (fewer
-  // only at the end). False on a read error.
-  virtual bool ReadAt(uint64_t offset, void* out, size_t n, size_t* got) = 0;
-
-  // Remembers the target of the next absolute seek minizip makes; see
-  // OpenArchive for why.
-  void RecordNextSeek() {
-    recording_ = true;
-    recorded_ = false;
-  }
-  bool TakeRecordedSeek(uint64_t* offset) {
-    recording_ = false;
-    *offset = recorded_offset_;
-    return recorded_;
-  }
-  void NoteSeek(uint64_t offset) {
-    if (!recording_) return;
-    recording_ = false;
-    recorded_ = true;
-    recorded_offset_ = offset;
-  }
-
- protected:
-  uint64_t size_ = 0;
-
- private:
-  bool recording_ = false;
-  bool recorded_ = false;
-  uint64_t recorded_offset_ = 0;
+struct ArchiveReader::Rep {
+  int32_t count = 0;               // entries in the central directory
+  int32_t position = -1;           // entry minizip is on, -1 when unknown
+  bool current_failed = false;     // the memory entry could not be opened
+  uint32_t current_remaining = 0;  // bytes the memory entry may still give
+  std::unique_ptr<ArchiveSource> source;
+  std::vector<unsigned char> extra;     // the local extra field
+  std::unique_ptr<char[]> data_buffer;  // the streaming buffer
 };
 
 namespace {
-
-// A descriptor the reader owns, read through Files(). minizip reads headers
-// a few bytes at a time, so small reads are served from buffers; large ones
-// (the 16 KiB data chunks) go straight through. Extraction alternates
-// between the central directory at the end of the archive and the entries'
-// local headers and data before it, so there are two buffers, refilled
-// least recently used first: with one, every entry of a package of small
-// files cost two refills.
-class FdSource : public ArchiveSource {
- public:
-  FdSource(int fd, uint64_t start, uint64_t file_size)
-      : fd_(fd), start_(start) {
-    size_ = file_size > start ? file_size - start : 0;
-  }
-  ~FdSource() override { Files()->Close(fd_); }
-
-  bool ReadAt(uint64_t offset, void* out, size_t n, size_t* got) override {
-    *got = 0;
-    for (Window& w : windows_) {
-      if (offset >= w.offset && offset - w.offset <= w.length &&
-          n <= w.length - (offset - w.offset)) {
-        std::memcpy(out, w.data + (offset - w.offset), n);
-        *got = n;
-        w.last_use = ++uses_;
-        return true;
-      }
-    }
-    if (n >= kBufferSize) return ReadDirect(offset, out, n, got);
-    Window& w = windows_[0].last_use <= windows_[1].last_use ? windows_[0]
-                                                             : windows_[1];
-    size_t filled = 0;
-    w.length = 0;
-    if (!ReadDirect(offset, w.data, kBufferSize, &filled)) return false;
-    w.offset = offset;
-    w.length = filled;
-    w.last_use = ++uses_;
-    *got = std::min(n, filled);
-    std::memcpy(out, w.data, *got);
-    return true;
-  }
-
- private:
-  static constexpr size_t kBufferSize = 8192;
-
-  struct Window {
-    uint64_t offset = 0;
-    size_t length = 0;
-    uint64_t last_use = 0;
-    unsigned char data[kBufferSize];
-  };
-
-  bool ReadDirect(uint64_t offset, void* out, size_t n, size_t* got) {
-    // Seek every time: for ByHandle the caller's descriptor shares the
-    // offset and may have moved it since our last read.
-    if (Files()->Seek(fd_, static_cast<off_t>(start_ + offset), SEEK_SET) < 0)
-      return false;
-    ssize_t r = ReadFully(fd_, out, n);
-    if (r < 0) return false;
-    *got = static_cast<size_t>(r);
-    return true;
-  }
-
-  int fd_;
-  uint64_t start_;
-  uint64_t uses_ = 0;
-  Window windows_[2];
-};
-
-class MemorySource : public ArchiveSource {
- public:
-  MemorySource(const unsigned char* data, uint32_t length) : data_(data) {
-    size_ = length;
-  }
-
-  bool ReadAt(uint64_t offset, void* out, size_t n, size_t* got) override {
-    *got = offset < size_
-               ? static_cast<size_t>(std::min<uint64_t>(n, size_ - offset))
-               : 0;
-    if (*got > 0) std::memcpy(out, data_ + offset, *got);
-    return true;
-  }
-
- private:
-  const unsigned char* data_;
-};
-
-// What minizip "opens": a view of the source that starts `base` bytes in.
-struct StreamOrigin {
-  ArchiveSource* source;
-  uint64_t base;
-};
-
-struct Stream {
-  ArchiveSource* source;
-  uint64_t base;
-  uint64_t size;  // of the view
-  uint64_t position = 0;
-  bool error = false;
-};
-
-voidpf StreamOpen(voidpf, const void* origin_ptr, int) {
-  const auto* origin = static_cast<const StreamOrigin*>(origin_ptr);
-  if (origin->base > origin->source->size()) return nullptr;
-  return new (std::nothrow) Stream{origin->source, origin->base,
-                                   origin->source->size() - origin->base};
-}
-
-uLong StreamRead(voidpf, voidpf stream_ptr, void* buffer, uLong size) {
-  auto* stream = static_cast<Stream*>(stream_ptr);
-  if (stream->position >= stream->size) return 0;
-  const size_t n = static_cast<size_t>(
-      std::min<uint64_t>(size, stream->size - stream->position));
-  size_t got = 0;
-  if (!stream->source->ReadAt(stream->base + stream->position, buffer, n,
-                              &got)) {
-    stream->error = true;
-  }
-  stream->position += got;
-  return got;
-}
-
-uLong StreamWrite(voidpf, voidpf, const void*, uLong) { return 0; }
-
-ZPOS64_T StreamTell(voidpf, voidpf stream_ptr) {
-  return static_cast<Stream*>(stream_ptr)->position;
-}
-
-long StreamSeek(voidpf, voidpf stream_ptr, ZPOS64_T offset, int origin) {
-  auto* stream = static_cast<Stream*>(stream_ptr);
-  uint64_t from;
-  switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET:
-      from = 0;
-      stream->source->NoteSeek(offset);
-      break;
-    case ZLIB_FILEFUNC_SEEK_CUR:
-      from = stream->position;
-      break;
-    case ZLIB_FILEFUNC_SEEK_END:
-      from = stream->size;
-      break;
-    default:
-      return -1;
-  }
-  // Offsets come from the archive itself; one that points outside the data
-  // is a read error, not a position to remember.
-  if (offset > stream->size || from > stream->size - offset) return -1;
-  stream->position = from + offset;
-  return 0;
-}
-
-int StreamClose(voidpf, voidpf stream_ptr) {
-  delete static_cast<Stream*>(stream_ptr);
-  return 0;
-}
-
-int StreamError(voidpf, voidpf stream_ptr) {
-  return static_cast<Stream*>(stream_ptr)->error ? 1 : 0;
-}
-
-unzFile OpenView(ArchiveSource* source, uint64_t base) {
-  zlib_filefunc64_def functions{};
-  functions.zopen64_file = StreamOpen;
-  functions.zread_file = StreamRead;
-  functions.zwrite_file = StreamWrite;
-  functions.ztell64_file = StreamTell;
-  functions.zseek64_file = StreamSeek;
-  functions.zclose_file = StreamClose;
-  functions.zerror_file = StreamError;
-  StreamOrigin origin{source, base};
-  // minizip copies the function table and uses the origin only while opening.
-  return unzOpen2_64(&origin, &functions);
-}
-
-// Opens the archive in source. Returns nullptr when minizip finds no usable
-// end-of-central-directory record.
-unzFile OpenArchive(ArchiveSource* source) {
-  unzFile archive = OpenView(source, 0);
-  if (archive == nullptr) return nullptr;
-  // minizip corrects every offset for bytes in front of the archive proper
-  // (an executable before it) except the position of the local extra field,
-  // so with such bytes it would read the times from the wrong place. The
-  // first absolute seek of unzGoToFirstFile goes to the first central record;
-  // its distance from the offset the archive lists for that record is the
-  // length of those bytes. Reopening on a view that skips them makes every
-  // offset right as listed.
-  source->RecordNextSeek();
-  const bool first_ok = unzGoToFirstFile(archive) == UNZ_OK;
-  uint64_t seen = 0;
-  if (!source->TakeRecordedSeek(&seen) || !first_ok) return archive;
-  const uint64_t listed = unzGetOffset64(archive);
-  if (seen <= listed) return archive;
-  unzFile shifted = OpenView(source, seen - listed);
-  if (shifted == nullptr) return archive;
-  unz_global_info64 a{}, b{};
-  if (unzGetGlobalInfo64(archive, &a) != UNZ_OK ||
-      unzGetGlobalInfo64(shifted, &b) != UNZ_OK ||
-      a.number_entry != b.number_entry) {
-    unzClose(shifted);
-    return archive;
-  }
-  unzClose(archive);
-  return shifted;
-}
-
-std::unique_ptr<ArchiveSource> OpenHandleSource(const void* source) {
-  if (source == nullptr) return nullptr;
-  const int fd = *static_cast<const int*>(source);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (Files()->Fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-  const int copy = Files()->Dup(fd);
-  if (copy < 0) return nullptr;
-  const off_t start = Files()->Seek(copy, 0, SEEK_CUR);
-  if (start < 0) {
-    Files()->Close(copy);
-    return nullptr;
-  }
-  return std::make_unique<FdSource>(copy, static_cast<uint64_t>(start),
-                                    static_cast<uint64_t>(st.st_size));
-}
-
-std::unique_ptr<ArchiveSource> OpenFileSource(const void* source) {
-  if (source == nullptr) return nullptr;
-  // O_NONBLOCK keeps a FIFO at the path from blocking the open; it is
-  // refused right after as no regular file.
-  const int fd = Files()->OpenAt(AT_FDCWD, static_cast<const char*>(source),
-                                 O_RDONLY | O_NONBLOCK, 0);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (Files()->Fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    Files()->Close(fd);
-    return nullptr;
-  }
-  return std::make_unique<FdSource>(fd, 0, static_cast<uint64_t>(st.st_size));
-}
 
 constexpr size_t kDataBufferSize = 16384;
 constexpr uint64_t kMaxEntries = 65535;
@@ -304,27 +41,27 @@ ArchiveResult CheckHandle(const ArchiveHandle* handle) {
 
 void CloseMemoryEntry(ArchiveReader* reader) {
   if (reader->current_entry == -1) return;
-  if (!reader->current_failed) unzCloseCurrentFile(reader->archive);
+  if (!reader->rep->current_failed) unzCloseCurrentFile(reader->archive);
   reader->current_entry = -1;
-  reader->current_failed = false;
-  reader->current_remaining = 0;
+  reader->rep->current_failed = false;
+  reader->rep->current_remaining = 0;
 }
 
 // Puts minizip on entry index. It only walks forwards, so going back starts
 // over from the first entry. False when the directory cannot be walked that
 // far; the position is then unknown and the next call starts over.
 bool Position(ArchiveReader* reader, int32_t index) {
-  if (reader->position < 0 || index < reader->position) {
-    reader->position = -1;
+  if (reader->rep->position < 0 || index < reader->rep->position) {
+    reader->rep->position = -1;
     if (unzGoToFirstFile(reader->archive) != UNZ_OK) return false;
-    reader->position = 0;
+    reader->rep->position = 0;
   }
-  while (reader->position < index) {
+  while (reader->rep->position < index) {
     if (unzGoToNextFile(reader->archive) != UNZ_OK) {
-      reader->position = -1;
+      reader->rep->position = -1;
       return false;
     }
-    ++reader->position;
+    ++reader->rep->position;
   }
   return true;
 }
@@ -409,8 +146,8 @@ ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
   if (size < 0) {
     result = ArchiveReadFailed;
   } else if (size > 0) {
-    reader->extra.resize(static_cast<size_t>(size));
-    if (unzGetLocalExtrafield(reader->archive, reader->extra.data(),
+    reader->rep->extra.resize(static_cast<size_t>(size));
+    if (unzGetLocalExtrafield(reader->archive, reader->rep->extra.data(),
                               static_cast<unsigned>(size)) != size) {
       result = ArchiveReadFailed;
     }
@@ -433,7 +170,7 @@ ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
                             static_cast<uint16_t>(dos & 0xFFFF), &time)) {
     entry->access_time = entry->creation_time = entry->write_time = time;
   }
-  ApplyTimestampBlock(reader->extra.data(), extra_length, entry);
+  ApplyTimestampBlock(reader->rep->extra.data(), extra_length, entry);
   return ArchiveOk;
 }
 
@@ -493,33 +230,48 @@ void SetFileTimes(int fd, const ArchiveEntry& entry) {
   Files()->Futimens(fd, times);
 }
 
+// Reads the data of the open entry through the reader's buffer and hands it
+// to take(const char* bytes, size_t n), which returns false to stop. Never
+// hands on more than `declared` bytes: data beyond them ends the read as a
+// failure. False when reading failed, take stopped, or the data was longer
+// than declared; *total is the bytes handed on. minizip itself ends an
+// entry quietly when its data runs out early, so a caller compares *total
+// with what it expects.
+template <typename Take>
+bool ReadEntryData(ArchiveReader* reader, uint32_t declared, uint64_t* total,
+                   Take take) {
+  std::unique_ptr<char[]>& buffer = reader->rep->data_buffer;
+  if (!buffer) buffer.reset(new char[kDataBufferSize]);
+  *total = 0;
+  for (;;) {
+    const int n =
+        unzReadCurrentFile(reader->archive, buffer.get(), kDataBufferSize);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    const uint64_t allowed = declared - std::min<uint64_t>(*total, declared);
+    const size_t count = static_cast<size_t>(
+        std::min<uint64_t>(static_cast<uint64_t>(n), allowed));
+    if (count > 0 && !take(buffer.get(), count)) return false;
+    *total += count;
+    if (count < static_cast<size_t>(n)) return false;
+  }
+}
+
 // Streams the open entry into fd. False when reading or writing failed or
 // the data did not have the declared size; never writes beyond that size.
 bool CopyEntryData(ArchiveReader* reader, int fd, uint32_t declared) {
-  if (!reader->data_buffer)
-    reader->data_buffer.reset(new char[kDataBufferSize]);
-  char* const buffer = reader->data_buffer.get();
   uint64_t total = 0;
-  for (;;) {
-    const int n = unzReadCurrentFile(reader->archive, buffer, kDataBufferSize);
-    if (n < 0) return false;
-    if (n == 0) break;
-    const uint64_t allowed = declared - std::min<uint64_t>(total, declared);
-    if (static_cast<uint64_t>(n) > allowed) {
-      WriteFully(fd, buffer, static_cast<size_t>(allowed));
-      return false;
-    }
-    if (!WriteFully(fd, buffer, static_cast<size_t>(n))) return false;
-    total += static_cast<uint64_t>(n);
-  }
-  // minizip ends an entry quietly when its data runs out early.
-  return total == declared;
+  return ReadEntryData(reader, declared, &total,
+                       [fd](const char* bytes, size_t n) {
+                         return WriteFully(fd, bytes, n);
+                       }) &&
+         total == declared;
 }
 
 ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index,
                             void* destination, ArchiveIoKind kind) {
   CloseMemoryEntry(reader);
-  if (index < 0 || index >= reader->count) return ArchiveBadArguments;
+  if (index < 0 || index >= reader->rep->count) return ArchiveBadArguments;
   ArchiveEntry entry;
   const ArchiveResult result = ObtainRecord(reader, index, &entry);
   if (result != ArchiveOk) return result;
@@ -562,7 +314,8 @@ bool OpenMemoryEntry(ArchiveReader* reader, int32_t index) {
       unzOpenCurrentFile(reader->archive) != UNZ_OK) {
     return false;
   }
-  reader->current_remaining = static_cast<uint32_t>(info.uncompressed_size);
+  reader->rep->current_remaining =
+      static_cast<uint32_t>(info.uncompressed_size);
   return true;
 }
 
@@ -571,18 +324,18 @@ ArchiveResult ExtractToMemory(ArchiveReader* reader, int32_t index,
   if (index < 0 || buffer == nullptr) return ArchiveBadArguments;
   if (index != reader->current_entry) {
     CloseMemoryEntry(reader);
-    if (index >= reader->count) return ArchiveBadArguments;
+    if (index >= reader->rep->count) return ArchiveBadArguments;
     reader->current_entry = index;
-    reader->current_failed = !OpenMemoryEntry(reader, index);
+    reader->rep->current_failed = !OpenMemoryEntry(reader, index);
   }
   int n = -1;
-  if (!reader->current_failed) {
+  if (!reader->rep->current_failed) {
     // Never more than the record declares, whatever the data holds.
-    const uint32_t wanted = std::min(length, reader->current_remaining);
+    const uint32_t wanted = std::min(length, reader->rep->current_remaining);
     n = wanted == 0 ? 0 : unzReadCurrentFile(reader->archive, buffer, wanted);
   }
   if (n > 0) {
-    reader->current_remaining -= static_cast<uint32_t>(n);
+    reader->rep->current_remaining -= static_cast<uint32_t>(n);
     return ArchiveMore;
   }
   CloseMemoryEntry(reader);
@@ -592,7 +345,7 @@ ArchiveResult ExtractToMemory(ArchiveReader* reader, int32_t index,
 ArchiveResult VerifyEntry(ArchiveReader* reader, int32_t index,
                           ArchiveEntryCheck* check) {
   CloseMemoryEntry(reader);
-  if (index < 0 || index >= reader->count || check == nullptr)
+  if (index < 0 || index >= reader->rep->count || check == nullptr)
     return ArchiveBadArguments;
   ArchiveEntry entry;
   const ArchiveResult result = ObtainRecord(reader, index, &entry);
@@ -606,25 +359,15 @@ ArchiveResult VerifyEntry(ArchiveReader* reader, int32_t index,
   check->recorded_crc = static_cast<uint32_t>(info.crc);
   check->recorded_size = entry.uncompressed_size;
   if (unzOpenCurrentFile(reader->archive) != UNZ_OK) return ArchiveOk;
-  if (!reader->data_buffer)
-    reader->data_buffer.reset(new char[kDataBufferSize]);
-  char* const buffer = reader->data_buffer.get();
   uLong crc = crc32(0, nullptr, 0);
   uint64_t size = 0;
-  bool failed = false;
-  for (;;) {
-    const int n = unzReadCurrentFile(reader->archive, buffer, kDataBufferSize);
-    if (n < 0) {
-      failed = true;
-      break;
-    }
-    if (n == 0) break;
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer),
-                static_cast<uInt>(n));
-    size += static_cast<uint64_t>(n);
-  }
+  check->readable = ReadEntryData(
+      reader, check->recorded_size, &size, [&crc](const char* bytes, size_t n) {
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes),
+                    static_cast<uInt>(n));
+        return true;
+      });
   unzCloseCurrentFile(reader->archive);
-  check->readable = !failed;
   check->crc = static_cast<uint32_t>(crc);
   check->size = static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX));
   return ArchiveOk;
@@ -632,7 +375,7 @@ ArchiveResult VerifyEntry(ArchiveReader* reader, int32_t index,
 
 }  // namespace
 
-ArchiveReader::ArchiveReader() = default;
+ArchiveReader::ArchiveReader() : rep(std::make_unique<Rep>()) {}
 
 ArchiveReader::~ArchiveReader() {
   if (archive == nullptr) return;
@@ -645,27 +388,24 @@ ArchiveHandle* ArchiveOpen(const void* source, uint32_t length,
   auto reader = std::make_unique<ArchiveReader>();
   switch (kind) {
     case ArchiveIoKind::ByHandle:
-      reader->source = OpenHandleSource(source);
+      reader->rep->source = OpenHandleSource(source);
       break;
     case ArchiveIoKind::ByFileName:
-      reader->source = OpenFileSource(source);
+      reader->rep->source = OpenFileSource(source);
       break;
     case ArchiveIoKind::ByMemory:
-      if (source != nullptr) {
-        reader->source = std::make_unique<MemorySource>(
-            static_cast<const unsigned char*>(source), length);
-      }
+      reader->rep->source = OpenMemorySource(source, length);
       break;
   }
-  if (reader->source == nullptr) return nullptr;
-  reader->archive = OpenArchive(reader->source.get());
+  if (reader->rep->source == nullptr) return nullptr;
+  reader->archive = OpenArchive(reader->rep->source.get());
   if (reader->archive == nullptr) return nullptr;
   unz_global_info64 global{};
   if (unzGetGlobalInfo64(reader->archive, &global) != UNZ_OK ||
       global.number_entry > kMaxEntries) {
     return nullptr;  // the reader's destructor closes what is open
   }
-  reader->count = static_cast<int32_t>(global.number_entry);
+  reader->rep->count = static_cast<int32_t>(global.number_entry);
   auto* handle = new ArchiveHandle;
   handle->mode = kArchiveModeRead;
   handle->reader = std::move(reader);
@@ -677,12 +417,12 @@ ArchiveResult ArchiveGetEntry(ArchiveHandle* handle, int32_t index,
   const ArchiveResult check = CheckHandle(handle);
   if (check != ArchiveOk) return check;
   ArchiveReader* reader = handle->reader.get();
-  if (index < -1 || index >= reader->count || entry == nullptr)
+  if (index < -1 || index >= reader->rep->count || entry == nullptr)
     return ArchiveBadArguments;
   CloseMemoryEntry(reader);
   if (index == -1) {
     *entry = ArchiveEntry{};
-    entry->index = reader->count;
+    entry->index = reader->rep->count;
     return ArchiveOk;
   }
   return ObtainRecord(reader, index, entry);
@@ -693,7 +433,7 @@ ArchiveResult ArchiveGetEntrySpan(ArchiveHandle* handle, int32_t index,
   const ArchiveResult check = CheckHandle(handle);
   if (check != ArchiveOk) return check;
   ArchiveReader* reader = handle->reader.get();
-  if (index < 0 || index >= reader->count || span == nullptr)
+  if (index < 0 || index >= reader->rep->count || span == nullptr)
     return ArchiveBadArguments;
   CloseMemoryEntry(reader);
   if (!Position(reader, index)) return ArchiveCorrupt;

@@ -14,7 +14,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "platform/file_times.h"
 
@@ -93,8 +92,6 @@ struct ArchiveEntry {
 // The mode tag of a handle opened for reading; the only one there is.
 constexpr int32_t kArchiveModeRead = 1;
 
-class ArchiveSource;  // the bytes minizip reads, defined in archive.cc
-
 // The state behind one handle.
 struct ArchiveReader {
   ArchiveReader();
@@ -110,14 +107,9 @@ struct ArchiveReader {
   ArchiveEntry cached_entry;
   int32_t cached_index = -1;
 
-  // Implementation state.
-  int32_t count = 0;               // entries in the central directory
-  int32_t position = -1;           // entry minizip is on, -1 when unknown
-  bool current_failed = false;     // the memory entry could not be opened
-  uint32_t current_remaining = 0;  // bytes the memory entry may still give
-  std::unique_ptr<ArchiveSource> source;
-  std::vector<unsigned char> extra;     // the local extra field
-  std::unique_ptr<char[]> data_buffer;  // the streaming buffer
+  // The rest of the reader's state, defined with the code that uses it.
+  struct Rep;
+  std::unique_ptr<Rep> rep;
 };
 
 struct ArchiveHandle {

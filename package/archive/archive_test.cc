@@ -61,7 +61,7 @@ std::string RawDeflate(const std::string& data) {
 }
 
 ZipEntryDef Entry(const std::string& name, const std::string& data,
-                   int method = 8) {
+                  int method = 8) {
   ZipEntryDef e;
   e.name = name;
   e.data = data;
@@ -72,7 +72,7 @@ ZipEntryDef Entry(const std::string& name, const std::string& data,
 // An entry whose records declare `declared` bytes but whose stored data is
 // `stored` (already compressed with `method`).
 ZipEntryDef RawEntry(const std::string& name, const std::string& stored,
-                      int method, uint32_t declared, uint32_t crc) {
+                     int method, uint32_t declared, uint32_t crc) {
   ZipEntryDef e = Entry(name, stored, method);
   e.raw = true;
   e.raw_uncompressed_size = declared;
@@ -493,7 +493,7 @@ TEST_F(ArchiveTest, TimesFromTheFirstUtBlockOfTheLocalExtraField) {
     std::string central;
     int64_t write, access, creation;  // d: the DOS time
   };
-  const int64_t d = INT64_MIN;
+  constexpr int64_t d = INT64_MIN;
   const Case cases[] = {
       {"flags 7", UtBlock(7, {1000000000, 1100000000, 900000000}), "",
        1000000000, 1100000000, 900000000},
@@ -528,7 +528,7 @@ TEST_F(ArchiveTest, TimesFromTheFirstUtBlockOfTheLocalExtraField) {
   for (int32_t i = 0; i < static_cast<int32_t>(std::size(cases)); ++i) {
     const Case& c = cases[i];
     ArchiveEntry entry = Get(archive.get(), i);
-    auto expect = [d](int64_t v) {
+    auto expect = [](int64_t v) {
       return Seconds(v == d ? kDefaultDosSeconds : v);
     };
     EXPECT_EQ(entry.write_time, expect(c.write)) << c.what;
@@ -845,13 +845,13 @@ TEST_F(ArchiveTest, VerifyComparesTheDataWithTheCentralRecord) {
   const std::string data = Noise(40000, 7);
   const std::string fifty(50, 'd');
   ZipWriter zip;
-  zip.Add(Entry("good", data))                                 // 0
-      .Add(Entry("good-stored", data, 0))                      // 1
-      .AddDir("folder/")                                       // 2
-      .Add(RawEntry("wrong-crc", "abc", 0, 3, 0x12345678))     // 3
+  zip.Add(Entry("good", data))                                        // 0
+      .Add(Entry("good-stored", data, 0))                             // 1
+      .AddDir("folder/")                                              // 2
+      .Add(RawEntry("wrong-crc", "abc", 0, 3, 0x12345678))            // 3
       .Add(RawEntry("short", RawDeflate(fifty), 8, 100, Crc(fifty)))  // 4
-      .Add(RawEntry("long", fifty, 0, 30, Crc(fifty)))         // 5
-      .Add(RawEntry("garbage", "not deflate data", 8, 9, 1));  // 6
+      .Add(RawEntry("long", fifty, 0, 30, Crc(fifty)))                // 5
+      .Add(RawEntry("garbage", "not deflate data", 8, 9, 1));         // 6
   ArchivePtr archive = OpenWritten(zip);
   ASSERT_NE(archive, nullptr);
   auto verify = [&](int32_t index) {

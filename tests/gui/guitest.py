@@ -14,6 +14,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -173,7 +174,8 @@ class Session:
         }
         env.update(self.xdg)
         env.update(extra)
-        return env
+        # None unsets a variable.
+        return {name: value for name, value in env.items() if value is not None}
 
     def stop_all(self):
         """Kills what is still running of the processes started here. A
@@ -326,6 +328,17 @@ def wait_exit(proc, timeout):
         return None
 
 
+def poll(probe, timeout=5, interval=0.1):
+    """Calls probe until it returns something true or timeout seconds have
+    passed; returns its last result."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = probe()
+        if result or time.monotonic() >= deadline:
+            return result
+        time.sleep(interval)
+
+
 def read(path):
     with open(path, "rb") as f:
         return f.read()
@@ -358,6 +371,22 @@ class SessionTest(unittest.TestCase):
 
 def main():
     unittest.main(verbosity=2)
+
+
+def skip_without_flash_runtime():
+    """Exits 77 (skipped) when the player was built without the Flash
+    runtime: offline, with nothing cached, its bundle lists no files."""
+    listing = os.environ["MORVA_FLASH_BUNDLE_LIST"]
+    try:
+        with open(listing) as f:
+            carried = ">ruffle.js<" in f.read()
+    except OSError:
+        carried = False
+    if not carried:
+        print("SKIPPED: the player carries no Flash runtime (%s lists none; "
+              "it could not be fetched from the npm registry)" % listing,
+              file=sys.stderr)
+        sys.exit(77)
 
 
 def near(seen, rgb, tolerance=24):

@@ -11,7 +11,8 @@ import subprocess
 import sys
 import time
 
-from guitest import (SessionTest, main, near, read, toolkit_complaints,
+from guitest import (SessionTest, main, near, read,
+                     skip_without_flash_runtime, toolkit_complaints,
                      wait_exit, wait_near)
 
 sys.path.insert(0, os.environ["MORVA_FLASH_TOUR_SOURCE"])
@@ -119,4 +120,5 @@ class FlashTourTest(SessionTest):
 
 
 if __name__ == "__main__":
+    skip_without_flash_runtime()
     main()

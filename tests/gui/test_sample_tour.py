@@ -3,10 +3,12 @@ real window: the panorama renders, and closing the window leaves nothing.
 
 Needs the assembled sample tour (the sample_tour target, which fetches
 Pannellum from npm): MORVA_SAMPLE_TOUR names its folder, MORVA_PACK the
-packer."""
+packer. Exits 77 (skipped) when the tour could not be assembled for want of
+the npm registry."""
 
 import os
 import subprocess
+import sys
 import time
 
 from guitest import SessionTest, main, read, toolkit_complaints, wait_exit
@@ -105,4 +107,11 @@ class SampleTourTest(SessionTest):
 
 
 if __name__ == "__main__":
+    tour = os.environ["MORVA_SAMPLE_TOUR"]
+    if not os.path.isfile(os.path.join(tour, "_flash", "pannellum",
+                                       "pannellum.js")):
+        print("SKIPPED: the sample tour in %s is not assembled (Pannellum "
+              "could not be fetched from the npm registry)" % tour,
+              file=sys.stderr)
+        sys.exit(77)
     main()

@@ -14,6 +14,7 @@ PURPLE = color("#8000ff")   # the second page
 BLUE = color("#0000ff")     # status: scroll bars are hidden
 TEAL = color("#008080")     # status: the sibling JSON file was read
 YELLOW = color("#ffff00")   # the page's own window
+POPUP_TITLE = "^Popup window  -  Morva$"
 
 # Regions of the 800 x 600 page: links on the left, status squares on the
 # right, the page colour in the middle.
@@ -129,17 +130,19 @@ class TourTest(SessionTest):
     def test_6_new_windows_open_and_the_player_stays(self):
         s = self.session
         s.click(self.window, 80, 240)  # target="_blank"
-        first = s.wait_window("^Popup window$")
+        first = s.wait_window(POPUP_TITLE)
         self.assertEqual(s.wait_pixel(first, 10, 10, YELLOW), YELLOW)
+        # Without a size of its own it is as large as the tour's view.
+        self.assertEqual(s.geometry(first)[2:], (800, 600))
         # Closing a page's window leaves the player running.
         s.request_close(first)
         time.sleep(1)
         self.assertIsNone(self.proc.poll())
-        self.assertEqual(s.windows("^Popup window$"), [])
+        self.assertEqual(s.windows(POPUP_TITLE), [])
         self.assertEqual(s.windows("Test tour  -  Morva$"), [self.window])
 
         s.click(self.window, 80, 340)  # window.open with a size
-        sized = s.wait_window("^Popup window$")
+        sized = s.wait_window(POPUP_TITLE)
         self.assertEqual(s.geometry(sized)[2:], (400, 300))
         # Out of the way of the player's links; it stays open.
         s.x("xdotool", "windowmove", str(sized), "900", "0")
@@ -154,7 +157,7 @@ class TourTest(SessionTest):
         s.request_close(self.window)
         self.assertEqual(wait_exit(self.proc, 10), 0)
         # The page's remaining window went with the player.
-        self.assertEqual(s.windows("^Popup window$"), [])
+        self.assertEqual(s.windows(POPUP_TITLE), [])
         self.assertEqual(s.leftovers(), [])
         self.assertEqual(read(self.proc.out_path), b"")
         self.assertEqual(toolkit_complaints(self.proc), [])

@@ -16,7 +16,9 @@
 #include <cstring>
 #include <string>
 
+#include "app/player_process.h"
 #include "app/player_window_gtk.h"
+#include "browser/compat.h"
 
 namespace {
 
@@ -49,6 +51,8 @@ class Driver : public morva::DialogHandler {
     window_->SetWindowPos(morva::ZOrder::kTop, 0, 0, width + 2 * frame_x,
                           height + caption + 2 * frame_y,
                           morva::kSwpHideWindow);
+    // The page's folder stands in for the work folder.
+    window_->ConfineBrowser(page.substr(0, page.rfind('/') + 1));
     window_->Navigate(page, 0, "_self", "", "");
     return true;
   }
@@ -75,7 +79,10 @@ class Driver : public morva::DialogHandler {
 }  // namespace
 
 int main(int argc, char** argv) {
-  morva::PlayerWindowGtk window;
+  // As the player does: signals, the private folder, the sweep.
+  morva::PlayerProcess process(morva::compat::ReserveEngineSignal());
+  if (!process.ok()) return 0;
+  morva::PlayerWindowGtk window(process.private_folder());
   Driver driver(&window);
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];

@@ -1,0 +1,52 @@
+#include "app/player_process.h"
+
+#include <chrono>
+#include <cstdlib>
+
+#include "platform/last_resort.h"
+#include "platform/signals.h"
+#include "platform/trace.h"
+
+namespace morva {
+namespace {
+
+// However much killed players left, one start spends at most this long on
+// it; the rest waits for the next start.
+constexpr std::chrono::seconds kSweepBudget{30};
+
+}  // namespace
+
+PlayerProcess::PlayerProcess(int spare) {
+  std::string error;
+  if (!InstallSignalDispositions(spare, &error)) Trace("%s", error.c_str());
+  if (EndRequested()) return;
+  std::atexit(RemoveRememberedNow);
+
+  const std::string temp_folder = TempFolder();
+  private_ = std::make_unique<PrivateFolder>(temp_folder);
+  if (!private_->ok()) {
+    Trace("private folder: %s", private_->error().c_str());
+    private_.reset();
+  } else {
+    files_ = std::make_unique<ClaimingFiles>(RealFiles(), private_.get(),
+                                             [] { return EndRequested(); });
+    files_scope_ = std::make_unique<ScopedFileSystem>(files_.get());
+  }
+  // Its own view of the disk: the launch's file system is the main thread's.
+  sweeper_ =
+      std::make_unique<StaleSweeper>(temp_folder, RealFiles(), kSweepBudget);
+  ok_ = true;
+}
+
+PlayerProcess::~PlayerProcess() {
+  sweeper_.reset();
+  files_scope_.reset();
+  files_.reset();
+  private_.reset();
+}
+
+std::string PlayerProcess::private_folder() const {
+  return private_ ? private_->path() : std::string();
+}
+
+}  // namespace morva

@@ -1,0 +1,61 @@
+#include "package/temp_folder.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "package/cleanup.h"
+#include "platform/files.h"
+#include "platform/path.h"
+
+namespace morva {
+
+ScopedTempFolder::ScopedTempFolder(const std::string& parent,
+                                   const std::string& prefix)
+    : old_current_folder_(AbsolutePath(".")) {
+  // Made through the real file system, not through whatever Files() is now.
+  ScopedFileSystem real(RealFiles());
+  path_ = CreateUniqueFolder(parent, prefix);
+  if (path_.empty()) {
+    error_ = ErrnoMessage("mkdir", JoinPath(parent, prefix + "..."));
+    return;
+  }
+  const char* old = std::getenv("TMPDIR");
+  had_tmpdir_ = old != nullptr;
+  if (old != nullptr) old_tmpdir_ = old;
+  setenv("TMPDIR", path_.c_str(), 1);
+}
+
+ScopedTempFolder::~ScopedTempFolder() {
+  RestoreCurrentFolder();
+  if (path_.empty()) return;
+  if (had_tmpdir_) {
+    setenv("TMPDIR", old_tmpdir_.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  RemoveTree(path_, RealFiles());
+}
+
+std::string ScopedTempFolder::Join(const std::string& name) const {
+  return JoinPath(path_, name);
+}
+
+std::vector<std::string> ScopedTempFolder::List() const {
+  std::vector<std::string> names;
+  FileSystem* fs = RealFiles();
+  const int fd = fs->OpenAt(AT_FDCWD, path_, O_RDONLY | O_DIRECTORY, 0);
+  if (fd < 0) return names;
+  std::vector<DirEntry> entries;
+  fs->ListFolder(fd, &entries);
+  fs->Close(fd);
+  for (DirEntry& entry : entries) names.push_back(std::move(entry.name));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void ScopedTempFolder::RestoreCurrentFolder() const {
+  // When the folder we started in is gone, nothing sensible is left to do.
+  RealFiles()->Chdir(old_current_folder_);
+}
+
+}  // namespace morva
