@@ -8,7 +8,8 @@ import signal
 import time
 
 from guitest import (SessionTest, color, main, near, pack_tour, read,
-                     toolkit_complaints, tour_files, wait_exit, wait_near)
+                     skip_without_flash_runtime, toolkit_complaints,
+                     tour_files, wait_exit, wait_near)
 from swf import rectangle_movie
 
 ORANGE = color("#ff8000")  # page background
@@ -19,6 +20,8 @@ RED = color("#ff0000")     # status: not as expected
 MAIN = ((0, 128, 255), (255, 0, 0), (100, 50, 200, 100))
 FRAMED = ((255, 255, 0), (0, 160, 0), (50, 50, 100, 100))
 DIRECT = ((128, 0, 128), (255, 255, 255), (100, 50, 200, 100))
+# Lies outside the work folder: it must never play, embedded or opened.
+OUTSIDE = ((0, 255, 255), (255, 0, 255), (0, 0, 400, 300))
 
 
 def movie(spec):
@@ -48,12 +51,15 @@ square(1, navigator.language === 'en-US');
 </script>
 <style>html, body { margin: 0; height: 100%; background: #ff8000; }
 embed, iframe { position: absolute; top: 0; border: 0; }
-#direct { position: absolute; left: 0; top: 420px; width: 200px;
-          height: 80px; background: #404040; }</style></head><body>
+a { position: absolute; top: 420px; width: 200px; height: 80px;
+    background: #404040; }</style></head><body>
 <embed src="main.swf" width="400" height="300" style="left: 0">
 <iframe src="framed.html" width="400" height="300" style="left: 400px">
 </iframe>
-<a id="direct" href="direct.swf"></a>
+<div style="position: absolute; left: 400px; top: 320px">
+<embed src="OUTSIDE_URI" width="200" height="150"></div>
+<a href="direct.swf" style="left: 0"></a>
+<a href="OUTSIDE_URI" style="left: 200px"></a>
 </body></html>"""
 
 FRAMED_PAGE = """<!DOCTYPE html><html><head><style>
@@ -97,8 +103,12 @@ setTimeout(function () {
 class FlashTest(SessionTest):
 
     def flash_tour(self, name):
+        outside = os.path.join(self.session.work, "outside.swf")
+        with open(outside, "wb") as f:
+            f.write(movie(OUTSIDE))
+        page = FLASH_PAGE.replace("OUTSIDE_URI", "file://" + outside)
         return pack_tour(self.player, os.path.join(self.session.work, name),
-                         tour_files(name, FLASH_PAGE, 800, 600, extra={
+                         tour_files(name, page, 800, 600, extra={
                              "main.swf": movie(MAIN),
                              "framed.html": FRAMED_PAGE,
                              "framed.swf": movie(FRAMED),
@@ -109,6 +119,13 @@ class FlashTest(SessionTest):
         seen = wait_near(self.session, window, x, y, rgb, timeout)
         self.assertTrue(near(seen, rgb),
                         "at (%d, %d): %s, expected %s" % (x, y, seen, rgb))
+
+    def not_outside(self, window, x, y):
+        seen = self.session.screenshot(window).pixel(x, y)
+        for rgb in OUTSIDE[:2]:
+            self.assertFalse(near(seen, rgb),
+                             "at (%d, %d): %s, the movie from outside the "
+                             "work folder" % (x, y, seen))
 
     def test_movies_in_the_page_in_a_frame_and_as_a_document(self):
         s = self.session
@@ -124,6 +141,13 @@ class FlashTest(SessionTest):
         # <object> written by a script in a frame.
         self.expect(window, 400 + 100, 100, FRAMED[1], timeout=40)
         self.expect(window, 400 + 300, 250, FRAMED[0])
+        # One from outside the work folder neither plays in the page nor
+        # replaces it when its link is followed.
+        self.not_outside(window, 500, 395)
+        s.click(window, 300, 460)
+        time.sleep(1)
+        self.expect(window, 200, 100, MAIN[1])
+        self.not_outside(window, 500, 395)
         # A movie opened as the document fills the view.
         s.click(window, 100, 460)
         self.expect(window, 400, 200, DIRECT[1], timeout=40)
@@ -164,4 +188,5 @@ class FlashTest(SessionTest):
 
 
 if __name__ == "__main__":
+    skip_without_flash_runtime()
     main()
