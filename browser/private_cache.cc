@@ -29,9 +29,27 @@ constexpr PrivateVariable kPrivateVariables[] = {
     {"PULSE_RUNTIME_PATH", "pulse", "XDG_RUNTIME_DIR"},
 };
 
+// The JACK client library, which the media framework's automatic audio
+// output tries when no sound server answers, makes a database in
+// /dev/shm/jack_db-UID that no variable moves. The automatic output skips
+// it (appended, so it overrides the user's ranks for that one element);
+// sound still reaches a JACK server through a sound server's bridge.
+constexpr char kRankVariable[] = "GST_PLUGIN_FEATURE_RANK";
+constexpr char kSkippedOutputs[] = "jackaudiosink:NONE";
+
 // Their values before the first change; nullopt for an unset one.
 std::optional<std::string> user_values[std::size(kPrivateVariables)];
+std::optional<std::string> user_ranks;
 bool changed = false;
+
+void Restore(GAppLaunchContext* context, const char* variable,
+             const std::optional<std::string>& value) {
+  if (value) {
+    g_app_launch_context_setenv(context, variable, value->c_str());
+  } else {
+    g_app_launch_context_unsetenv(context, variable);
+  }
+}
 
 }  // namespace
 
@@ -64,19 +82,20 @@ ScopedPrivateCache::ScopedPrivateCache(const std::string& private_folder) {
     if (MakeFolder(folder, 0700))
       g_setenv(entry.variable, folder.c_str(), TRUE);
   }
+  const char* ranks = g_getenv(kRankVariable);
+  if (!changed && ranks) user_ranks = ranks;
+  const std::string skipped =
+      user_ranks ? *user_ranks + "," + kSkippedOutputs : kSkippedOutputs;
+  g_setenv(kRankVariable, skipped.c_str(), TRUE);
   changed = true;
 }
 
 void RestoreUserFolders(GAppLaunchContext* context) {
   if (!changed) return;
   for (size_t i = 0; i < std::size(kPrivateVariables); ++i) {
-    if (user_values[i]) {
-      g_app_launch_context_setenv(context, kPrivateVariables[i].variable,
-                                  user_values[i]->c_str());
-    } else {
-      g_app_launch_context_unsetenv(context, kPrivateVariables[i].variable);
-    }
+    Restore(context, kPrivateVariables[i].variable, user_values[i]);
   }
+  Restore(context, kRankVariable, user_ranks);
 }
 
 }  // namespace morva

@@ -248,9 +248,15 @@ WebKitWebView* TourSandbox::NewView(WebKitWebContext* context) {
   webkit_settings_set_enable_webrtc(settings, FALSE);
   webkit_settings_set_javascript_can_access_clipboard(settings, FALSE);
   webkit_settings_set_enable_fullscreen(settings, TRUE);
-  auto* view =
-      WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
-                                   "settings", settings, nullptr));
+  // Tours start their background sound and their movies' sound as soon as
+  // they open, as they did in the browsers they were made for; the engine
+  // would wait for a click. Views the page opens share this policy.
+  WebKitWebsitePolicies* policies = webkit_website_policies_new_with_policies(
+      "autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
+  auto* view = WEBKIT_WEB_VIEW(
+      g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "settings",
+                   settings, "website-policies", policies, nullptr));
+  g_object_unref(policies);
   g_object_unref(settings);
   // Related views share the content manager, so the windows the page opens
   // get the same scripts (and the same content filter, see ConfineTo).

@@ -16,13 +16,12 @@
 // - its windows never grow beyond the screen's work area.
 // Every web context and view of the player is set up here, so that these
 // rules sit in one place, together with what the views add to every tour:
-// Flash content (browser/flash_runtime.h: the runtime's scheme, the
-// document-start scripts of every frame, a .swf document shown in a page
-// that plays it).
-// Schemes the player serves itself (the Flash runtime's files) are not
-// file: addresses and pass the content filter as sub-resources; a
-// navigation to one is let through only where Judge() lists it, and the
-// runtime needs none.
+// sound and video that start without a click, and Flash content
+// (browser/flash_runtime.h: the runtime's scheme, the document-start scripts of
+// every frame, a .swf document shown in a page that plays it). Schemes the
+// player serves itself (the Flash runtime's files) are not file: addresses and
+// pass the content filter as sub-resources; a navigation to one is let through
+// only where Judge() lists it, and the runtime needs none.
 #ifndef MORVA_BROWSER_SANDBOX_H_
 #define MORVA_BROWSER_SANDBOX_H_
 
@@ -57,15 +56,16 @@ class TourSandbox {
   // none.
   static WebKitWebContext* NewContext();
   // A new view of the tour in `context` (floating, as from g_object_new):
-  // the tour's settings, the document-start scripts of every frame, and
-  // the rules of every view (no permission, no file chooser, no download
-  // or new-window items in its context menu, no response the view cannot
-  // show, a .swf document played in a page).
+  // the tour's settings, sound and video that may start without a click
+  // (as tours made for older browsers expect), the document-start scripts
+  // of every frame, and the rules of every view (no permission, no file
+  // chooser, no download or new-window items in its context menu, no
+  // response the view cannot show, a .swf document played in a page).
   static WebKitWebView* NewView(WebKitWebContext* context);
   // A view for a window the page of `related` opens: it shares the web
-  // process, context, settings, scripts and content filter of `related`,
-  // and follows the same rules (floating, as the "create" signal hands it
-  // on).
+  // process, context, settings, autoplay policy, scripts and content filter
+  // of `related`, and follows the same rules (floating, as the "create"
+  // signal hands it on).
   static WebKitWebView* NewRelatedView(WebKitWebView* related);
 
   // Confines every load of the views that share `manager` to the files

@@ -71,6 +71,14 @@ class Image:
         return tuple(self.data[i:i + 3])
 
 
+def wav(seconds):
+    """A sound of silence, 8 kHz mono 8-bit."""
+    n = int(8000 * seconds)
+    return (b"RIFF" + (36 + n).to_bytes(4, "little") + b"WAVEfmt " +
+            struct.pack("<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) + b"data" +
+            n.to_bytes(4, "little") + b"\x80" * n)
+
+
 def tour_files(name, page, width=800, height=600, extra=None):
     """The files of a tour package as tours lay it out: the viewer movie,
     autorun.inf naming the launcher, the launcher with its pop-up call, and
@@ -215,6 +223,22 @@ class Session:
         err.close()
         self.processes.append(proc)
         return proc
+
+    def start_with_own_shm(self, argv, **env):
+        """Starts argv as start() does, in a mount namespace of its own with
+        an empty /dev/shm, which shared-memory files written anywhere would
+        land in; returns (process, file that lists what it left there once
+        it has ended). The file is None where the system allows no such
+        namespace (argv then runs as start() runs it)."""
+        if subprocess.run(["unshare", "-m", "sh", "-c",
+                           "mount -t tmpfs none /dev/shm"],
+                          capture_output=True).returncode != 0:
+            return self.start(argv, **env), None
+        listing = os.path.join(self.work, "shm-%d" % len(self.processes))
+        script = ('mount -t tmpfs none /dev/shm || exit 99; listing=$1; '
+                  'shift; "$@"; rc=$?; ls -A /dev/shm > "$listing"; exit $rc')
+        return (self.start(["unshare", "-m", "sh", "-c", script, "sh",
+                            listing] + list(argv), **env), listing)
 
     def leftovers(self):
         """What the runs left in the user's folders and the temporary
