@@ -69,6 +69,9 @@ class Entry:
         self.dos = kw.pop("dos", (DOS_DATE, DOS_TIME))
         self.offset = kw.pop("offset", None)  # central record's header offset
         self.descriptor = kw.pop("descriptor", False)
+        # Sizes and offset kept in a ZIP64 block of the central record, as
+        # streaming writers do: "sizes", "offset" or "all".
+        self.central_zip64 = kw.pop("central_zip64", None)
         assert not kw, kw
 
 
@@ -97,11 +100,21 @@ def raw_zip(entries, prefix=b"", comment=b"", count=None, relative=True,
         date, time = e.dos
         if e.offset is not None:
             offset = e.offset
+        csize, usize, extra = e.csize, e.usize, e.central_extra
+        if e.central_zip64:
+            moved = b""
+            if e.central_zip64 in ("sizes", "all"):
+                moved += struct.pack("<QQ", usize, csize)
+                csize = usize = 0xFFFFFFFF
+            if e.central_zip64 in ("offset", "all"):
+                moved += struct.pack("<Q", offset)
+                offset = 0xFFFFFFFF
+            extra = extra_block(1, moved) + extra
         out += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, e.made_by, 20, e.flags,
-                           e.method, time, date, e.crc, e.csize, e.usize,
-                           len(e.name), len(e.central_extra), 0, 0, 0, e.external,
+                           e.method, time, date, e.crc, csize, usize,
+                           len(e.name), len(extra), 0, 0, 0, e.external,
                            offset)
-        out += e.name + e.central_extra
+        out += e.name + extra
     cd_size = len(out) - base - cd_start
     n = len(records) if count is None else count
     out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, n, n, cd_size, cd_start,
@@ -237,6 +250,22 @@ def archive_seeds():
     s["data_descriptor"] = streamed_zip([("stream/a.txt", b"streamed " * 30), ("stream/qzviewer.swf", b"m")])
     s["raw_descriptor"] = raw_zip([Entry("dd.txt", b"descriptor " * 9, flags=8, descriptor=True)])
     s["zip64"] = _zip64()
+    # What other extractors read: folders without folder bits (Java's
+    # writer), central ZIP64 blocks, padded extra fields, UT past 2038 and
+    # before 1970 (with the DOS dates zip writes for them).
+    s["java_folders"] = raw_zip([Entry("d/", b"", 0, external=0, made_by=20),
+                                 Entry("d/qzviewer.swf", b"m", external=0, made_by=20),
+                                 Entry("e\\", b"", 8, external=0, made_by=20)])
+    s["zip64_central"] = raw_zip([Entry("a.txt", b"a" * 40, central_zip64="all"),
+                                  Entry("b.txt", b"b", 0, central_zip64="offset",
+                                        central_extra=ut_block(1, 1600000000)),
+                                  Entry("c.txt", b"c" * 9, central_zip64="sizes")])
+    padded = ut_block(1, 1600000000) + b"\0\0"
+    s["extra_padding"] = raw_zip([Entry("p.txt", b"pad", local_extra=padded, central_extra=padded),
+                                  Entry("q.txt", b"ff", local_extra=b"\xff", central_extra=b"\xff\xff\xff")])
+    dos_2076 = (((2076 - 1980) << 9) | (6 << 5) | 1, 12 << 11)
+    s["ut_2076_1969"] = raw_zip([Entry("2076.txt", b"t", dos=dos_2076, local_extra=ut_block(3, -936728896, -936728896)),
+                                 Entry("1969.txt", b"t", dos=((1 << 5) | 1, 0), local_extra=ut_block(1, -14182940))])
     s["bomb_1mb"] = raw_zip([Entry("zeros.bin", b"\0" * (1 << 20))])
     s["bomb_6mb_declared_small"] = raw_zip([Entry("zeros.bin", b"\0" * (6 << 20), usize=100)])
     s["bomb_repeated"] = raw_zip([Entry("z.bin", b"\0" * (2 << 20))],

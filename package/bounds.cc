@@ -31,7 +31,7 @@ bool ReadSpans(ArchiveHandle* archive, int32_t count, std::vector<Span>* spans,
     ArchiveEntrySpan span;
     const ArchiveResult rc = ArchiveGetEntrySpan(archive, i, &span);
     if (rc != ArchiveOk) {
-      *report = {UnpackStatus::kBadRecord, "#" + std::to_string(i), rc};
+      *report = BadRecordReport(archive, i, rc);
       return false;
     }
     spans->push_back({span.header_offset, span.data_end, i});
@@ -73,14 +73,14 @@ bool DeclaredSize(ArchiveHandle* archive, uint64_t* total,
   ArchiveEntry entry;
   *total = 0;
   if (ArchiveGetEntry(archive, -1, &entry) != ArchiveOk) {
-    *report = {UnpackStatus::kBadRecord, "", ArchiveBadArguments};
+    *report = {UnpackStatus::kBadRecord, "", ArchiveBadArguments, {}};
     return false;
   }
   const int32_t count = entry.index;
   for (int32_t i = 0; i < count; ++i) {
     const ArchiveResult rc = ArchiveGetEntry(archive, i, &entry);
     if (rc != ArchiveOk) {
-      *report = {UnpackStatus::kBadRecord, "#" + std::to_string(i), rc};
+      *report = BadRecordReport(archive, i, rc);
       return false;
     }
     // At most 65,535 sizes below 2^32 each: no 64-bit overflow.
@@ -100,14 +100,15 @@ bool MayUnpack(ArchiveHandle* archive, const std::string& folder,
   if (!ReadSpans(archive, count.index, &spans, report)) return false;
   const int32_t overlapping = FindOverlap(std::move(spans));
   if (overlapping >= 0) {
-    *report = {UnpackStatus::kOverlapping, EntryName(archive, overlapping), 0};
+    *report = {
+        UnpackStatus::kOverlapping, EntryName(archive, overlapping), 0, {}};
     return false;
   }
   // Free space is measured with the temporary archive still on disk, so it
   // is what the unpack really has to write into.
   const int64_t available = FreeSpaceAt(folder);
   if (available >= 0 && declared > static_cast<uint64_t>(available)) {
-    *report = {UnpackStatus::kTooLarge, "", 0};
+    *report = {UnpackStatus::kTooLarge, "", 0, {}};
     return false;
   }
   return true;

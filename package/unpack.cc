@@ -24,12 +24,12 @@ int UnpackEntries(ArchiveHandle* archive, const std::string& work_folder,
   for (int32_t i = 0; i < count; ++i) {
     ArchiveResult rc = ArchiveGetEntry(archive, i, &entry);
     if (rc != ArchiveOk) {
-      *report = {UnpackStatus::kBadRecord, "#" + std::to_string(i), rc};
+      *report = BadRecordReport(archive, i, rc);
       return 0;
     }
     std::string relative;
     if (!NormalizeEntryName(entry.name, &relative)) {
-      *report = {UnpackStatus::kUnsafeName, entry.name, 0};
+      *report = {UnpackStatus::kUnsafeName, entry.name, 0, {}};
       return 0;
     }
     const std::string destination = prefix + relative;
@@ -47,7 +47,7 @@ int UnpackEntries(ArchiveHandle* archive, const std::string& work_folder,
     rc = ArchiveExtractEntry(archive, i, const_cast<char*>(destination.c_str()),
                              0, ArchiveIoKind::ByFileName);
     if (rc != ArchiveOk) {
-      *report = {UnpackStatus::kEntryFailed, entry.name, rc};
+      *report = {UnpackStatus::kEntryFailed, entry.name, rc, {}};
       return 0;
     }
   }
@@ -56,12 +56,18 @@ int UnpackEntries(ArchiveHandle* archive, const std::string& work_folder,
 
 }  // namespace
 
+UnpackReport BadRecordReport(const ArchiveHandle* archive, int32_t index,
+                             uint32_t result) {
+  return {UnpackStatus::kBadRecord, "#" + std::to_string(index), result,
+          ArchiveEntryProblem(archive, index)};
+}
+
 int UnpackArchiveInto(const std::string& archive_path,
                       const std::string& folder, std::string* content_folder,
                       UnpackReport* report) {
   *report = UnpackReport{};
-  ArchivePtr archive(
-      ArchiveOpen(archive_path.c_str(), 0, ArchiveIoKind::ByFileName));
+  ArchivePtr archive(ArchiveOpen(archive_path.c_str(), 0,
+                                 ArchiveIoKind::ByFileName, &report->reason));
   if (archive == nullptr) {
     report->status = UnpackStatus::kNotAnArchive;
     return 0;

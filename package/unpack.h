@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "package/archive/archive.h"
+
 namespace morva {
 
 // The file whose folder becomes the content folder.
@@ -28,7 +30,14 @@ struct UnpackReport {
   UnpackStatus status = UnpackStatus::kOk;
   std::string entry;            // the entry's name, where one is at fault
   uint32_t archive_result = 0;  // the archive reader's code, where it failed
+  // The archive reader's own words, where it has them (ArchiveEntryProblem,
+  // or why ArchiveOpen refused the archive); else empty.
+  std::string reason;
 };
+
+// The report for entry `index` of archive, whose record gave `result`.
+UnpackReport BadRecordReport(const ArchiveHandle* archive, int32_t index,
+                             uint32_t result);
 
 // Unpacks every entry of the ZIP archive at archive_path below folder, which
 // must exist, with the rules UnpackTempZip uses: entry names use "/" or "\"

@@ -113,15 +113,23 @@ void ZipWriter::Write(const std::string& path) const {
     // fields make that conversion come out as 0 too (the month wraps to 0).
     info.dosDate = e.dos_date_time;
     if (e.dos_date_time == 0) info.tmz_date.tm_mon = static_cast<uInt>(-1);
-    info.external_fa = e.external_attributes != 0 ? e.external_attributes
-                                                  : 0x81A40000;  // file, 0644
+    info.external_fa = e.external_attributes != 0 || e.external_as_given
+                           ? e.external_attributes
+                           : 0x81A40000;  // file, 0644
+    // Room for the ZIP64 block, filled in below.
+    const int moved = ((e.central_zip64 & kZip64Sizes) ? 2 : 0) +
+                      ((e.central_zip64 & kZip64Offset) ? 1 : 0);
+    const std::string extra_central =
+        moved == 0
+            ? e.extra_central
+            : ExtraBlock(1, std::string(8 * moved, '\0')) + e.extra_central;
     int level = e.method == 0 ? 0 : Z_DEFAULT_COMPRESSION;
     int rc = zipOpenNewFileInZip4_64(
         zip, e.name.c_str(), &info,
         e.extra_local.empty() ? nullptr : e.extra_local.data(),
         static_cast<uInt>(e.extra_local.size()),
-        e.extra_central.empty() ? nullptr : e.extra_central.data(),
-        static_cast<uInt>(e.extra_central.size()), nullptr,
+        extra_central.empty() ? nullptr : extra_central.data(),
+        static_cast<uInt>(extra_central.size()), nullptr,
         known_method ? e.method : 0, level, e.raw ? 1 : 0, -MAX_WBITS,
         DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
         (3 << 8) | 20 /* Unix host */, 0, 0);
@@ -139,7 +147,10 @@ void ZipWriter::Write(const std::string& path) const {
     }
   }
   ASSERT_EQ(zipClose(zip, nullptr), ZIP_OK);
-  if (patch_method.empty()) return;
+  const bool zip64 =
+      std::any_of(entries_.begin(), entries_.end(),
+                  [](const ZipEntryDef& e) { return e.central_zip64 != 0; });
+  if (patch_method.empty() && !zip64) return;
 
   // Set the method field of the local header (offset 8, name at 30) and the
   // central record (offset 10, name at 46) of each such entry.
@@ -156,6 +167,26 @@ void ZipWriter::Write(const std::string& path) const {
   for (const ZipEntryDef* e : patch_method) {
     patch(std::string("PK\x03\x04", 4), 8, 30, *e);
     patch(std::string("PK\x01\x02", 4), 10, 46, *e);
+  }
+  // Move the central record's fields into its ZIP64 block, in the block's
+  // order: uncompressed size (at 24), compressed size (20), offset (42).
+  const std::string central("PK\x01\x02", 4);
+  size_t p = bytes.find(central);
+  for (const ZipEntryDef& e : zip64 ? entries_ : std::vector<ZipEntryDef>{}) {
+    for (; p != std::string::npos; p = bytes.find(central, p + 1)) {
+      if (bytes.compare(p + 46, e.name.size(), e.name) == 0) break;
+    }
+    ASSERT_NE(p, std::string::npos) << e.name;
+    size_t block = p + 46 + e.name.size() + 4;
+    for (size_t field : {24, 20, 42}) {
+      const bool moved = field == 42 ? (e.central_zip64 & kZip64Offset) != 0
+                                     : (e.central_zip64 & kZip64Sizes) != 0;
+      if (!moved) continue;
+      bytes.replace(block, 4, bytes, p + field, 4);
+      bytes.replace(p + field, 4, 4, '\xff');
+      block += 8;
+    }
+    p = bytes.find(central, p + 1);
   }
   WriteFile(path, bytes);
 }

@@ -41,6 +41,7 @@ struct ZipEntryDef {
   std::string data;
   int method = 8;                       // 0 stored, 8 deflated
   uint32_t external_attributes = 0;     // 0: regular file 0644, or folder 0755
+  bool external_as_given = false;       // write 0 as 0 (as Java's writer does)
   uint32_t dos_date_time = 0x50CF6300;  // 2020-06-15 12:24:00; written as is
   std::string extra_local;              // local extra field, as is
   std::string extra_central;
@@ -50,7 +51,13 @@ struct ZipEntryDef {
   bool raw = false;
   uint32_t raw_uncompressed_size = 0;
   uint32_t raw_crc = 0;
+  // Fields of the central record that say 0xFFFFFFFF and are held in a
+  // ZIP64 extra block put before extra_central, as streaming writers do:
+  // kZip64Sizes, kZip64Offset or both.
+  int central_zip64 = 0;
 };
+constexpr int kZip64Sizes = 1;
+constexpr int kZip64Offset = 2;
 
 class ZipWriter {
  public:

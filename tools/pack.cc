@@ -388,11 +388,14 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
   PrivateTempFolder temp;
   const std::string temp_zip = CopyArchiveOutInto(temp, tour, err);
   if (temp_zip.empty()) return 1;
+  std::string problem;
   ArchivePtr archive(
-      ArchiveOpen(temp_zip.c_str(), 0, ArchiveIoKind::ByFileName));
+      ArchiveOpen(temp_zip.c_str(), 0, ArchiveIoKind::ByFileName, &problem));
   if (archive == nullptr) {
     Complain(err, tour,
-             "the bytes that the trailer names are not a ZIP archive");
+             problem.empty()
+                 ? "the bytes that the trailer names are not a ZIP archive"
+                 : problem);
     return 1;
   }
   ArchiveEntry entry;
@@ -406,8 +409,10 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
   for (int32_t i = 0; i < count; ++i) {
     const ArchiveResult rc = ArchiveGetEntry(archive.get(), i, &entry);
     if (rc != ArchiveOk) {
-      Complain(err, tour,
-               "entry #" + std::to_string(i) + ": " + ArchiveResultText(rc));
+      Complain(
+          err, tour,
+          "entry #" + std::to_string(i) + ": " +
+              ArchiveResultText(rc, ArchiveEntryProblem(archive.get(), i)));
       result = 1;
       continue;
     }

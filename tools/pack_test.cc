@@ -399,6 +399,13 @@ TEST_F(PackTest, CheckNotesAWindowLargerThanAScreen) {
 
 // Two central records on one local header: the second record's local
 // header offset is set to the first's.
+uint32_t ReadLe32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (size_t i = 4; i-- > 0;)
+    value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
 std::string OverlappingTour(const std::string& scratch) {
   std::string zip = TourZip()
                         .AddFile("_flash/a0", "same")
@@ -440,6 +447,71 @@ TEST_F(PackTest, CheckNamesPackagesThePlayerRefusesWhole) {
                        ": unpacking: the entries declare more bytes than the "
                        "disk has free; the player unpacks nothing\n");
   ExpectOnly({"bad.run", "big.run", "player"});
+}
+
+TEST_F(PackTest, Zip64RecordsPlayAndTheLimitsAreNamed) {
+  // Streaming writers keep sizes and offsets in ZIP64 blocks of the central
+  // records, however small the entries.
+  ZipWriter zip = TourZip();
+  ZipEntryDef streamed;
+  streamed.name = "_flash/scenes/s2.jpg";
+  streamed.data = std::string(5000, 's');
+  streamed.central_zip64 = testing::kZip64Sizes | testing::kZip64Offset;
+  zip.Add(streamed);
+  std::string tour = HandMadeTour("zip64.run", zip);
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), tour + ": plays intact");
+
+  // One that declares 4 GiB or more stops the unpack, and says so.
+  std::string bytes = zip.Bytes(tmp_.path());
+  const size_t block = bytes.rfind(std::string("\x01\x00\x18\x00", 4));
+  ASSERT_NE(block, std::string::npos);
+  bytes[block + 4 + 4] = 1;  // the uncompressed size's high half
+  tour = tmp_.Write("big.run", AppendPackage(kPlayerBytes, bytes));
+  // check and list both fail with the line each prints after the tour.
+  auto expect_named = [this](const std::string& tour, const std::string& check,
+                             const std::string& list) {
+    Result r = Run({"check", tour});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "morva-pack: " + tour + ": " + check + "\n");
+    r = Run({"list", tour});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "morva-pack: " + tour + ": " + list + "\n");
+  };
+  const std::string reason =
+      "its size is 4 GiB or more (a ZIP64 entry); the player unpacks entries "
+      "below 4 GiB only (0x700)";
+  expect_named(tour,
+               "unpacking: the record of entry #6 cannot be read: " + reason,
+               "entry #6: " + reason);
+
+  // More entries than the player reads: a ZIP64 end record that counts
+  // 65536 (the records themselves are not read).
+  bytes = ZipWriter().AddFile("one", "1").Bytes(tmp_.path());
+  const std::string end = bytes.substr(bytes.size() - 22);
+  bytes.resize(bytes.size() - 22);
+  auto le64 = [](uint64_t v) {
+    return testing::LittleEndian32(static_cast<uint32_t>(v)) +
+           testing::LittleEndian32(static_cast<uint32_t>(v >> 32));
+  };
+  const uint64_t zip64_end = bytes.size();
+  // The central directory's size and offset, from the old end record.
+  const std::string directory =
+      le64(ReadLe32(end, 12)) + le64(ReadLe32(end, 16));
+  bytes += std::string("PK\x06\x06", 4) + le64(44) +
+           std::string("\x2d\x00\x2d\x00", 4) + std::string(8, '\0') +
+           le64(65536) + le64(65536) + directory;
+  bytes += std::string("PK\x06\x07", 4) + std::string(4, '\0') +
+           le64(zip64_end) + testing::LittleEndian32(1);
+  bytes += std::string("PK\x05\x06", 4) + std::string(4, '\0') +
+           std::string(12, '\xff') + std::string(2, '\0');
+  tour = tmp_.Write("many.run", AppendPackage(kPlayerBytes, bytes));
+  const std::string count =
+      "the archive holds 65536 entries (a ZIP64 archive); the player reads "
+      "65535 at most";
+  expect_named(tour, "unpacking: " + count, count);
+  ExpectOnly({"big.run", "many.run", "player", "zip64.run"});
 }
 
 TEST_F(PackTest, CheckReadsBackEveryEntrysData) {

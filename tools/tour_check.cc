@@ -111,12 +111,14 @@ std::string UnpackProblemText(const UnpackReport& report,
     case UnpackStatus::kNoWorkFolder:
       return "unpacking: no work folder could be made in the temporary folder";
     case UnpackStatus::kNotAnArchive:
+      if (!report.reason.empty()) return "unpacking: " + report.reason;
       return "unpacking: the " + std::to_string(archive_size) +
              " bytes that the trailer names are not a ZIP archive (was a "
              "package appended?)";
     case UnpackStatus::kBadRecord:
       return "unpacking: the record of entry " + report.entry +
-             " cannot be read: " + ArchiveResultText(report.archive_result);
+             " cannot be read: " +
+             ArchiveResultText(report.archive_result, report.reason);
     case UnpackStatus::kUnsafeName:
       return "unpacking: entry " + Quoted(report.entry) +
              " would land outside the work folder (an absolute name, a drive "
@@ -196,8 +198,8 @@ void VerifyArchive(const std::string& tour, const UnpackReport& launch,
           if (!(launch.status == UnpackStatus::kBadRecord &&
                 launch.entry == number)) {
             check->problems.push_back(
-                "data: the record of entry " + number +
-                " cannot be read: " + ArchiveResultText(rc));
+                "data: the record of entry " + number + " cannot be read: " +
+                ArchiveResultText(rc, ArchiveEntryProblem(archive.get(), i)));
           }
           continue;
         }
@@ -371,7 +373,7 @@ TourCheck CheckTour(const std::string& tour_path) {
   return check;
 }
 
-std::string ArchiveResultText(uint32_t result) {
+std::string ArchiveResultText(uint32_t result, const std::string& reason) {
   const char* text = "unexpected result";
   switch (result) {
     case ArchiveOk:
@@ -405,7 +407,7 @@ std::string ArchiveResultText(uint32_t result) {
   }
   char code[16];
   std::snprintf(code, sizeof code, " (0x%x)", result);
-  return text + std::string(code);
+  return (reason.empty() ? text : reason) + std::string(code);
 }
 
 }  // namespace morva::pack

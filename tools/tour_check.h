@@ -73,8 +73,9 @@ std::string UnpackProblemText(const UnpackReport& report,
                               uint32_t archive_size);
 
 // One line for an archive reader result, e.g. "the entry's data cannot be
-// read or inflated (0x400)".
-std::string ArchiveResultText(uint32_t result);
+// read or inflated (0x400)". With the reader's own reason (ArchiveEntryProblem)
+// that reason stands in for the code's general text.
+std::string ArchiveResultText(uint32_t result, const std::string& reason = "");
 
 }  // namespace morva::pack
 

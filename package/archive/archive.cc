@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "package/archive/archive_io.h"
@@ -22,6 +23,7 @@ struct ArchiveReader::Rep {
   bool current_failed = false;     // the memory entry could not be opened
   uint32_t current_remaining = 0;  // bytes the memory entry may still give
   std::unique_ptr<ArchiveSource> source;
+  EntryLimits limits;                   // entries refused from the start
   std::vector<unsigned char> extra;     // the local extra field
   std::unique_ptr<char[]> data_buffer;  // the streaming buffer
 };
@@ -82,12 +84,31 @@ uint32_t AttributesFromExternal(uint32_t external) {
   return attributes;
 }
 
+// A "UT" time is 32 bits of seconds since 1970, written signed by some and
+// unsigned by others. The readings differ only when the top bit is set:
+// 1901-1969 signed, 2038-2106 unsigned. Every writer fills in the entry's
+// DOS date-time too, so take the reading nearer to that one. The DOS date
+// cannot say anything before 1980, so a file of 1969 has 1980 there, still
+// far nearer than 2106. Without a valid DOS date, unsigned.
+FileTime TimestampValue(uint32_t raw, FileTime dos) {
+  const FileTime as_unsigned = UnixSecondsToFileTime(int64_t{raw});
+  if ((raw & 0x80000000u) == 0 || dos.value() == 0) return as_unsigned;
+  const FileTime as_signed =
+      UnixSecondsToFileTime(int64_t{static_cast<int32_t>(raw)});
+  auto distance = [&dos](FileTime t) {
+    return t.value() > dos.value() ? t.value() - dos.value()
+                                   : dos.value() - t.value();
+  };
+  return distance(as_signed) < distance(as_unsigned) ? as_signed : as_unsigned;
+}
+
 // Takes the times of the first "UT" (extended timestamp) block of a local
 // extra field: flags, then the write, access and creation times that the
-// flags announce, each a signed 32-bit count of seconds since 1970. A value
-// that would run past the field is not read.
+// flags announce, each 32 bits of seconds since 1970 (see TimestampValue;
+// `dos` is the entry's DOS date-time). A value that would run past the
+// field is not read.
 void ApplyTimestampBlock(const unsigned char* field, size_t length,
-                         ArchiveEntry* entry) {
+                         FileTime dos, ArchiveEntry* entry) {
   if (length <= 4) return;
   size_t p = 0;
   while (p + 4 < length) {
@@ -102,7 +123,7 @@ void ApplyTimestampBlock(const unsigned char* field, size_t length,
         const uint32_t raw = uint32_t{field[q]} | uint32_t{field[q + 1]} << 8 |
                              uint32_t{field[q + 2]} << 16 |
                              uint32_t{field[q + 3]} << 24;
-        *targets[bit] = UnixSecondsToFileTime(static_cast<int32_t>(raw));
+        *targets[bit] = TimestampValue(raw, dos);
         q += 4;
       }
       return;
@@ -113,9 +134,11 @@ void ApplyTimestampBlock(const unsigned char* field, size_t length,
 
 // Reads the central record of the entry minizip is on. Refuses a name that
 // does not fit the record's field whole (minizip would cut it without a
-// word) or that holds a NUL, and sizes beyond 32 bits.
+// word) or that holds a NUL, sizes beyond 32 bits, and an entry with a
+// limit found at opening.
 bool ReadCentralRecord(ArchiveReader* reader, unz_file_info64* info,
                        char (&name)[kArchiveNameSize]) {
+  if (reader->rep->limits.contains(reader->rep->position)) return false;
   if (unzGetCurrentFileInfo64(reader->archive, info, name, sizeof name, nullptr,
                               0, nullptr, 0) != UNZ_OK) {
     return false;
@@ -162,6 +185,12 @@ ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
   entry->name[info.size_filename] = '\0';
   entry->attributes =
       AttributesFromExternal(static_cast<uint32_t>(info.external_fa));
+  // Some writers (Java's among them) give folder entries no folder bits. No
+  // file system makes a file whose name ends in a separator, so such a name
+  // with no data is a folder, whatever the attributes say.
+  const char last = info.size_filename > 0 ? name[info.size_filename - 1] : 0;
+  if ((last == '/' || last == '\\') && info.uncompressed_size == 0)
+    entry->attributes |= kAttrDirectory;
   entry->compressed_size = static_cast<uint32_t>(info.compressed_size);
   entry->uncompressed_size = static_cast<uint32_t>(info.uncompressed_size);
   const uint32_t dos = static_cast<uint32_t>(info.dosDate);
@@ -170,7 +199,8 @@ ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
                             static_cast<uint16_t>(dos & 0xFFFF), &time)) {
     entry->access_time = entry->creation_time = entry->write_time = time;
   }
-  ApplyTimestampBlock(reader->rep->extra.data(), extra_length, entry);
+  ApplyTimestampBlock(reader->rep->extra.data(), extra_length,
+                      entry->write_time, entry);
   return ArchiveOk;
 }
 
@@ -384,7 +414,7 @@ ArchiveReader::~ArchiveReader() {
 }
 
 ArchiveHandle* ArchiveOpen(const void* source, uint32_t length,
-                           ArchiveIoKind kind) {
+                           ArchiveIoKind kind, std::string* problem) {
   auto reader = std::make_unique<ArchiveReader>();
   switch (kind) {
     case ArchiveIoKind::ByHandle:
@@ -398,12 +428,18 @@ ArchiveHandle* ArchiveOpen(const void* source, uint32_t length,
       break;
   }
   if (reader->rep->source == nullptr) return nullptr;
-  reader->archive = OpenArchive(reader->rep->source.get());
+  reader->archive =
+      OpenArchive(reader->rep->source.get(), kMaxEntries, &reader->rep->limits);
   if (reader->archive == nullptr) return nullptr;
+  // The reader's destructor closes what is open.
   unz_global_info64 global{};
-  if (unzGetGlobalInfo64(reader->archive, &global) != UNZ_OK ||
-      global.number_entry > kMaxEntries) {
-    return nullptr;  // the reader's destructor closes what is open
+  if (unzGetGlobalInfo64(reader->archive, &global) != UNZ_OK) return nullptr;
+  if (global.number_entry > kMaxEntries) {
+    if (problem != nullptr) {
+      *problem = "the archive holds " + std::to_string(global.number_entry) +
+                 " entries (a ZIP64 archive); the player reads 65535 at most";
+    }
+    return nullptr;
   }
   reader->rep->count = static_cast<int32_t>(global.number_entry);
   auto* handle = new ArchiveHandle;
@@ -474,6 +510,25 @@ ArchiveResult ArchiveExtractEntry(ArchiveHandle* handle, int32_t index,
       return ExtractToMemory(handle->reader.get(), index, destination, length);
   }
   return ArchiveBadArguments;
+}
+
+std::string ArchiveEntryProblem(const ArchiveHandle* handle, int32_t index) {
+  if (CheckHandle(handle) != ArchiveOk) return "";
+  const EntryLimits& limits = handle->reader->rep->limits;
+  const auto it = limits.find(index);
+  if (it == limits.end()) return "";
+  switch (it->second) {
+    case EntryLimit::kSize4GiB:
+      return "its size is 4 GiB or more (a ZIP64 entry); the player unpacks "
+             "entries below 4 GiB only";
+    case EntryLimit::kOffset4GiB:
+      return "it lies 4 GiB or more into the archive (a ZIP64 entry); the "
+             "player reads archives below 4 GiB only";
+    case EntryLimit::kShortZip64Block:
+      return "its ZIP64 extra block is too short for the sizes and place "
+             "that its central record says it holds";
+  }
+  return "";
 }
 
 ArchiveResult ArchiveVerifyEntry(ArchiveHandle* handle, int32_t index,

@@ -6,14 +6,16 @@
 // state behind a handle, the fixed-width entry record, the translation of ZIP
 // metadata into file attributes and file times, and the writing.
 //
-// Limits, as the library reads the format: at most 65,535 entries, sizes of
-// 32 bits, one disk, compression methods 0 (stored) and 8 (deflated), no
-// decryption. A handle is used from one thread at a time.
+// Limits: at most 65,535 entries, sizes and offsets below 4 GiB (ZIP64
+// extra fields are read, and their values taken where they fit), one disk,
+// compression methods 0 (stored) and 8 (deflated), no decryption. A handle
+// is used from one thread at a time.
 #ifndef MORVA_PACKAGE_ARCHIVE_ARCHIVE_H_
 #define MORVA_PACKAGE_ARCHIVE_ARCHIVE_H_
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/file_times.h"
 
@@ -52,7 +54,8 @@ enum ArchiveResult : uint32_t {
   // The local header disagrees with the central record, the compression
   // method is neither 0 nor 8, or the central record itself is unusable (a
   // name that does not fit the record or holds a NUL, a directory that
-  // cannot be walked to the entry).
+  // cannot be walked to the entry, a size or offset of 4 GiB or more;
+  // ArchiveEntryProblem names the last two kinds).
   ArchiveCorrupt = 0x700,
   // The local extra field cannot be positioned or read.
   ArchiveReadFailed = 0x800,
@@ -76,10 +79,13 @@ struct ArchiveEntry {
   // stored, no code-page conversion. Directory entries normally end in '/'.
   char name[kArchiveNameSize] = {};
   // File-attribute bits (platform/attributes.h); kAttrDirectory marks a
-  // directory.
+  // directory: an entry whose external attributes say so, or whose name ends
+  // in '/' or '\' and whose uncompressed size is 0.
   uint32_t attributes = 0;
   // All 0 when the entry's DOS date-time is no valid date and no "UT" block
-  // supplies the time.
+  // supplies the time. A "UT" time with its top bit set is read signed
+  // (1901-1969) or unsigned (2038-2106), whichever is nearer the DOS
+  // date-time; unsigned when that is no valid date.
   FileTime access_time;
   FileTime creation_time;
   FileTime write_time;
@@ -120,10 +126,12 @@ struct ArchiveHandle {
 // Opens an archive for reading. `source` and `length` are read as `kind`
 // says; `length` serves ByMemory only. Bytes in front of the archive proper
 // (an executable, say) are allowed. Returns a new handle, or nullptr when the
-// kind is unknown, the source cannot be opened or is no regular file, or no
-// valid end-of-central-directory record is found; nothing stays open then.
+// kind is unknown, the source cannot be opened or is no regular file, no
+// valid end-of-central-directory record is found, or the archive holds more
+// than 65,535 entries; nothing stays open then. In the last case, *problem
+// (when given) becomes a line that says so; it is left alone otherwise.
 ArchiveHandle* ArchiveOpen(const void* source, uint32_t length,
-                           ArchiveIoKind kind);
+                           ArchiveIoKind kind, std::string* problem = nullptr);
 
 // index -1: entry->index becomes the number of entries, everything else 0.
 // 0 <= index < count: fills *entry with that entry's record. Asking again for
@@ -153,6 +161,12 @@ struct ArchiveEntrySpan {
 // record, a method other than 0 or 8); *span is only written on ArchiveOk.
 ArchiveResult ArchiveGetEntrySpan(ArchiveHandle* handle, int32_t index,
                                   ArchiveEntrySpan* span);
+
+// Why entry `index` is ArchiveCorrupt when the archive itself gives the
+// reason, as a line for a tour's author ("its size ... is 4 GiB or
+// more ..."); empty when there is no such reason, the entry is fine, or the
+// handle or index is not valid. Reads nothing.
+std::string ArchiveEntryProblem(const ArchiveHandle* handle, int32_t index);
 
 // Writes entry `index` to `destination` as `kind` says.
 //

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -124,10 +125,9 @@ uLong StreamRead(voidpf, voidpf stream_ptr, void* buffer, uLong size) {
   const size_t n = static_cast<size_t>(
       std::min<uint64_t>(size, stream->size - stream->position));
   size_t got = 0;
-  if (!stream->source->ReadAt(stream->base + stream->position, buffer, n,
-                              &got)) {
-    stream->error = true;
-  }
+  const uint64_t at = stream->base + stream->position;
+  if (!stream->source->ReadAt(at, buffer, n, &got)) stream->error = true;
+  stream->source->ApplyMends(at, buffer, got);
   stream->position += got;
   return got;
 }
@@ -155,9 +155,13 @@ long StreamSeek(voidpf, voidpf stream_ptr, ZPOS64_T offset, int origin) {
     default:
       return -1;
   }
-  // Offsets come from the archive itself; one that points outside the data
-  // is a read error, not a position to remember.
-  if (offset > stream->size || from > stream->size - offset) return -1;
+  // A position past the end is allowed; reading there finds no bytes, which
+  // fails whatever needed them. minizip steps over the blocks of a central
+  // record's extra field by the sizes it reads there, and a field that ends
+  // in a few bytes of padding (as alignment tools leave) makes it read a
+  // size from beyond the field and step that far. The step ends its walk
+  // over the field; it must not fail the record.
+  if (offset > UINT64_MAX - from) return -1;
   stream->position = from + offset;
   return 0;
 }
@@ -185,9 +189,124 @@ unzFile OpenView(ArchiveSource* source, uint64_t base) {
   return unzOpen2_64(&origin, &functions);
 }
 
-}  // namespace
+uint32_t Le32(const unsigned char* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
+         uint32_t{p[3]} << 24;
+}
+uint16_t Le16(const unsigned char* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 
-unzFile OpenArchive(ArchiveSource* source) {
+// Reads exactly n bytes at offset of the source; false when they are not
+// all there.
+bool ReadExactly(ArchiveSource* source, uint64_t offset, void* out, size_t n) {
+  size_t got = 0;
+  return n == 0 || (source->ReadAt(offset, out, n, &got) && got == n);
+}
+
+// The data of the ZIP64 extra block (ID 1) in a central record's extra
+// field, or nullptr. The field is read as a list of blocks up to the first
+// one that does not fit in it, so that trailing padding ends the list.
+const unsigned char* FindZip64Block(const std::vector<unsigned char>& extra,
+                                    size_t* size) {
+  size_t p = 0;
+  while (p + 4 <= extra.size()) {
+    const size_t block = Le16(&extra[p + 2]);
+    if (block > extra.size() - p - 4) break;
+    if (Le16(&extra[p]) == 1) {
+      *size = block;
+      return &extra[p + 4];
+    }
+    p += 4 + block;
+  }
+  return nullptr;
+}
+
+constexpr uint32_t kInZip64 = 0xFFFFFFFF;
+constexpr size_t kCentralRecordSize = 46;
+
+// Mends one central record at `at` (in the source) whose fixed part is
+// `record`. The ZIP64 block holds, in this order, the uncompressed size,
+// the compressed size and the local header's offset, each only when the
+// record's own field says 0xFFFFFFFF (a disk number may follow; there is
+// one disk). False, with *limit set, when the record cannot be mended.
+bool MendRecord(ArchiveSource* source, uint64_t at, const unsigned char* record,
+                EntryLimit* limit) {
+  // Field offsets in the fixed part: the sizes and the local header offset.
+  constexpr size_t kFields[] = {24, 20, 42};
+  if (Le32(record + 20) != kInZip64 && Le32(record + 24) != kInZip64 &&
+      Le32(record + 42) != kInZip64) {
+    return true;
+  }
+  std::vector<unsigned char> extra(Le16(record + 30));
+  size_t size = 0;
+  const unsigned char* block = nullptr;
+  if (ReadExactly(source, at + kCentralRecordSize + Le16(record + 28),
+                  extra.data(), extra.size())) {
+    block = FindZip64Block(extra, &size);
+  }
+  // Without the block the fields mean what they say, as they did to
+  // writers that knew no ZIP64.
+  if (block == nullptr) return true;
+  uint32_t values[3] = {};
+  size_t q = 0;
+  for (size_t i = 0; i < 3; ++i) {
+    values[i] = Le32(record + kFields[i]);
+    if (values[i] != kInZip64) continue;
+    if (size - q < 8) {
+      *limit = EntryLimit::kShortZip64Block;
+      return false;
+    }
+    const uint64_t value =
+        Le32(block + q) | static_cast<uint64_t>(Le32(block + q + 4)) << 32;
+    q += 8;
+    // 0xFFFFFFFF itself cannot stand in the record's field.
+    if (value >= kInZip64) {
+      *limit = i < 2 ? EntryLimit::kSize4GiB : EntryLimit::kOffset4GiB;
+      return false;
+    }
+    values[i] = static_cast<uint32_t>(value);
+  }
+  for (size_t i = 0; i < 3; ++i) source->Mend(at + kFields[i], values[i]);
+  return true;
+}
+
+// Walks the central records of the archive open on the view at `base` and
+// mends them (see OpenArchive). Stops at the first record that is not one;
+// minizip refuses that entry itself.
+void MendCentralRecords(unzFile archive, ArchiveSource* source, uint64_t base,
+                        uint64_t max_entries, EntryLimits* limits) {
+  unz_global_info64 global{};
+  if (unzGetGlobalInfo64(archive, &global) != UNZ_OK ||
+      global.number_entry > max_entries) {
+    return;
+  }
+  // Where minizip reads the first record, in the view.
+  source->RecordNextSeek();
+  unzGoToFirstFile(archive);
+  uint64_t at = 0;
+  if (!source->TakeRecordedSeek(&at)) return;
+  at += base;
+  for (uint64_t i = 0; i < global.number_entry; ++i) {
+    unsigned char record[kCentralRecordSize];
+    if (!ReadExactly(source, at, record, sizeof record) ||
+        Le32(record) != 0x02014B50) {
+      break;
+    }
+    EntryLimit limit;
+    if (!MendRecord(source, at, record, &limit))
+      (*limits)[static_cast<int32_t>(i)] = limit;
+    at += kCentralRecordSize + Le16(record + 28) + Le16(record + 30) +
+          Le16(record + 32);
+  }
+  // minizip read the first record before it was mended.
+  unzGoToFirstFile(archive);
+}
+
+// Opens the view of source that starts where the archive proper starts;
+// *base is where that is.
+unzFile OpenArchiveView(ArchiveSource* source, uint64_t* base) {
+  *base = 0;
   unzFile archive = OpenView(source, 0);
   if (archive == nullptr) return nullptr;
   // minizip corrects every offset for bytes in front of the archive proper
@@ -213,7 +332,32 @@ unzFile OpenArchive(ArchiveSource* source) {
     return archive;
   }
   unzClose(archive);
+  *base = seen - listed;
   return shifted;
+}
+
+}  // namespace
+
+void ArchiveSource::Mend(uint64_t offset, uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    mended_[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+void ArchiveSource::ApplyMends(uint64_t offset, void* bytes, size_t n) const {
+  auto* out = static_cast<unsigned char*>(bytes);
+  for (auto it = mended_.lower_bound(offset);
+       it != mended_.end() && it->first - offset < n; ++it) {
+    out[it->first - offset] = it->second;
+  }
+}
+
+unzFile OpenArchive(ArchiveSource* source, uint64_t max_entries,
+                    EntryLimits* limits) {
+  uint64_t base = 0;
+  unzFile archive = OpenArchiveView(source, &base);
+  if (archive != nullptr)
+    MendCentralRecords(archive, source, base, max_entries, limits);
+  return archive;
 }
 
 std::unique_ptr<ArchiveSource> OpenHandleSource(const void* source) {

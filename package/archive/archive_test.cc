@@ -23,6 +23,8 @@ namespace morva {
 namespace {
 
 using testing::ExtraBlock;
+using testing::kZip64Offset;
+using testing::kZip64Sizes;
 using testing::ReadFile;
 using testing::ScopedTempDir;
 using testing::UtBlock;
@@ -476,14 +478,154 @@ TEST_F(ArchiveTest, AttributesFromExternalAttributes) {
   }
 }
 
-TEST_F(ArchiveTest, TrailingSlashWithoutDirectoryBitsIsAFile) {
+TEST_F(ArchiveTest, ANameEndingInASeparatorWithNoDataIsAFolder) {
+  // Java's writer gives folder entries external attributes 0 (a DOS host).
+  ZipEntryDef java = Entry("java/", "", 0);
+  java.external_as_given = true;
+  ZipEntryDef backslash = Entry("win\\", "", 8);
+  backslash.external_attributes = 0x20;
   ZipWriter zip;
-  zip.Add(Entry("looks/like/a/folder/", "content"));  // 0x81A40000
+  zip.Add(java).Add(backslash).Add(Entry("looks/like/a/folder/", "content"));
   ArchivePtr archive = OpenWritten(zip);
   ASSERT_NE(archive, nullptr);
-  EXPECT_EQ(Get(archive.get(), 0).attributes, kAttrNormal);
-  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("out")), ArchiveOk);
+  EXPECT_EQ(Get(archive.get(), 0).attributes,
+            kAttrDirectory | kAttrNormal | kAttrReadOnly);
+  EXPECT_EQ(Get(archive.get(), 1).attributes,
+            kAttrDirectory | kAttrNormal | kAttrArchive | kAttrReadOnly);
+  // A folder is not extracted: nothing is made, whatever the destination.
+  EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("none/java")), ArchiveOk);
+  EXPECT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("win")), ArchiveOk);
+  EXPECT_FALSE(testing::Exists(tmp_.Join("win")));
+
+  // With data it stays a file (0x81A40000), whatever its name says.
+  EXPECT_EQ(Get(archive.get(), 2).attributes, kAttrNormal);
+  EXPECT_EQ(ExtractTo(archive.get(), 2, tmp_.Join("out")), ArchiveOk);
   EXPECT_EQ(ReadFile(tmp_.Join("out")), "content");
+}
+
+TEST_F(ArchiveTest, CentralZip64FieldsAreReadWhereTheyFit) {
+  const std::string text = "zip64 " + std::string(3000, 'z');
+  const std::string image = Noise(20000, 3);
+  ZipWriter zip;
+  ZipEntryDef offset = Entry("offset.txt", text);
+  offset.central_zip64 = kZip64Offset;
+  ZipEntryDef sizes = Entry("sizes.bin", image, 0);
+  sizes.central_zip64 = kZip64Sizes;
+  sizes.extra_central = UtBlock(1, {1000000000});  // a block after it
+  ZipEntryDef all = Entry("all.txt", text);
+  all.central_zip64 = kZip64Sizes | kZip64Offset;
+  all.extra_local = UtBlock(1, {1000000000});
+  zip.AddFile("first.txt", "1").Add(offset).Add(sizes).Add(all);
+  const std::string bytes = Bytes(zip);
+  ArchivePtr archive = OpenInMemory(bytes);
+  ASSERT_NE(archive, nullptr);
+  const std::pair<std::string, std::string> expected[] = {{"first.txt", "1"},
+                                                          {"offset.txt", text},
+                                                          {"sizes.bin", image},
+                                                          {"all.txt", text}};
+  for (int32_t i = 0; i < 4; ++i) {
+    const ArchiveEntry entry = Get(archive.get(), i);
+    EXPECT_STREQ(entry.name, expected[i].first.c_str());
+    EXPECT_EQ(entry.uncompressed_size, expected[i].second.size());
+    EXPECT_EQ(ArchiveEntryProblem(archive.get(), i), "");
+    const std::string out = tmp_.Join(entry.name);
+    ASSERT_EQ(ExtractTo(archive.get(), i, out), ArchiveOk) << entry.name;
+    EXPECT_EQ(ReadFile(out), expected[i].second) << entry.name;
+    std::vector<ArchiveResult> results;
+    EXPECT_EQ(ReadInChunks(archive.get(), i, 1 << 16, &results)
+                  .substr(0, entry.uncompressed_size),
+              expected[i].second)
+        << entry.name;
+    EXPECT_EQ(results, (std::vector<ArchiveResult>{ArchiveMore, ArchiveOk}));
+  }
+  EXPECT_EQ(Get(archive.get(), 3).write_time, Seconds(1000000000));
+
+  // The local header is compared with the ZIP64 values: a local size that
+  // disagrees with them is as corrupt as one that disagrees with the record.
+  std::string other = bytes;
+  const size_t local = other.find("sizes.bin") - 30;  // its local header
+  ASSERT_EQ(other.compare(local, 4, "PK\x03\x04"), 0);
+  other[local + 22] ^= 1;  // the uncompressed size
+  archive = OpenInMemory(other);
+  ASSERT_NE(archive, nullptr);
+  ArchiveEntry entry;
+  EXPECT_EQ(ArchiveGetEntry(archive.get(), 2, &entry), ArchiveCorrupt);
+  EXPECT_EQ(Get(archive.get(), 3).uncompressed_size, text.size());
+}
+
+TEST_F(ArchiveTest, Zip64ValuesBeyond32BitsRefuseTheirEntryWithAReason) {
+  ZipEntryDef big = Entry("big.bin", "x", 0);
+  big.central_zip64 = kZip64Sizes;
+  ZipEntryDef far = Entry("far.txt", "y", 0);
+  far.central_zip64 = kZip64Offset;
+  ZipEntryDef short_block = Entry("short.txt", "z", 0);
+  short_block.central_zip64 = kZip64Offset;
+  std::string bytes =
+      Bytes(ZipWriter().Add(big).Add(far).Add(short_block).AddFile("ok", "!"));
+  // In each ZIP64 block (ID 1, then its size), set the high half of the
+  // first value; make the third block too short for its value.
+  const std::string id("\x01\x00", 2);
+  size_t block = bytes.find(id + std::string("\x10\x00", 2));
+  ASSERT_NE(block, std::string::npos);
+  bytes[block + 4 + 4] = 1;  // 4 GiB more uncompressed
+  block = bytes.find(id + std::string("\x08\x00", 2));
+  ASSERT_NE(block, std::string::npos);
+  bytes[block + 4 + 7] = 1;
+  block = bytes.find(id + std::string("\x08\x00", 2), block + 1);
+  ASSERT_NE(block, std::string::npos);
+  bytes[block + 2] = 4;
+
+  ArchivePtr archive = OpenInMemory(bytes);
+  ASSERT_NE(archive, nullptr);
+  ArchiveEntry entry;
+  std::vector<char> buffer(10);
+  for (int32_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(ArchiveGetEntry(archive.get(), i, &entry), ArchiveCorrupt) << i;
+    EXPECT_EQ(ExtractTo(archive.get(), i, tmp_.Join("out")), ArchiveCorrupt);
+    EXPECT_EQ(ArchiveExtractEntry(archive.get(), i, buffer.data(), 10,
+                                  ArchiveIoKind::ByMemory),
+              ArchiveInflateFailed);
+    EXPECT_FALSE(testing::Exists(tmp_.Join("out")));
+  }
+  EXPECT_EQ(ArchiveEntryProblem(archive.get(), 0),
+            "its size is 4 GiB or more (a ZIP64 entry); the player unpacks "
+            "entries below 4 GiB only");
+  EXPECT_EQ(ArchiveEntryProblem(archive.get(), 1),
+            "it lies 4 GiB or more into the archive (a ZIP64 entry); the "
+            "player reads archives below 4 GiB only");
+  EXPECT_EQ(ArchiveEntryProblem(archive.get(), 2),
+            "its ZIP64 extra block is too short for the sizes and place that "
+            "its central record says it holds");
+  EXPECT_STREQ(Get(archive.get(), 3).name, "ok");
+  EXPECT_EQ(ArchiveEntryProblem(archive.get(), 3), "");
+}
+
+TEST_F(ArchiveTest, ExtraFieldsEndingInPaddingAreRead) {
+  // Alignment tools pad a field with 1-3 bytes that are no block; the last
+  // entry's padding sits right before the end record.
+  for (const char pad : {'\0', '\xff'}) {
+    for (size_t n = 1; n <= 3; ++n) {
+      for (const std::string& first : {std::string(), UtBlock(1, {5})}) {
+        const std::string field = first + std::string(n, pad);
+        ZipEntryDef e = Entry("padded.txt", "text", 0);
+        e.extra_local = e.extra_central = field;
+        const std::string bytes = Bytes(ZipWriter().Add(e));
+        ArchivePtr archive = OpenInMemory(bytes);
+        const std::string what = std::to_string(n) + " bytes of " +
+                                 std::to_string(pad & 0xFF) + " after " +
+                                 std::to_string(first.size());
+        ASSERT_NE(archive, nullptr) << what;
+        const ArchiveEntry entry = Get(archive.get(), 0);
+        EXPECT_EQ(entry.write_time,
+                  Seconds(first.empty() ? kDefaultDosSeconds : 5))
+            << what;
+        EXPECT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("p")), ArchiveOk)
+            << what;
+        EXPECT_EQ(ReadFile(tmp_.Join("p")), "text") << what;
+        unlink(tmp_.Join("p").c_str());
+      }
+    }
+  }
 }
 
 TEST_F(ArchiveTest, TimesFromTheFirstUtBlockOfTheLocalExtraField) {
@@ -537,6 +679,44 @@ TEST_F(ArchiveTest, TimesFromTheFirstUtBlockOfTheLocalExtraField) {
   }
   EXPECT_EQ(Get(archive.get(), 10).access_time.value(),
             static_cast<uint64_t>(kSecondsFrom1601To1970 - 1) * 10000000);
+}
+
+TEST_F(ArchiveTest, UtTimesWithTheTopBitSetGoTheWayTheDosDateGoes) {
+  // 2076-06-01 12:00:00 and 1969-07-20 20:17:40 UTC, as 32 bits; a file of
+  // 1969 has 1980-01-01 as its DOS date, the earliest there is.
+  constexpr int64_t k2076 = 3358238400;
+  constexpr int64_t k1969 = -14182940;
+  const uint32_t dos2076 = ((96u << 9 | 6u << 5 | 1u) << 16) | 12u << 11;
+  const uint32_t dos1980 = (1u << 5 | 1u) << 16;
+  struct Case {
+    const char* name;
+    int64_t ut;
+    uint32_t dos;
+    int64_t expected;
+  } const cases[] = {
+      {"2076", k2076, dos2076, k2076},
+      {"1969", k1969, dos1980, k1969},
+      {"2076 with a DOS date of 2020", k2076, 0x50CF6300, k2076},
+      {"no valid DOS date: unsigned", k1969, 0, k1969 + (int64_t{1} << 32)},
+  };
+  ZipWriter zip;
+  for (const Case& c : cases) {
+    ZipEntryDef e = Entry(c.name, "x");
+    e.dos_date_time = c.dos;
+    e.extra_local =
+        UtBlock(3, {static_cast<int32_t>(c.ut), static_cast<int32_t>(c.ut)});
+    zip.Add(e);
+  }
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  for (int32_t i = 0; i < static_cast<int32_t>(std::size(cases)); ++i) {
+    const ArchiveEntry entry = Get(archive.get(), i);
+    EXPECT_EQ(entry.write_time, Seconds(cases[i].expected)) << entry.name;
+    EXPECT_EQ(entry.access_time, Seconds(cases[i].expected)) << entry.name;
+    ASSERT_EQ(ExtractTo(archive.get(), i, tmp_.Join(entry.name)), ArchiveOk);
+    EXPECT_EQ(Stat(tmp_.Join(entry.name)).st_mtim.tv_sec, cases[i].expected)
+        << entry.name;
+  }
 }
 
 TEST_F(ArchiveTest, InvalidDosDateGivesZeroTimes) {
