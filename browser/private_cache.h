@@ -20,7 +20,8 @@
 // into the private folder then), and other libraries keep data or state
 // below XDG_DATA_HOME and XDG_STATE_HOME. Where no variable moves a
 // library's state (the JACK client's database in /dev/shm), the library is
-// kept out: the media framework's automatic audio output skips JACK. The
+// kept out: the media framework's automatic audio output skips JACK. Mesa's
+// shader cache on disk is off: no later run could use it. The
 // player's own process keeps the user's configuration and data folders
 // (GLib reads them once, before they change), so that it still finds the
 // user's default browser; programs it starts for the user get the user's
