@@ -8,6 +8,11 @@
 #   make fuzz   runs every fuzz target for FUZZ_SECONDS (60) each; fails on
 #               any crash. Logs, corpora and crashing inputs: build-fuzz/fuzz-*
 #   make format formats every C++ file under version control (.clang-format)
+#   make windows-deps   installs the mingw-w64 cross compiler and Wine, and
+#               builds the libraries for Windows from Debian's sources into
+#               build-windows/deps (once; kept until build-windows/ goes)
+#   make windows-check  builds a small test program against them and runs it
+#               under Wine; checks that it needs no DLL beside it
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -17,12 +22,14 @@ BENCH_ARGS ?=
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
+WINDOWS_BUILD ?= build-windows
+WINDOWS_TOOLCHAIN = $(CURDIR)/cmake/mingw-w64-x86_64.cmake
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 CLANG_FORMAT ?= clang-format
 FORMAT_FILES = $(shell git ls-files -- '*.cc' '*.h')
 
 .PHONY: all deps build test test-asan demo bench fuzz fuzz-build fuzz-smoke \
-	format format-check clean
+	format format-check clean windows-deps windows-check
 
 all: build
 
@@ -78,6 +85,17 @@ bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DMORVA_GUI=ON -DMORVA_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j$(JOBS)
 	python3 bench/run_all.py --build $(BENCH_BUILD) --out bench/RESULTS.md $(BENCH_ARGS)
+
+windows-deps:
+	bash scripts/install-deps.sh windows
+	MORVA_WINDOWS_BUILD=$(WINDOWS_BUILD) JOBS=$(JOBS) bash scripts/build-windows-deps.sh
+
+windows-check: windows-deps
+	cmake -S cmake/windows-check -B $(WINDOWS_BUILD)/check \
+	  -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) \
+	  -DMORVA_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps
+	cmake --build $(WINDOWS_BUILD)/check -j$(JOBS)
+	ctest --test-dir $(WINDOWS_BUILD)/check --output-on-failure
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

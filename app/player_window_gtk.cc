@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "app/about_dlg_gtk.h"
-#include "app/ansi_text.h"
 #include "app/display_loss_gtk.h"
+#include "platform/ansi_text.h"
 #include "platform/last_resort.h"
 #include "platform/signals.h"
 #include "platform/trace.h"
@@ -122,7 +122,7 @@ PlayerWindowGtk::~PlayerWindowGtk() {
 int PlayerWindowGtk::RunModal(DialogHandler* handler) {
   // Before anything can start a thread or a web process.
   cache_ = std::make_unique<ScopedPrivateCache>(private_folder_);
-  // The player takes no arguments, so none go to GTK either.
+  // The application object reads the command line; none of it goes to GTK.
   if (!gtk_init_check(nullptr, nullptr)) return -1;
   RemoveRememberedOnDisplayLoss();
   handler_ = handler;

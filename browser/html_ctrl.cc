@@ -4,7 +4,9 @@
 #include <strings.h>
 
 #include "browser/compat.h"
+#include "platform/ansi_text.h"
 #include "platform/trace.h"
+#include "platform/windows_names.h"
 #include "startpage/start_page.h"
 
 namespace morva {
@@ -89,15 +91,20 @@ std::string AddressToUri(const std::string& address) {
       g_uri_peek_scheme(address.c_str()) != nullptr) {
     return address;
   }
+  // A query or fragment after the file's name goes to the page, as a
+  // browser reads a local address.
+  const size_t file_part = FilePartOfAddress(address);
   // The path's bytes are escaped one by one, whatever their encoding. The
   // confinement matches the work folder's real path.
-  gchar* path = g_canonicalize_filename(address.c_str(), nullptr);
+  gchar* path =
+      g_canonicalize_filename(address.substr(0, file_part).c_str(), nullptr);
   char* real = realpath(path, nullptr);
   gchar* uri = g_filename_to_uri(real ? real : path, nullptr, nullptr);
   std::string result = uri ? uri : "";
   g_free(uri);
   free(real);
   g_free(path);
+  if (!result.empty()) result += AnsiToUtf8(address.substr(file_part));
   return result;
 }
 

@@ -40,8 +40,9 @@ bool IsAppLink(std::string_view address);
 // Turns a start address into a URI: an absolute or relative file path
 // becomes a file: URI built from the path's bytes (so "%" or "#" in a file
 // name stay part of the name), with its symbolic links resolved when it
-// exists; anything with a scheme passes unchanged. Returns "" when the path
-// cannot be expressed as a URI.
+// exists, followed by the query or fragment that comes after the file's
+// name, if any (FilePartOfAddress); anything with a scheme passes unchanged.
+// Returns "" when the path cannot be expressed as a URI.
 std::string AddressToUri(const std::string& address);
 
 class CHtmlCtrl {

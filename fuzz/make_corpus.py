@@ -308,6 +308,8 @@ def start_page_seeds():
         "updir": b"[autorun]\nshellexecute=..\\..\\x.html\n",
         "long": b"[autorun]\nshellexecute=" + b"L" * 300 + b".html\n",
         "nul": b"[autorun]\nshellexecute=ab\0c.html\n",
+        "utf16": b"\xff\xfe" + "[autorun] \r\r\nshellexecute=Caf\u00e9 Start.html".encode("utf-16-le"),
+        "cp1252": b"[autorun]\nshellexecute=Caf\xe9 Start.HTML\n",
     }
     launchers = {
         "plain": call,
@@ -322,6 +324,7 @@ def start_page_seeds():
         "ctrl_z": call[:40] + b"\x1a" + call[40:],
         "lone_cr": b"javascript:window.open('a.html','w','\rwidth=1\r,height=2')",
         "nul": call[:30] + b"\0" + call[30:],
+        "query": b"javascript:window.open('Tour%20page.html?scene=2#top','_blank','width=1,height=2')",
         "many_widths": b"javascript:window.open('a.html','w','" + b"width=1," * 50 + b"height=2'" + b"height=3" * 10,
     }
     s = {}

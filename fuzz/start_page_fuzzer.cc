@@ -49,14 +49,16 @@ struct PopupCall {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // What a backtracking engine with greedy runs finds for
-//   javascript:window\.open\('([^']+)','[^']+','.+width=(\d+).+height=(\d+)'
+//   javascript:window\.open\('([^']+)','[^']+','.*width=(\d+).+height=(\d+)'
 // in text without line breaks, the text and the pattern folded to lower
-// case. The leftmost start wins. From there the first two runs are fixed by
-// the apostrophes that end them. The greedy ".+" before "width=" tries the
-// last "width=" first; its digits give way one at a time so that the ".+"
-// after them has a character to take; that ".+" tries the last "height="
-// first, and "height=" digits must run up to an apostrophe.
-std::optional<PopupCall> ReferenceMatch(std::string_view text) {
+// case, or with `before_width` = 1 for the pattern as it was, with ".+"
+// before "width=". The leftmost start wins. From there the first two runs
+// are fixed by the apostrophes that end them. The greedy run before "width="
+// tries the last "width=" first; its digits give way one at a time so that
+// the ".+" after them has a character to take; that ".+" tries the last
+// "height=" first, and "height=" digits must run up to an apostrophe.
+std::optional<PopupCall> ReferenceMatch(std::string_view text,
+                                        size_t before_width = 0) {
   std::string folded(text);
   for (char& c : folded) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -81,9 +83,11 @@ std::optional<PopupCall> ReferenceMatch(std::string_view text) {
     const size_t name_end = folded.find('\'', name);
     if (name_end == std::string::npos || name_end == name) continue;
     if (folded.compare(name_end, 3, "','") != 0) continue;
-    const size_t any = name_end + 3;  // ".+" takes at least the byte here
+    // The run before "width=" takes at least before_width bytes.
+    const size_t first_width = name_end + 3 + before_width;
     // The last "width=" with room for a digit and a byte before the height.
-    for (size_t w = folded.rfind("width="); w != std::string::npos && w > any;
+    for (size_t w = folded.rfind("width=");
+         w != std::string::npos && w >= first_width;
          w = w == 0 ? std::string::npos : folded.rfind("width=", w - 1)) {
       size_t digits = 0;
       while (w + 6 + digits < folded.size() && IsDigit(folded[w + 6 + digits]))
@@ -112,7 +116,8 @@ void CheckMatch(std::string_view text) {
   std::string page;
   int32_t width = -1;
   int32_t height = -1;
-  const bool matched = MatchPopupCall(text, &page, &width, &height);
+  bool too_large = false;
+  const bool matched = MatchPopupCall(text, &page, &width, &height, &too_large);
   const std::optional<PopupCall> expected = ReferenceMatch(text);
   int32_t expected_width = 0;
   int32_t expected_height = 0;
@@ -120,12 +125,23 @@ void CheckMatch(std::string_view text) {
                     ToInt32(expected->height, &expected_height);
   if (!matched) {
     FUZZ_CHECK(!fits);
+    FUZZ_CHECK(too_large == expected.has_value());
     return;
   }
   FUZZ_CHECK(fits);
   FUZZ_CHECK(page == expected->page);
   FUZZ_CHECK(width == expected_width);
   FUZZ_CHECK(height == expected_height);
+}
+
+// Letting the run before "width=" be empty changed no match there was:
+// every text the old pattern matched gives the same groups.
+void CheckOldMatchesStay(std::string_view text) {
+  const std::optional<PopupCall> old = ReferenceMatch(text, 1);
+  if (!old) return;
+  const std::optional<PopupCall> now = ReferenceMatch(text);
+  FUZZ_CHECK(now && now->page == old->page && now->width == old->width &&
+             now->height == old->height);
 }
 
 // Creates the folders of relative below folder; false when one is in the way.
@@ -203,11 +219,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(title_calls == 1);
     FUZZ_CHECK(title_seen == value.substr(0, dot) + kTitleSuffix);
     FUZZ_CHECK(page.title == title_seen);
-    FUZZ_CHECK(page.launcher_path == folder + "/" + windows_name);
+    FUZZ_CHECK(page.launcher_path.starts_with(folder + "/"));
   } else {
     FUZZ_CHECK(title_calls == 0);
   }
-  if (found == StartPageStatus::kOk || found == StartPageStatus::kNoMatch) {
+  if (found == StartPageStatus::kOk || found == StartPageStatus::kNoMatch ||
+      found == StartPageStatus::kSizeTooLarge) {
     std::string text;
     FUZZ_CHECK(ReadLauncherText(page.launcher_path, &text));
     std::string bytes;
@@ -223,11 +240,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (found == StartPageStatus::kOk) {
       FUZZ_CHECK(width >= 0 && height >= 0);
       FUZZ_CHECK(page.width == width && page.height == height);
-      FUZZ_CHECK(page.start_address.starts_with(folder + "/"));
+      FUZZ_CHECK(page.page_file.starts_with(folder + "/"));
+      FUZZ_CHECK(page.start_address.starts_with(page.page_file));
     }
   }
   // Also the launcher bytes themselves, wherever they came to lie.
   CheckMatch(ReferenceLauncherText(launcher));
+  CheckOldMatchesStay(ReferenceLauncherText(launcher));
 
   RemoveTree(folder, RealFiles());
   sandbox.EndRun();

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/ansi_text.h"
 #include "platform/files.h"
 #include "platform/path.h"
 
@@ -34,7 +35,8 @@ int CreateDirPath(const std::string& path) {
 }
 
 bool NormalizeEntryName(const std::string& name, std::string* relative) {
-  std::string out = name;
+  // Never adds a separator or a dot: only bytes from 0x80 up change.
+  std::string out = AnsiToUtf8(name);
   for (char& c : out) {
     if (c == '\\' || c == '/') c = kPathSeparator;
   }

@@ -22,7 +22,10 @@ std::string GetFileNamePart(const std::string& path);
 int CreateDirPath(const std::string& path);
 
 // An entry name as stored in an archive, turned into a path relative to the
-// work folder: both "/" and "\" are folder separators. Returns false for a
+// work folder: both "/" and "\" are folder separators, and a name that is
+// not valid UTF-8 is read in the package code page and written in UTF-8
+// (AnsiToUtf8), as Windows turns such a name into the file's Unicode name:
+// the web view reaches no file whose name is not UTF-8. Returns false for a
 // name that would lead outside the work folder: an absolute one, one that
 // starts with a drive designator ("C:"), or one with a ".." component.
 bool NormalizeEntryName(const std::string& name, std::string* relative);

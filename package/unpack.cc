@@ -29,7 +29,7 @@ int UnpackEntries(ArchiveHandle* archive, const std::string& work_folder,
     }
     std::string relative;
     if (!NormalizeEntryName(entry.name, &relative)) {
-      *report = {UnpackStatus::kUnsafeName, entry.name, 0, {}};
+      *report = {UnpackStatus::kUnsafeName, entry.name, 0, {}, i};
       return 0;
     }
     const std::string destination = prefix + relative;
@@ -47,11 +47,32 @@ int UnpackEntries(ArchiveHandle* archive, const std::string& work_folder,
     rc = ArchiveExtractEntry(archive, i, const_cast<char*>(destination.c_str()),
                              0, ArchiveIoKind::ByFileName);
     if (rc != ArchiveOk) {
-      *report = {UnpackStatus::kEntryFailed, entry.name, rc, {}};
+      *report = {UnpackStatus::kEntryFailed, entry.name, rc, {}, i};
       return 0;
     }
   }
   return 1;
+}
+
+// When the reader refused the entry a report names for its form (it is
+// encrypted, or packed with a method the reader lacks), says so by name.
+void NameRefusedForm(ArchiveHandle* archive, UnpackReport* report) {
+  if (report->index < 0 || (report->status != UnpackStatus::kBadRecord &&
+                            report->status != UnpackStatus::kEntryFailed)) {
+    return;
+  }
+  ArchiveEntryFormat format;
+  if (ArchiveGetEntryFormat(archive, report->index, &format) != ArchiveOk)
+    return;
+  if (format.encrypted) {
+    report->status = UnpackStatus::kEncrypted;
+  } else if (!ArchiveMethodSupported(format.method)) {
+    report->status = UnpackStatus::kUnsupportedMethod;
+    report->method = format.method;
+  } else {
+    return;
+  }
+  report->entry = format.name;
 }
 
 }  // namespace
@@ -59,7 +80,7 @@ int UnpackEntries(ArchiveHandle* archive, const std::string& work_folder,
 UnpackReport BadRecordReport(const ArchiveHandle* archive, int32_t index,
                              uint32_t result) {
   return {UnpackStatus::kBadRecord, "#" + std::to_string(index), result,
-          ArchiveEntryProblem(archive, index)};
+          ArchiveEntryProblem(archive, index), index};
 }
 
 int UnpackArchiveInto(const std::string& archive_path,
@@ -72,7 +93,10 @@ int UnpackArchiveInto(const std::string& archive_path,
     report->status = UnpackStatus::kNotAnArchive;
     return 0;
   }
-  return UnpackEntries(archive.get(), folder, content_folder, report);
+  const int result =
+      UnpackEntries(archive.get(), folder, content_folder, report);
+  if (result == 0) NameRefusedForm(archive.get(), report);
+  return result;
 }
 
 int UnpackTempZip(std::string* temp_zip_path, std::string* content_folder,

@@ -16,14 +16,16 @@ constexpr char kViewerMovieName[] = "qzviewer.swf";
 // the 1/0 result.
 enum class UnpackStatus {
   kOk,
-  kNoArchive,     // no temporary archive to unpack
-  kNoWorkFolder,  // no unique name, or the folder could not be made
-  kNotAnArchive,  // the archive could not be opened as a ZIP archive
-  kBadRecord,     // an entry's record could not be read
-  kUnsafeName,    // an entry name leads outside the work folder
-  kEntryFailed,   // an entry could not be written
-  kOverlapping,   // records share data, as crafted archives do (bounds.h)
-  kTooLarge,      // the entries declare more than the disk has free
+  kNoArchive,          // no temporary archive to unpack
+  kNoWorkFolder,       // no unique name, or the folder could not be made
+  kNotAnArchive,       // the archive could not be opened as a ZIP archive
+  kBadRecord,          // an entry's record could not be read
+  kUnsafeName,         // an entry name leads outside the work folder
+  kEntryFailed,        // an entry could not be written
+  kOverlapping,        // records share data, as crafted archives do (bounds.h)
+  kTooLarge,           // the entries declare more than the disk has free
+  kEncrypted,          // an entry is encrypted; the reader does not decrypt
+  kUnsupportedMethod,  // an entry's compression method is neither 0 nor 8
 };
 
 struct UnpackReport {
@@ -33,6 +35,8 @@ struct UnpackReport {
   // The archive reader's own words, where it has them (ArchiveEntryProblem,
   // or why ArchiveOpen refused the archive); else empty.
   std::string reason;
+  int32_t index = -1;   // the entry's index, where one is at fault
+  uint32_t method = 0;  // for kUnsupportedMethod
 };
 
 // The report for entry `index` of archive, whose record gave `result`.
@@ -46,7 +50,9 @@ UnpackReport BadRecordReport(const ArchiveHandle* archive, int32_t index,
 // becomes the folder of the last file entry named "qzviewer.swf" when there
 // is one and is left alone otherwise. Returns 1 when every entry was
 // unpacked, else 0 with *report saying where and why (kNotAnArchive when the
-// archive cannot be opened). Entries unpacked before a failure stay. The
+// archive cannot be opened; kEncrypted or kUnsupportedMethod, by the entry's
+// name, when the reader refused an entry for that). Entries unpacked before
+// a failure stay; nothing of the failing entry or after it is written. The
 // archive file itself is left as it is.
 // REQUIRES: folder does not end with a separator.
 int UnpackArchiveInto(const std::string& archive_path,

@@ -115,6 +115,22 @@ TEST_F(UnpackTest, FoldersAreMadeOutermostFirstBeforeTheirFiles) {
             (Tree{"a/", "a/b/", "a/b/c/", "a/b/c/f.txt", "g.txt"}));
 }
 
+TEST_F(UnpackTest, NamesInAWindowsCodePageAreWrittenInUtf8) {
+  // Windows-1252 "Sc\xe8nes/Caf\xe9.html", the CP437 byte for "\xe9" (read
+  // as Windows-1252, like the title), and a name that is UTF-8 already.
+  ASSERT_EQ(Unpack(ZipWriter()
+                       .AddDir("Sc\xE8nes/")
+                       .AddFile("Sc\xE8nes/Caf\xE9.html", "1252")
+                       .AddFile("P\x82ge.html", "437")
+                       .AddFile("Caf\xC3\xA9 2.html", "utf-8")),
+            1);
+  EXPECT_EQ(ListTree(work_),
+            (Tree{"Caf\xC3\xA9 2.html", "P\xE2\x80\x9Age.html",
+                  "Sc\xC3\xA8nes/", "Sc\xC3\xA8nes/Caf\xC3\xA9.html"}));
+  EXPECT_EQ(testing::ReadFile(work_ + "/Sc\xC3\xA8nes/Caf\xC3\xA9.html"),
+            "1252");
+}
+
 TEST_F(UnpackTest, AnArchiveWithoutEntriesIsRefusedByTheReader) {
   // minizip does not open an archive that holds nothing; the launch would
   // stop at the start page anyway, as there is no autorun.inf.

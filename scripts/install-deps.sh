@@ -2,9 +2,17 @@
 # Installs the Debian packages the build, the tests and the demo need.
 # Only packages that dpkg does not report installed are fetched, and the
 # package lists are refreshed only when something has to be installed.
+#
+#   install-deps.sh           what the Linux build, its tests and the demo need
+#   install-deps.sh windows   what the Windows cross-build needs on top: the
+#                             mingw-w64 compiler, Wine to run its tests, and
+#                             what scripts/build-windows-deps.sh needs to fetch
+#                             and build the libraries from Debian's sources
 set -euo pipefail
 
-packages=(
+target="${1:-linux}"
+
+linux_packages=(
   build-essential cmake pkg-config
   zlib1g-dev libminizip-dev libre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
@@ -16,6 +24,23 @@ packages=(
   haxe
 )
 
+# The libraries' -dev packages are here too: the sources fetched are the
+# versions they were built from.
+windows_packages=(
+  g++-mingw-w64-x86-64-posix wine64
+  cmake make python3 python3-six dpkg-dev unicode-data
+  zlib1g-dev libre2-dev googletest libcli11-dev
+)
+
+case "$target" in
+  linux) packages=("${linux_packages[@]}") ;;
+  windows) packages=("${windows_packages[@]}") ;;
+  *)
+    echo "install-deps: unknown target '$target' (linux or windows)" >&2
+    exit 2
+    ;;
+esac
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed'; then
@@ -25,7 +50,7 @@ done
 
 # npm may come from a Node.js build that is not Debian's; only ask apt for it
 # when there is no npm at all.
-if ! command -v npm >/dev/null 2>&1; then
+if [ "$target" = linux ] && ! command -v npm >/dev/null 2>&1; then
   missing+=(nodejs npm)
 fi
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ansi_text.h"
 #include "platform/files.h"
 
 namespace morva {
@@ -43,18 +44,8 @@ std::string ValueOf(std::string_view raw) {
   return std::string(raw.substr(0, kMaxProfileValue));
 }
 
-}  // namespace
-
-ProfileStatus FindProfileValue(std::string_view ini_text,
-                               std::string_view section, std::string_view key,
-                               std::string* value) {
-  value->clear();
-  // Notepad starts UTF-8 files with a byte order mark; it is not part of the
-  // first line.
-  constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-  if (ini_text.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
-    ini_text.remove_prefix(kUtf8Bom.size());
-  }
+ProfileStatus FindInText(std::string_view ini_text, std::string_view section,
+                         std::string_view key, std::string* value) {
   section = Trim(section);
   key = Trim(key);
   // Keys before any header sit in a section without a name.
@@ -91,6 +82,30 @@ ProfileStatus FindProfileValue(std::string_view ini_text,
     }
   }
   return ProfileStatus::kNotFound;
+}
+
+}  // namespace
+
+ProfileStatus FindProfileValue(std::string_view ini_text,
+                               std::string_view section, std::string_view key,
+                               std::string* value) {
+  value->clear();
+  // Notepad saves "Unicode" as UTF-16 LE with a byte order mark. Windows
+  // reads such a file as text and then applies the same rules; the ANSI form
+  // of its value here is UTF-8.
+  constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+  if (ini_text.starts_with(kUtf16LeBom)) {
+    const std::string text = Utf16LeToUtf8(ini_text.substr(kUtf16LeBom.size()));
+    const ProfileStatus status = FindInText(text, section, key, value);
+    // The length cap counts bytes; it must not leave half a character.
+    while (!IsValidUtf8(*value)) value->pop_back();
+    return status;
+  }
+  // Notepad starts UTF-8 files with a byte order mark; it is not part of the
+  // first line.
+  constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+  if (ini_text.starts_with(kUtf8Bom)) ini_text.remove_prefix(kUtf8Bom.size());
+  return FindInText(ini_text, section, key, value);
 }
 
 ProfileStatus GetProfileValue(const std::string& ini_path,

@@ -34,6 +34,11 @@ enum class ProfileStatus {
 //  - Lines starting with ';' are comments; lines without '=' are ignored; key
 //    lines before the first section header belong to the section named "".
 //  - A UTF-8 byte order mark at the start of the file is skipped.
+//  - A file that starts with the UTF-16 LE byte order mark (FF FE, as
+//    Notepad saves "Unicode") is converted to UTF-8 first and then read by
+//    the same rules; its value is UTF-8, cut to whole characters. UTF-16
+//    without a byte order mark, or big-endian, is read as bytes, as Windows
+//    does.
 //
 // On kFound, *value holds the value. On anything else *value is empty, and on
 // kUnreadable *err (when err is not null) says which call failed on which path.

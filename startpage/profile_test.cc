@@ -160,5 +160,35 @@ TEST_F(ProfileTest, NulEndsTheValue) {
   EXPECT_EQ(Shellexecute("[autorun]\nshellexecute=a.html\x1a"), "a.html");
 }
 
+// UTF-16 LE as Notepad saves it: the byte order mark, then two bytes a unit.
+std::string Utf16Le(std::u16string_view text, bool bom = true) {
+  std::string out = bom ? "\xFF\xFE" : "";
+  for (char16_t c : text) {
+    out += static_cast<char>(c & 0xFF);
+    out += static_cast<char>(c >> 8);
+  }
+  return out;
+}
+
+TEST_F(ProfileTest, Utf16AsNotepadSavesIt) {
+  // UTF-16 LE: converted, then every rule as for bytes (blank after the
+  // bracket, CR CR LF, names in any case, blanks and quotes around the
+  // value); the value comes out in UTF-8.
+  EXPECT_EQ(Shellexecute(Utf16Le(u"[AutoRun] \r\r\n SHELLEXECUTE = "
+                                 u"\"Caf\u00e9 \u20ac.html\"\r\n")),
+            "Caf\xC3\xA9 \xE2\x82\xAC.html");
+  EXPECT_EQ(Shellexecute(Utf16Le(u"[other]\r\nshellexecute=a.html")), "<none>");
+  // The cap counts the bytes of the UTF-8 form and never halves a character:
+  // 2 + 128 x 2 bytes fit, the next character would straddle byte 259.
+  std::string e128;
+  for (int i = 0; i < 128; ++i) e128 += "\xC3\xA9";
+  EXPECT_EQ(Shellexecute(Utf16Le(u"[autorun]\nshellexecute=ab" +
+                                 std::u16string(200, u'\u00e9') + u".html")),
+            "ab" + e128);
+  // Without the mark Windows reads bytes: no value here.
+  EXPECT_EQ(Shellexecute(Utf16Le(u"[autorun]\nshellexecute=a.html", false)),
+            "<none>");
+}
+
 }  // namespace
 }  // namespace morva

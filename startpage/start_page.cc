@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/path.h"
+#include "platform/windows_names.h"
 #include "startpage/profile.h"
 
 namespace morva {
@@ -17,8 +19,11 @@ namespace morva {
 namespace {
 
 // Lower case, since the search folds the text to lower case before matching.
+// The run before "width=" may be empty, so that a feature list that starts
+// with the width matches; greedy, it still prefers the last "width=", so a
+// text that matched with a run of one or more gives the same groups.
 constexpr char kPopupCallPattern[] =
-    R"(javascript:window\.open\('([^']+)','[^']+','.+width=(\d+).+height=(\d+)')";
+    R"(javascript:window\.open\('([^']+)','[^']+','.*width=(\d+).+height=(\d+)')";
 
 // Built once: compiling is far dearer than a match on a typical page.
 // Latin-1 makes every byte one character, whatever the page's encoding, and
@@ -40,17 +45,6 @@ bool ParseInt32(std::string_view digits, int32_t* out) {
   const char* end = digits.data() + digits.size();
   auto [ptr, ec] = std::from_chars(digits.data(), end, *out);
   return ec == std::errc() && ptr == end;
-}
-
-// folder joined with a name from the package. Packages come from Windows,
-// where "\" separates folders in a file name: it becomes the separator.
-std::string JoinPackageName(const std::string& folder, std::string_view name) {
-  std::string path = folder;
-  path += kPathSeparator;
-  size_t start = path.size();
-  path.append(name);
-  std::replace(path.begin() + start, path.end(), '\\', kPathSeparator);
-  return path;
 }
 
 // Only the blank is decoded: launcher pages escape the blanks in tour names
@@ -130,7 +124,8 @@ bool ResolvesInside(const std::string& path, const std::string& folder) {
 }
 
 bool MatchPopupCall(std::string_view text, std::string* page, int32_t* width,
-                    int32_t* height) {
+                    int32_t* height, bool* size_too_large) {
+  if (size_too_large != nullptr) *size_too_large = false;
   // Folding only A-Z keeps every other byte, so offsets into the folded copy
   // are offsets into the original and the groups keep their case.
   std::string folded(text);
@@ -150,6 +145,7 @@ bool MatchPopupCall(std::string_view text, std::string* page, int32_t* width,
   int32_t h = 0;
   if (!ParseInt32(original(groups[2]), &w) ||
       !ParseInt32(original(groups[3]), &h)) {
+    if (size_too_large != nullptr) *size_too_large = true;
     return false;
   }
   page->assign(original(groups[1]));
@@ -181,13 +177,27 @@ bool ReadLauncherText(const std::string& path, std::string* text) {
   return true;
 }
 
+namespace {
+
+// A name from the package, found as Windows would find it (FindPackageFile);
+// the name as written below folder when nothing has it.
+std::string PackagePath(const std::string& folder, std::string_view name) {
+  std::string found = FindPackageFile(folder, name);
+  if (!found.empty()) return found;
+  std::string path = JoinPath(folder, name);
+  std::replace(path.begin() + folder.size(), path.end(), '\\', kPathSeparator);
+  return path;
+}
+
+}  // namespace
+
 StartPageStatus FindStartPage(
     const std::string& content_folder, const std::string& work_folder,
     const std::function<void(const std::string&)>& set_title, StartPage* out) {
   *out = StartPage();
-  std::string value;
+  std::string& value = out->launcher_name;
   ProfileStatus profile =
-      GetProfileValue(JoinPackageName(content_folder, "autorun.inf"), "autorun",
+      GetProfileValue(PackagePath(content_folder, "autorun.inf"), "autorun",
                       "shellexecute", &value);
   if (profile == ProfileStatus::kUnreadable) return StartPageStatus::kNoAutorun;
   if (value.empty()) return StartPageStatus::kNoValue;
@@ -199,7 +209,7 @@ StartPageStatus FindStartPage(
   out->title = value.substr(0, dot) + kTitleSuffix;
   if (set_title) set_title(out->title);
 
-  out->launcher_path = JoinPackageName(content_folder, value);
+  out->launcher_path = PackagePath(content_folder, value);
   if (!ResolvesInside(out->launcher_path, work_folder)) {
     return StartPageStatus::kLauncherOutside;
   }
@@ -210,13 +220,32 @@ StartPageStatus FindStartPage(
   std::string page;
   int32_t width = 0;
   int32_t height = 0;
-  if (!MatchPopupCall(text, &page, &width, &height)) {
-    return StartPageStatus::kNoMatch;
+  bool too_large = false;
+  if (!MatchPopupCall(text, &page, &width, &height, &too_large)) {
+    return too_large ? StartPageStatus::kSizeTooLarge
+                     : StartPageStatus::kNoMatch;
   }
-  out->start_address = JoinPackageName(content_folder, DecodeBlanks(page));
+  page = DecodeBlanks(page);
+  // The whole name when a file has it, else the name before a "?" or "#",
+  // which a browser hands the page as its query or fragment.
+  out->page_file = FindPackageFile(content_folder, page);
+  std::string query;
+  // No longer name can be a file's; a hostile launcher may hold one.
+  for (size_t split = page.find_first_of("?#");
+       out->page_file.empty() && split != std::string::npos &&
+       split <= PATH_MAX;
+       split = page.find_first_of("?#", split + 1)) {
+    if (split == 0) continue;
+    out->page_file = FindPackageFile(content_folder, page.substr(0, split));
+    if (!out->page_file.empty()) query = page.substr(split);
+  }
+  if (out->page_file.empty())
+    out->page_file = PackagePath(content_folder, page);
+  out->start_address = out->page_file + query;
   out->width = width;
   out->height = height;
-  if (!ResolvesInside(out->start_address, work_folder)) {
+  // The file, not the query or fragment after it, which the page reads.
+  if (!ResolvesInside(out->page_file, work_folder)) {
     return StartPageStatus::kPageOutside;
   }
   return StartPageStatus::kOk;

@@ -1,7 +1,9 @@
 #include "startpage/start_page.h"
 
+#include <re2/re2.h>
 #include <unistd.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -147,6 +149,49 @@ TEST_F(StartPageTest, OnlyBlanksAreDecoded) {
   EXPECT_EQ(page_.start_address, content_ + "/it%27s%2520a b%2 20  .html");
 }
 
+TEST_F(StartPageTest, APackageMadeOnWindows) {
+  // Notepad's UTF-16 in upper-case AUTORUN.INF; every name in another letter
+  // case than the file's; the launcher named in Windows-1252, the tour page
+  // in CP437 bytes, both unpacked under their UTF-8 form.
+  folder_.Write("work/content/AUTORUN.INF",
+                "\xFF\xFE[\0a\0u\0t\0o\0r\0u\0n\0]\0\r\0\n\0"
+                "s\0h\0e\0l\0l\0e\0x\0e\0c\0u\0t\0e\0=\0"
+                "c\0a\0f\0\xE9\0.\0h\0t\0m\0l\0"s);
+  WriteLauncher("CAF\xC3\xA9.html",
+                "javascript:window.open('Sc%20\\P\x82ge.HTML','_blank','width="
+                "640,height=480')");
+  folder_.Write("work/content/sc /p\xE2\x80\x9Age.html", "");
+  ASSERT_EQ(Find(), StartPageStatus::kOk);
+  EXPECT_EQ(page_.title, "caf\xC3\xA9  -  Morva");
+  EXPECT_EQ(page_.launcher_path, content_ + "/CAF\xC3\xA9.html");
+  EXPECT_EQ(page_.start_address, content_ + "/sc /p\xE2\x80\x9Age.html");
+  EXPECT_EQ(page_.width, 640);
+
+  // The exact name wins over AUTORUN.INF, and a name that nothing has stays
+  // as written, for the messages.
+  WriteAutorun("Missing.html");
+  EXPECT_EQ(Find(), StartPageStatus::kNoLauncher);
+  EXPECT_EQ(page_.launcher_path, content_ + "/Missing.html");
+}
+
+TEST_F(StartPageTest, QueryOrFragmentWhenNoFileHasTheWholeName) {
+  WriteAutorun("t.html");
+  const auto page_for = [&](const std::string& name) {
+    WriteLauncher("t.html", "javascript:window.open('" + name +
+                                "','w','left=0,width=1,height=2'");
+    EXPECT_EQ(Find(), StartPageStatus::kOk);
+    return page_.start_address.substr(content_.size() + 1) + " | " +
+           page_.page_file.substr(content_.size() + 1);
+  };
+  folder_.Write("work/content/Page.html", "");
+  EXPECT_EQ(page_for("page.html?scene=2"), "Page.html?scene=2 | Page.html");
+  EXPECT_EQ(page_for("Page.html#x%20y"), "Page.html#x y | Page.html");
+  folder_.Write("work/content/a#b.html", "");
+  EXPECT_EQ(page_for("a#b.html"), "a#b.html | a#b.html");
+  EXPECT_EQ(page_for("A#B.html?v=1"), "a#b.html?v=1 | a#b.html");
+  EXPECT_EQ(page_for("none.html?x"), "none.html?x | none.html?x");
+}
+
 // A package names its pages itself; none of them may lead the player to a
 // file of the user's, whatever the path does on the way.
 TEST_F(StartPageTest, NothingOutsideTheWorkFolderIsReadOrShown) {
@@ -244,15 +289,18 @@ TEST(MatchPopupCallTest, ExactPunctuationRequired) {
   EXPECT_FALSE(Match("javascript:window.open(\"a.html\",\"x\",\"left=0,width=1,"
                      "height=2\")")
                    .matched);
-  // The runs take one character at least: something must stand between the
-  // apostrophe and width=, and between the width and height=. A feature list
-  // that starts with width= therefore does not match.
-  EXPECT_FALSE(
-      Match("javascript:window.open('a.html','x','width=1,height=2'").matched);
+  // Something must stand between the width and height=, but the features
+  // may start with width=.
   EXPECT_FALSE(
       Match("javascript:window.open('a.html','x',',width=1height=2'").matched);
   EXPECT_TRUE(
       Match("javascript:window.open('a.html','x',',width=1,height=2'").matched);
+  Popup p = Match(
+      "javascript:window.open('A%20B.html','_blank','width=800,height=600')");
+  ASSERT_TRUE(p.matched);
+  EXPECT_EQ(p.page, "A%20B.html");
+  EXPECT_EQ(p.width, 800);
+  EXPECT_EQ(p.height, 600);
   // Digits on both sides, and the apostrophe right after the height.
   EXPECT_FALSE(
       Match("javascript:window.open('a.html','x',',width=,height=2'").matched);
@@ -290,6 +338,60 @@ TEST(MatchPopupCallTest, GreedyRunsTakeTheLastSizeThatFits) {
   EXPECT_EQ(p.width, 9);
 }
 
+// The features before "width=" may now be none. Every text the pattern with
+// a run of one or more matched must give the same groups as before: checked
+// against that pattern on texts built from the call's own pieces.
+TEST(MatchPopupCallTest, AnEmptyRunBeforeTheWidthChangesNoEarlierMatch) {
+  RE2::Options options;
+  options.set_encoding(RE2::Options::EncodingLatin1);
+  const RE2 before(
+      R"(javascript:window\.open\('([^']+)','[^']+','.+width=(\d+).+height=(\d+)')",
+      options);
+  ASSERT_TRUE(before.ok());
+  // Calls with their pieces shuffled, dropped or repeated, then the text
+  // around them: "width=" right after "','" in about half of them.
+  const std::vector<std::string> call = {"javascript:window.open('",
+                                         "a",
+                                         "','",
+                                         "b",
+                                         "','",
+                                         "",
+                                         "width=",
+                                         "1",
+                                         ",",
+                                         "height=",
+                                         "23",
+                                         "'"};
+  const std::vector<std::string> noise = {
+      "'", "','", "width=", "height=", "4", ",", "x", ""};
+  std::mt19937 random(13);
+  int earlier_matches = 0, new_matches = 0;
+  for (int i = 0; i < 100000; ++i) {
+    std::string text;
+    for (int copy = 0; copy < 1 + static_cast<int>(random() % 2); ++copy) {
+      for (const std::string& piece : call) {
+        const unsigned roll = random() % 8;
+        text += roll == 0 ? noise[random() % noise.size()] : piece;
+        if (roll == 1) text += noise[random() % noise.size()];
+      }
+    }
+    std::string page, width, height;
+    const bool matched_before =
+        RE2::PartialMatch(text, before, &page, &width, &height);
+    const Popup now = Match(text);
+    new_matches += now.matched;
+    if (!matched_before) continue;
+    ++earlier_matches;
+    ASSERT_TRUE(now.matched) << text;
+    EXPECT_EQ(now.page, page) << text;
+    EXPECT_EQ(std::to_string(now.width), width) << text;
+    EXPECT_EQ(std::to_string(now.height), height) << text;
+  }
+  // Enough cases on both sides to mean something.
+  EXPECT_GT(earlier_matches, 1000);
+  EXPECT_GT(new_matches, earlier_matches);
+}
+
 TEST(MatchPopupCallTest, AnyByteButTheEndMatchesTheRuns) {
   Popup p = Match(
       "javascript:window.open('p.html','a','\r\x01\xff width=1\r\x80height=2'");
@@ -303,13 +405,20 @@ TEST(MatchPopupCallTest, AnyByteButTheEndMatchesTheRuns) {
 }
 
 TEST(MatchPopupCallTest, SizeMustFitInt32) {
-  EXPECT_FALSE(
-      Match(
-          "javascript:window.open('a','b','left=0,width=99999999999,height=2'")
-          .matched);
-  EXPECT_FALSE(
-      Match("javascript:window.open('a','b','left=0,width=1,height=2147483648'")
-          .matched);
+  for (const char* text :
+       {"javascript:window.open('a','b','left=0,width=99999999999,height=2'",
+        "javascript:window.open('a','b','left=0,width=1,height=2147483648'"}) {
+    std::string page;
+    int32_t width, height;
+    bool too_large = false;
+    EXPECT_FALSE(MatchPopupCall(text, &page, &width, &height, &too_large));
+    EXPECT_TRUE(too_large) << text;
+  }
+  std::string page;
+  int32_t width, height;
+  bool too_large = true;
+  EXPECT_FALSE(MatchPopupCall("no call", &page, &width, &height, &too_large));
+  EXPECT_FALSE(too_large);
   Popup p = Match(
       "javascript:window.open('a','b','left=0,width=2147483647,height=1'");
   ASSERT_TRUE(p.matched);

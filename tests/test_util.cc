@@ -131,7 +131,10 @@ void ZipWriter::Write(const std::string& path) const {
         extra_central.empty() ? nullptr : extra_central.data(),
         static_cast<uInt>(extra_central.size()), nullptr,
         known_method ? e.method : 0, level, e.raw ? 1 : 0, -MAX_WBITS,
-        DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+        DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+        e.password.empty() ? nullptr : e.password.c_str(),
+        crc32(0, reinterpret_cast<const Bytef*>(e.data.data()),
+              static_cast<uInt>(e.data.size())),
         (3 << 8) | 20 /* Unix host */, 0, 0);
     ASSERT_EQ(rc, ZIP_OK) << "zipOpenNewFileInZip4_64(" << e.name << ")";
     if (!e.data.empty()) {

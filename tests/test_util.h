@@ -55,6 +55,9 @@ struct ZipEntryDef {
   // ZIP64 extra block put before extra_central, as streaming writers do:
   // kZip64Sizes, kZip64Offset or both.
   int central_zip64 = 0;
+  // Not empty: the data is encrypted with this password (traditional PKWARE
+  // encryption, general-purpose flag bit 0).
+  std::string password;
 };
 constexpr int kZip64Sizes = 1;
 constexpr int kZip64Offset = 2;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +15,12 @@
 #include <vector>
 
 #include "package/archive/archive.h"
+#include "package/archive/zip_end.h"
+#include "package/cleanup.h"
 #include "package/paths.h"
 #include "package/trailer.h"
 #include "package/unpack.h"
+#include "platform/ansi_text.h"
 #include "platform/attributes.h"
 #include "platform/files.h"
 #include "platform/path.h"
@@ -66,19 +70,36 @@ bool TourIsFile(const std::string& tour, std::ostream& err) {
   return true;
 }
 
-// Appends the whole file at path to fd. Returns the bytes copied, or -1
-// with *error set.
+// The bytes of a file to copy: from `offset`, `length` bytes (-1: to the
+// end).
+struct Region {
+  int64_t offset = 0;
+  int64_t length = -1;
+};
+
+// Appends the region of the file at path to fd. Returns the bytes copied, or
+// -1 with *error set.
 int64_t AppendFile(int fd, const std::string& path, const std::string& to,
-                   std::string* error) {
+                   std::string* error, Region region = {}) {
   const int in = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {
     *error = ErrnoMessage("open", path);
     return -1;
   }
+  if (lseek(in, region.offset, SEEK_SET) < 0) {
+    *error = ErrnoMessage("lseek", path);
+    close(in);
+    return -1;
+  }
   std::vector<char> buffer(1 << 16);
   int64_t total = 0;
   for (;;) {
-    const ssize_t n = ReadFully(in, buffer.data(), buffer.size());
+    size_t want = buffer.size();
+    if (region.length >= 0) {
+      want = static_cast<size_t>(
+          std::min<int64_t>(region.length - total, buffer.size()));
+    }
+    const ssize_t n = want == 0 ? 0 : ReadFully(in, buffer.data(), want);
     if (n < 0) {
       *error = ErrnoMessage("read", path);
       total = -1;
@@ -93,7 +114,40 @@ int64_t AppendFile(int fd, const std::string& path, const std::string& to,
     total += n;
   }
   close(in);
+  if (region.length >= 0 && total != region.length) {
+    *error = "read(" + path + "): the file ended early";
+    return -1;
+  }
   return total;
+}
+
+// Where the archive lies in a SOURCE file: all of a ZIP archive; only the
+// archive region of a file that carries a package (a tour of ours, or one
+// made for Windows: a program, the archive, its length), so that packing a
+// tour again keeps its size. A file that is neither is taken whole, as a
+// ZIP archive; the check says what the player makes of it. *package is set
+// when the file carries a package.
+Region ArchiveRegionOf(const std::string& path, bool* package) {
+  *package = false;
+  Region whole;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return whole;  // the copy says why
+  const int64_t size = FileLength(fd);
+  unsigned char trailer[kTrailerSize];
+  Region region = whole;
+  if (size >= static_cast<int64_t>(kTrailerSize) && !ZipEndsAt(fd, 0, size) &&
+      pread(fd, trailer, kTrailerSize, size - kTrailerSize) ==
+          static_cast<ssize_t>(kTrailerSize)) {
+    const int64_t archive_end = size - static_cast<int64_t>(kTrailerSize);
+    const int64_t length = DecodeTrailer(trailer);
+    if (length <= archive_end &&
+        ZipEndsAt(fd, archive_end - length, archive_end)) {
+      region = {archive_end - length, length};
+      *package = true;
+    }
+  }
+  close(fd);
+  return region;
 }
 
 void PrintCheck(const std::string& tour, const TourCheck& check,
@@ -105,10 +159,11 @@ void PrintCheck(const std::string& tour, const TourCheck& check,
   } else {
     out << tour << ": the player's window would stay empty\n";
   }
+  // Names from the package show as the window shows the title.
   auto row = [&](const char* label, const std::string& value) {
     char padded[32];
     std::snprintf(padded, sizeof padded, "  %-16s", label);
-    out << padded << value << "\n";
+    out << padded << AnsiToUtf8(value) << "\n";
   };
   if (!check.title.empty()) row("title", check.title);
   if (!check.start_page.empty()) row("tour page", check.start_page);
@@ -142,7 +197,7 @@ void PrintCheck(const std::string& tour, const TourCheck& check,
   }
   for (const std::string& note : check.notes) row("note", note);
   for (const std::string& problem : check.problems) {
-    Complain(err, tour, problem);
+    Complain(err, tour, AnsiToUtf8(problem));
   }
 }
 
@@ -271,6 +326,15 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
     return 1;
   }
   std::string archive = source;
+  Region region;
+  if (S_ISREG(st.st_mode)) {
+    bool package = false;
+    region = ArchiveRegionOf(source, &package);
+    if (package) {
+      err << kTool << ": note: " << source << " carries a package; only its "
+          << region.length << "-byte archive is packed\n";
+    }
+  }
   if (S_ISDIR(st.st_mode)) {
     archive = JoinPath(temp.path(), "tour.zip");
     int32_t entries = 0;
@@ -289,6 +353,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
     Complain(err, archive, ErrnoMessage("stat", archive));
     return 1;
   }
+  if (region.length >= 0) archive_st.st_size = region.length;
   if (archive_st.st_size > UINT32_MAX) {
     Complain(err, archive, "4 GiB or more; a package's trailer holds 32 bits");
     return 1;
@@ -309,7 +374,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
   std::string error;
   const int64_t player_size = AppendFile(fd, player, partial, &error);
   const int64_t archive_size =
-      player_size < 0 ? -1 : AppendFile(fd, archive, partial, &error);
+      player_size < 0 ? -1 : AppendFile(fd, archive, partial, &error, region);
   bool ok = archive_size >= 0;
   if (ok) {
     const std::string trailer =
@@ -409,10 +474,18 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
   for (int32_t i = 0; i < count; ++i) {
     const ArchiveResult rc = ArchiveGetEntry(archive.get(), i, &entry);
     if (rc != ArchiveOk) {
-      Complain(
-          err, tour,
-          "entry #" + std::to_string(i) + ": " +
-              ArchiveResultText(rc, ArchiveEntryProblem(archive.get(), i)));
+      ArchiveEntryFormat format;
+      if (ArchiveGetEntryFormat(archive.get(), i, &format) == ArchiveOk &&
+          !ArchiveMethodSupported(format.method)) {
+        Complain(err, tour,
+                 "entry \"" + AnsiToUtf8(format.name) + "\" " +
+                     RefusedFormText(format.encrypted, format.method));
+      } else {
+        Complain(
+            err, tour,
+            "entry #" + std::to_string(i) + ": " +
+                ArchiveResultText(rc, ArchiveEntryProblem(archive.get(), i)));
+      }
       result = 1;
       continue;
     }
@@ -420,7 +493,7 @@ int List(const std::string& tour, std::ostream& out, std::ostream& err) {
                   entry.uncompressed_size, entry.compressed_size,
                   FormatTime(entry.write_time).c_str(),
                   FormatAttributes(entry.attributes).c_str());
-    out << line << entry.name << "\n";
+    out << line << AnsiToUtf8(entry.name) << "\n";
     total += entry.uncompressed_size;
     packed += entry.compressed_size;
   }
@@ -466,8 +539,17 @@ int Extract(const std::string& tour, const std::string& folder_arg, bool force,
   PrivateTempFolder temp;
   const std::string temp_zip = CopyArchiveOutInto(temp, tour, err);
   if (temp_zip.empty()) return 1;
+  // The outermost folder this run makes, removed again when it fails; a
+  // folder that was there already stays.
+  std::string made = folder;
+  for (std::string above = GetDirPart(made);
+       !above.empty() && !PathExists(above); above = GetDirPart(above)) {
+    made = above;
+  }
+  if (PathExists(made)) made.clear();
   if (CreateDirPath(folder) == 0) {
     Complain(err, folder_arg, ErrnoMessage("mkdir", folder));
+    if (!made.empty()) RemoveTree(made);
     return 1;
   }
   struct stat zip_st {};
@@ -478,7 +560,9 @@ int Extract(const std::string& tour, const std::string& folder_arg, bool force,
   RemoveFile(temp_zip);
   if (unpacked == 0) {
     Complain(err, tour,
-             UnpackProblemText(report, static_cast<uint32_t>(zip_st.st_size)));
+             AnsiToUtf8(UnpackProblemText(
+                 report, static_cast<uint32_t>(zip_st.st_size))));
+    if (!made.empty()) RemoveTree(made);
     return 1;
   }
   out << "unpacked " << tour << " into " << folder_arg << "\n";
@@ -540,6 +624,16 @@ int RunMorvaPack(int argc, const char* const* argv, std::ostream& out,
   extract->add_flag("--force", force_extract,
                     "Unpack into a folder that is not empty");
 
+  // A first word that is no option must name a command.
+  const std::vector<CLI::App*> commands = app.get_subcommands({});
+  if (argc > 1 && argv[1][0] != '-' &&
+      std::none_of(commands.begin(), commands.end(), [&](CLI::App* command) {
+        return command->get_name() == argv[1];
+      })) {
+    err << kTool << ": unknown command '" << argv[1] << "'\n"
+        << "Try '" << kTool << " --help' for the commands.\n";
+    return 2;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -9,6 +9,7 @@
 
 #include "gtest/gtest.h"
 #include "package/cleanup.h"
+#include "package/paths.h"
 #include "platform/files.h"
 #include "tests/faulty_files.h"
 #include "tests/killed_player.h"
@@ -186,6 +187,126 @@ TEST_F(PackTest, ZipRoundTripKeepsTheArchiveAsItIs) {
   EXPECT_EQ(ReadFile(out + "/_flash/autorun.inf"), kAutorun);
 }
 
+TEST_F(PackTest, BuildFromATourTakesOnlyItsArchive) {
+  const std::string zip_path = tmp_.Join("tour.zip");
+  TourZip().Write(zip_path);
+  const std::string zip = ReadFile(zip_path);
+  // One of ours, and one made for Windows: another program in front, the
+  // archive, its length.
+  const std::string ours = tmp_.Join("ours.run");
+  ASSERT_EQ(BuildFrom(zip_path, ours).code, 0);
+  const std::string windows = tmp_.Write(
+      "Tour.exe", AppendPackage("MZ\x90\0" + std::string(5000, 'w'), zip));
+  for (const std::string& source : {ours, windows}) {
+    SCOPED_TRACE(source);
+    const std::string again = tmp_.Join("again.run");
+    Result r = BuildFrom(source, again);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "morva-pack: note: " + source + " carries a package; only its " +
+                  std::to_string(zip.size()) + "-byte archive is packed\n");
+    EXPECT_EQ(ReadFile(again), AppendPackage(kPlayerBytes, zip));
+  }
+
+  // A ZIP archive whose comment ends in bytes that would read as a length
+  // is still a ZIP archive, taken whole.
+  std::string commented = zip;
+  const std::string comment = "see the tour" + testing::LittleEndian32(40);
+  commented[commented.size() - 2] = static_cast<char>(comment.size());
+  commented += comment;
+  const std::string commented_path = tmp_.Write("commented.zip", commented);
+  Result r = BuildFrom(commented_path, tmp_.Join("c.run"));
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ReadFile(tmp_.Join("c.run")),
+            AppendPackage(kPlayerBytes, commented));
+}
+
+TEST_F(PackTest, EncryptedEntriesAreNamedAndStopTheUnpackThere) {
+  ZipEntryDef secret;
+  secret.name = "_flash/scenes/secret.jpg";
+  secret.data = "a scene under a password";
+  secret.password = "tour";
+  ZipEntryDef later = secret;
+  later.name = "_flash/scenes/later.jpg";
+  ZipWriter zip;
+  zip.AddFile("_flash/qzviewer.swf", "FWS")
+      .Add(secret)
+      .AddFile("_flash/after.txt", "x")
+      .Add(later);
+  const std::string tour = HandMadeTour("secret.run", zip);
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err,
+            "morva-pack: " + tour +
+                ": unpacking: entry \"_flash/scenes/secret.jpg\" is "
+                "encrypted, and the player does not decrypt; the player stops "
+                "there\n"
+                "morva-pack: " +
+                tour +
+                ": data: entry \"_flash/scenes/later.jpg\" is encrypted, and "
+                "the player does not decrypt\n");
+
+  const std::string out = tmp_.Join("out");
+  r = Run({"extract", tour, out});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("entry \"_flash/scenes/secret.jpg\" is encrypted"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(testing::Exists(out)) << "the folder it made is gone again";
+  ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
+  EXPECT_EQ(Run({"extract", tour, out}).code, 1);
+  EXPECT_EQ(ListTree(out),
+            (Tree{"_flash/", "_flash/qzviewer.swf", "_flash/scenes/"}))
+      << "nothing of the entry or after it";
+  ExpectOnly({"out", "player", "secret.run"});
+}
+
+TEST_F(PackTest, NamesInAWindowsCodePageShowAsTheTitleDoes) {
+  // The launcher "Caf\xe9" in Windows-1252, the tour page in CP437 bytes.
+  const std::string tour = HandMadeTour(
+      "cafe.run",
+      ZipWriter()
+          .AddFile("_flash/qzviewer.swf", "FWS")
+          .AddFile("_flash/autorun.inf",
+                   "[autorun]\r\nshellexecute=Caf\xE9.html")
+          .AddFile("_flash/Caf\xE9.html",
+                   "javascript:window.open('P\x82ge.html?scene=2','_blank',"
+                   "'width=640,height=480')")
+          .AddFile("_flash/P\x82ge.html", "<html></html>"));
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("  title           Caf\xC3\xA9  -  Morva\n"
+                       "  tour page       _flash/P\xE2\x80\x9Age.html?scene=2\n"
+                       "  window size     640 x 480\n"),
+            std::string::npos)
+      << r.out;
+  r = Run({"list", tour});
+  EXPECT_NE(r.out.find("  _flash/Caf\xC3\xA9.html\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("  _flash/P\xE2\x80\x9Age.html\n"), std::string::npos);
+  r = Run({"extract", tour, tmp_.Join("out")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(testing::Exists(tmp_.Join("out/_flash/P\xE2\x80\x9Age.html")));
+
+  // A page the web view cannot reach is never "plays intact": here the
+  // temporary folder's own name is not UTF-8.
+  const std::string odd_tmp = tmp_.Join("tmp\xE9");
+  ASSERT_EQ(mkdir(odd_tmp.c_str(), 0700), 0);
+  const char* old_tmpdir = getenv("TMPDIR");
+  const std::string saved = old_tmpdir ? old_tmpdir : "";
+  setenv("TMPDIR", odd_tmp.c_str(), 1);
+  r = Run({"check", tour});
+  setenv("TMPDIR", saved.c_str(), 1);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            tour + ": plays, but not intact");
+  EXPECT_NE(r.err.find("start page: the web view cannot load the tour page "
+                       "\"_flash/P\xE2\x80\x9Age.html?scene=2\": its path \""),
+            std::string::npos)
+      << r.err;
+}
+
 TEST_F(PackTest, ReadOnlyFilesAndFileTimesSurviveBuildAndExtract) {
   const std::string src = TourFolder("src");
   tmp_.Write("src/_flash/notes.txt", "read only");
@@ -278,13 +399,12 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
        "unpacking: entry \"../outside.txt\" would land outside the work folder "
        "(an absolute name, a drive letter or a \"..\" component); the player "
        "stops there"},
-      {"unreadable record",
+      {"a method the reader lacks, named",
        AppendPackage(kPlayerBytes, TourZip().Add(method12).Bytes(scratch)),
        empty,
-       "unpacking: the record of entry #6 cannot be read: its local header "
-       "does not match its central record, its compression method is neither "
-       "stored nor deflated, or its name is too long (259 bytes at most) "
-       "(0x700)"},
+       "unpacking: entry \"_flash/strange.bin\" is compressed with bzip2 "
+       "(method 12), which the player does not read (only stored and "
+       "deflated); the player stops there"},
       {"entry that cannot be written",
        AppendPackage(kPlayerBytes, TourZip().Add(short_data).Bytes(scratch)),
        empty,
@@ -334,6 +454,16 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
        "start page: the launcher page \"_flash/Tour name.html\" holds no "
        "pop-up call like "
        "javascript:window.open('PAGE','NAME','...,width=W,height=H')"},
+      {"a size beyond int32",
+       AppendPackage(kPlayerBytes,
+                     TourWith("_flash/Tour name.html",
+                              "javascript:window.open('Tour%20page.html','w',"
+                              "'width=99999999999,height=768')")
+                         .Bytes(scratch)),
+       empty,
+       "start page: the pop-up call in the launcher page \"_flash/Tour "
+       "name.html\" asks for a width or height beyond 2147483647, the largest "
+       "the player takes"},
       {"tour page outside the work folder",
        AppendPackage(kPlayerBytes,
                      TourWith("_flash/Tour name.html",
@@ -649,15 +779,20 @@ TEST_F(PackTest, ExtractRefusesUnsafeNamesLikeThePlayer) {
                                     .AddFile("_flash/first.txt", "x")
                                     .AddFile(name, "x")
                                     .AddFile("_flash/last.txt", "x"));
-    const std::string out = tmp_.Join("deep/out");
-    Result r = Run({"extract", tour, out});
+    // The folders the failed run made go again.
+    Result r = Run({"extract", tour, tmp_.Join("deep/out")});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "morva-pack: " + tour + ": unpacking: entry \"" +
                          std::string(name) +
                          "\" would land outside the work folder (an absolute "
                          "name, a drive letter or a \"..\" component); the "
                          "player stops there\n");
-    // Unpacked up to the unsafe entry, as the player would, and no further.
+    EXPECT_FALSE(testing::Exists(tmp_.Join("deep")));
+    // A folder that was there stays, unpacked up to the unsafe entry, as the
+    // player would, and no further.
+    const std::string out = tmp_.Join("deep/out");
+    ASSERT_EQ(CreateDirPath(out), 1);
+    EXPECT_EQ(Run({"extract", tour, out}).code, 1);
     EXPECT_EQ(ListTree(out), (Tree{"_flash/", "_flash/first.txt"}));
     EXPECT_FALSE(testing::Exists(tmp_.Join("escape.txt")));
     EXPECT_FALSE(testing::Exists(tmp_.Join("deep/escape.txt")));
@@ -738,6 +873,9 @@ TEST_F(PackTest, CommandLine) {
     EXPECT_EQ(r.code, c.code) << ::testing::PrintToString(c.args);
     EXPECT_FALSE(r.err.empty());
   }
+  EXPECT_EQ(Run({"frobnicate", "x"}).err,
+            "morva-pack: unknown command 'frobnicate'\n"
+            "Try 'morva-pack --help' for the commands.\n");
 
   Result r = Run({"--help"});
   EXPECT_EQ(r.code, 0);

@@ -11,9 +11,9 @@
 #include "package/stale.h"
 #include "package/temp_zip.h"
 #include "package/trailer.h"
+#include "platform/ansi_text.h"
 #include "platform/files.h"
 #include "platform/path.h"
-#include "startpage/profile.h"
 
 namespace morva::pack {
 namespace {
@@ -79,6 +79,12 @@ bool ReadTrailer(const std::string& tour, uint32_t* size, int64_t* length) {
 
 }  // namespace
 
+std::string RefusedFormText(bool encrypted, uint32_t method) {
+  if (encrypted) return "is encrypted, and the player does not decrypt";
+  return "is compressed with " + ArchiveMethodName(method) +
+         ", which the player does not read (only stored and deflated)";
+}
+
 std::string StaleNote(const StaleReport& stale, const std::string& folder) {
   if (stale.players == 0) return "";
   auto count = [](int n, const char* one, const char* many) {
@@ -133,14 +139,19 @@ std::string UnpackProblemText(const UnpackReport& report,
     case UnpackStatus::kEntryFailed:
       return "unpacking: entry " + Quoted(report.entry) +
              " cannot be written: " + ArchiveResultText(report.archive_result);
+    case UnpackStatus::kEncrypted:
+    case UnpackStatus::kUnsupportedMethod:
+      return "unpacking: entry " + Quoted(report.entry) + " " +
+             RefusedFormText(report.status == UnpackStatus::kEncrypted,
+                             report.method) +
+             "; the player stops there";
   }
   return "unpacking failed";
 }
 
 namespace {
 
-std::string StartPageProblem(const CPreviewDlg& dlg, const TourCheck& check,
-                             const std::string& shellexecute) {
+std::string StartPageProblem(const CPreviewDlg& dlg, const TourCheck& check) {
   const std::string in = check.content_folder == "."
                              ? "at the top of the package"
                              : "in the content folder " + check.content_folder;
@@ -157,7 +168,8 @@ std::string StartPageProblem(const CPreviewDlg& dlg, const TourCheck& check,
       return "start page: autorun.inf " + in +
              " has no shellexecute value in an [autorun] section";
     case StartPageStatus::kNoDot:
-      return "start page: the shellexecute value " + Quoted(shellexecute) +
+      return "start page: the shellexecute value " +
+             Quoted(dlg.start_page().launcher_name) +
              " in autorun.inf has no \".\"";
     case StartPageStatus::kNoLauncher:
       return "start page: the launcher page " + Quoted(check.launcher) +
@@ -166,6 +178,11 @@ std::string StartPageProblem(const CPreviewDlg& dlg, const TourCheck& check,
       return "start page: the launcher page " + Quoted(check.launcher) +
              " holds no pop-up call like "
              "javascript:window.open('PAGE','NAME','...,width=W,height=H')";
+    case StartPageStatus::kSizeTooLarge:
+      return "start page: the pop-up call in the launcher page " +
+             Quoted(check.launcher) +
+             " asks for a width or height beyond 2147483647, the largest "
+             "the player takes";
     case StartPageStatus::kLauncherOutside:
       return "start page: the launcher page " + Quoted(check.launcher) +
              " that autorun.inf names lies outside the work folder; the "
@@ -191,16 +208,28 @@ void VerifyArchive(const std::string& tour, const UnpackReport& launch,
       ArchiveEntry entry;
       ArchiveGetEntry(archive.get(), -1, &entry);
       check->entries = entry.index;
+      // The entry at which the launch stopped for its record has been
+      // reported already.
+      const bool launch_stopped_at_record =
+          launch.status == UnpackStatus::kBadRecord ||
+          launch.status == UnpackStatus::kEncrypted ||
+          launch.status == UnpackStatus::kUnsupportedMethod;
       for (int32_t i = 0; i < check->entries; ++i) {
+        if (launch_stopped_at_record && launch.index == i) continue;
         const std::string number = "#" + std::to_string(i);
+        ArchiveEntryFormat format;
+        if (ArchiveGetEntryFormat(archive.get(), i, &format) == ArchiveOk &&
+            (format.encrypted || !ArchiveMethodSupported(format.method))) {
+          check->problems.push_back(
+              "data: entry " + Quoted(format.name) + " " +
+              RefusedFormText(format.encrypted, format.method));
+          continue;
+        }
         ArchiveResult rc = ArchiveGetEntry(archive.get(), i, &entry);
         if (rc != ArchiveOk) {
-          if (!(launch.status == UnpackStatus::kBadRecord &&
-                launch.entry == number)) {
-            check->problems.push_back(
-                "data: the record of entry " + number + " cannot be read: " +
-                ArchiveResultText(rc, ArchiveEntryProblem(archive.get(), i)));
-          }
+          check->problems.push_back(
+              "data: the record of entry " + number + " cannot be read: " +
+              ArchiveResultText(rc, ArchiveEntryProblem(archive.get(), i)));
           continue;
         }
         ArchiveEntryCheck data;
@@ -267,21 +296,17 @@ TourCheck CheckTour(const std::string& tour_path) {
     ModuleOverride files(tour, Files());
     ScopedFileSystem scope(&files);
     CPreviewDlg dlg(&window);
-    std::string shellexecute;
     bool start_page_missing = false;
     window.while_shown = [&] {
       // What is on disk while the window would show.
-      if (dlg.start_page_status() == StartPageStatus::kNoDot) {
-        GetProfileValue(JoinPath(dlg.content_folder(), "autorun.inf"),
-                        "autorun", "shellexecute", &shellexecute);
-      }
       if (!dlg.work_folder().empty()) {
         check.flash_movies = FindFlashMovies(dlg.work_folder());
       }
       struct stat st;
+      const std::string& file = dlg.start_page().page_file;
       start_page_missing =
           dlg.launch_stop() == LaunchStop::kNone &&
-          (stat(dlg.start_address().c_str(), &st) != 0 || !S_ISREG(st.st_mode));
+          (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode));
     };
     dlg.DoModal();
     temp.RestoreCurrentFolder();
@@ -322,7 +347,7 @@ TourCheck CheckTour(const std::string& tour_path) {
         if (!dlg.start_page().start_address.empty()) {
           check.start_page = Relative(dlg.start_page().start_address, work);
         }
-        check.problems.push_back(StartPageProblem(dlg, check, shellexecute));
+        check.problems.push_back(StartPageProblem(dlg, check));
         break;
       case LaunchStop::kNone:
         check.start_page = Relative(dlg.start_address(), work);
@@ -343,6 +368,13 @@ TourCheck CheckTour(const std::string& tour_path) {
                                    Quoted(check.start_page) +
                                    " that the launcher opens is not in the "
                                    "package");
+        } else if (!IsValidUtf8(dlg.start_page().page_file)) {
+          // The web view reaches no file whose path is not UTF-8.
+          check.problems.push_back(
+              "start page: the web view cannot load the tour page " +
+              Quoted(check.start_page) + ": its path " +
+              Quoted(AnsiToUtf8(dlg.start_page().page_file)) +
+              " is not valid UTF-8");
         }
         break;
     }

@@ -72,6 +72,10 @@ std::string StaleNote(const StaleReport& stale, const std::string& folder);
 std::string UnpackProblemText(const UnpackReport& report,
                               uint32_t archive_size);
 
+// Why the reader refuses an entry's data: "is encrypted, ..." or "is
+// compressed with bzip2 (method 12), ...", to follow the entry's name.
+std::string RefusedFormText(bool encrypted, uint32_t method);
+
 // One line for an archive reader result, e.g. "the entry's data cannot be
 // read or inflated (0x400)". With the reader's own reason (ArchiveEntryProblem)
 // that reason stands in for the code's general text.

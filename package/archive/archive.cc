@@ -26,6 +26,7 @@ struct ArchiveReader::Rep {
   EntryLimits limits;                   // entries refused from the start
   std::vector<unsigned char> extra;     // the local extra field
   std::unique_ptr<char[]> data_buffer;  // the streaming buffer
+  bool cached_encrypted = false;        // the cached entry is encrypted
 };
 
 namespace {
@@ -153,6 +154,10 @@ bool IsSupportedMethod(uLong method) {
   return method == 0 || method == Z_DEFLATED;
 }
 
+// Bit 0 of the general-purpose flags: the data is encrypted. minizip would
+// hand out the cipher text as if it were the entry's data.
+constexpr uLong kEncryptedFlag = 0x1;
+
 ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
                           ArchiveEntry* entry) {
   if (!Position(reader, index)) return ArchiveCorrupt;
@@ -201,6 +206,8 @@ ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
   }
   ApplyTimestampBlock(reader->rep->extra.data(), extra_length,
                       entry->write_time, entry);
+  // Kept with the record, which the cache keeps for extraction.
+  reader->rep->cached_encrypted = (info.flag & kEncryptedFlag) != 0;
   return ArchiveOk;
 }
 
@@ -306,6 +313,8 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index,
   const ArchiveResult result = ObtainRecord(reader, index, &entry);
   if (result != ArchiveOk) return result;
   if ((entry.attributes & kAttrDirectory) != 0) return ArchiveOk;
+  // Nothing is created: the data could only be read as cipher text.
+  if (reader->rep->cached_encrypted) return ArchiveWriteFailed;
 
   const bool by_name = kind == ArchiveIoKind::ByFileName;
   int fd = -1;
@@ -341,6 +350,7 @@ bool OpenMemoryEntry(ArchiveReader* reader, int32_t index) {
   char name[kArchiveNameSize];
   if (!ReadCentralRecord(reader, &info, name) ||
       !IsSupportedMethod(info.compression_method) ||
+      (info.flag & kEncryptedFlag) != 0 ||
       unzOpenCurrentFile(reader->archive) != UNZ_OK) {
     return false;
   }
@@ -536,6 +546,50 @@ ArchiveResult ArchiveVerifyEntry(ArchiveHandle* handle, int32_t index,
   const ArchiveResult result = CheckHandle(handle);
   if (result != ArchiveOk) return result;
   return VerifyEntry(handle->reader.get(), index, check);
+}
+
+ArchiveResult ArchiveGetEntryFormat(ArchiveHandle* handle, int32_t index,
+                                    ArchiveEntryFormat* format) {
+  const ArchiveResult check = CheckHandle(handle);
+  if (check != ArchiveOk) return check;
+  ArchiveReader* reader = handle->reader.get();
+  if (index < 0 || index >= reader->rep->count || format == nullptr)
+    return ArchiveBadArguments;
+  CloseMemoryEntry(reader);
+  unz_file_info64 info{};
+  char name[kArchiveNameSize] = {};
+  if (!Position(reader, index) || !ReadCentralRecord(reader, &info, name))
+    return ArchiveCorrupt;
+  *format = ArchiveEntryFormat{};
+  std::memcpy(format->name, name, info.size_filename);
+  format->method = static_cast<uint32_t>(info.compression_method);
+  format->encrypted = (info.flag & kEncryptedFlag) != 0;
+  return ArchiveOk;
+}
+
+bool ArchiveMethodSupported(uint32_t method) {
+  return IsSupportedMethod(method);
+}
+
+std::string ArchiveMethodName(uint32_t method) {
+  // The methods archivers have used, by their registered numbers.
+  static constexpr struct {
+    uint32_t method;
+    const char* name;
+  } kNames[] = {
+      {0, "stored"},   {1, "shrunk"},         {2, "reduced"},
+      {3, "reduced"},  {4, "reduced"},        {5, "reduced"},
+      {6, "imploded"}, {8, "deflated"},       {9, "deflate64"},
+      {12, "bzip2"},   {14, "LZMA"},          {93, "Zstandard"},
+      {95, "XZ"},      {96, "JPEG"},          {97, "WavPack"},
+      {98, "PPMd"},    {99, "AES-encrypted"},
+  };
+  const std::string number = "method " + std::to_string(method);
+  for (const auto& known : kNames) {
+    if (known.method == method)
+      return std::string(known.name) + " (" + number + ")";
+  }
+  return number;
 }
 
 ArchiveResult ArchiveClose(ArchiveHandle* handle) {

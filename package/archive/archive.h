@@ -8,8 +8,9 @@
 //
 // Limits: at most 65,535 entries, sizes and offsets below 4 GiB (ZIP64
 // extra fields are read, and their values taken where they fit), one disk,
-// compression methods 0 (stored) and 8 (deflated), no decryption. A handle
-// is used from one thread at a time.
+// compression methods 0 (stored) and 8 (deflated), no decryption: an
+// encrypted entry's record can be read, its data cannot. A handle is used
+// from one thread at a time.
 #ifndef MORVA_PACKAGE_ARCHIVE_ARCHIVE_H_
 #define MORVA_PACKAGE_ARCHIVE_ARCHIVE_H_
 
@@ -45,9 +46,9 @@ enum ArchiveResult : uint32_t {
   // file, a folder or a symbolic link in the way), or the destination
   // descriptor is -1.
   ArchiveNoFile = 0x200,
-  // Reading or inflating the entry failed, a write failed, or the entry's
-  // data ended short of the size its record declares. Data beyond that size
-  // is never read.
+  // Reading or inflating the entry failed (an encrypted entry is never
+  // read), a write failed, or the entry's data ended short of the size its
+  // record declares. Data beyond that size is never read.
   ArchiveWriteFailed = 0x400,
   // A chunk was delivered into the memory destination; the entry stays open.
   ArchiveMore = 0x600,
@@ -171,20 +172,23 @@ std::string ArchiveEntryProblem(const ArchiveHandle* handle, int32_t index);
 // Writes entry `index` to `destination` as `kind` says.
 //
 // ByFileName, ByHandle: a directory entry gives ArchiveOk and creates
-// nothing. A file entry is written whole through one 16 KiB buffer; a new
-// file gets the record's read-only bit as a mode without write bits, and a
-// regular-file destination gets the record's access and write times. An
-// existing file is replaced unless it is read-only (whoever runs us), a
-// symbolic link or no regular file. No folder is created. Returns ArchiveOk,
-// ArchiveNoFile, ArchiveWriteFailed (whatever was written stays), or what
-// ArchiveGetEntry returns for the entry. A CRC-32 mismatch is not reported.
+// nothing. An encrypted file entry gives ArchiveWriteFailed and creates
+// nothing: its data cannot be read, only its cipher text. A file entry is
+// written whole through one 16 KiB buffer; a new file gets the record's
+// read-only bit as a mode without write bits, and a regular-file destination
+// gets the record's access and write times. An existing file is replaced unless
+// it is read-only (whoever runs us), a symbolic link or no regular file. No
+// folder is created. Returns ArchiveOk, ArchiveNoFile, ArchiveWriteFailed
+// (whatever was written stays), or what ArchiveGetEntry returns for the entry.
+// A CRC-32 mismatch is not reported.
 //
 // ByMemory: delivers the next `length` bytes of the entry into `destination`
 // and returns ArchiveMore while there were any; the entry stays open for the
 // next call with the same index. Then ArchiveOk at the end of the data, or
 // ArchiveInflateFailed when reading failed (also for a compression method
-// other than 0 or 8). Every chunk but the last fills the buffer; the last
-// one's size follows from the record's uncompressed size.
+// other than 0 or 8, and for an encrypted entry). Every chunk but the last
+// fills the buffer; the last one's size follows from the record's
+// uncompressed size.
 ArchiveResult ArchiveExtractEntry(ArchiveHandle* handle, int32_t index,
                                   void* destination, uint32_t length,
                                   ArchiveIoKind kind);
@@ -212,6 +216,29 @@ struct ArchiveEntryCheck {
 // Closes an entry open for memory extraction.
 ArchiveResult ArchiveVerifyEntry(ArchiveHandle* handle, int32_t index,
                                  ArchiveEntryCheck* check);
+
+// How an entry's data is stored, for tools that say why the reader refuses
+// an entry.
+struct ArchiveEntryFormat {
+  char name[kArchiveNameSize] = {};  // as in ArchiveEntry
+  uint32_t method = 0;     // the compression method; only 0 and 8 are read
+  bool encrypted = false;  // bit 0 of the general-purpose flags
+};
+
+// Fills *format for entry `index` (0 <= index < count) from its central
+// record alone, also for an entry whose local header ArchiveGetEntry
+// refuses. Closes an entry open for memory extraction. Returns ArchiveOk,
+// ArchiveBadArguments, ArchiveWrongMode, or ArchiveCorrupt when the central
+// record cannot be read; *format is only written on ArchiveOk.
+ArchiveResult ArchiveGetEntryFormat(ArchiveHandle* handle, int32_t index,
+                                    ArchiveEntryFormat* format);
+
+// True for the compression methods the reader reads: 0 and 8.
+bool ArchiveMethodSupported(uint32_t method);
+
+// A compression method by its name and number, e.g. "bzip2 (method 12)";
+// "method 77" for one without a name.
+std::string ArchiveMethodName(uint32_t method);
 
 // Closes the archive and frees the handle. ArchiveOk when the handle was
 // valid; after that it must not be used. ArchiveBadArguments and

@@ -921,6 +921,45 @@ TEST_F(ArchiveTest, UnsupportedMethodIsCorrupt) {
   EXPECT_STREQ(Get(archive.get(), 1).name, "ok.txt");
 }
 
+TEST_F(ArchiveTest, EncryptedEntriesAreReadButNeverExtracted) {
+  ZipEntryDef secret;
+  secret.name = "secret.txt";
+  secret.data = "the plain text of an encrypted entry";
+  secret.method = 0;  // stored: cipher text would come out as it is
+  secret.password = "tour";
+  ZipWriter zip;
+  zip.AddFile("a.txt", "a").Add(secret).AddFile("b.txt", "b");
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  // The record is fine: the unpack gets as far as this entry's name.
+  EXPECT_STREQ(Get(archive.get(), 1).name, "secret.txt");
+  ArchiveEntryFormat format;
+  ASSERT_EQ(ArchiveGetEntryFormat(archive.get(), 1, &format), ArchiveOk);
+  EXPECT_TRUE(format.encrypted);
+  EXPECT_EQ(format.method, 0u);
+  EXPECT_STREQ(format.name, "secret.txt");
+  // No kind of extraction hands out a byte of it.
+  EXPECT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("secret.txt")),
+            ArchiveWriteFailed);
+  EXPECT_FALSE(testing::Exists(tmp_.Join("secret.txt")));
+  const int fd = open(tmp_.Join("fd").c_str(), O_WRONLY | O_CREAT, 0600);
+  EXPECT_EQ(ExtractToFd(archive.get(), 1, fd), ArchiveWriteFailed);
+  close(fd);
+  EXPECT_EQ(testing::ReadFile(tmp_.Join("fd")), "");
+  std::vector<ArchiveResult> results;
+  EXPECT_EQ(ReadInChunks(archive.get(), 1, 64, &results), "");
+  EXPECT_EQ(results, std::vector<ArchiveResult>{ArchiveInflateFailed});
+  // The entries around it are untouched.
+  EXPECT_EQ(ExtractTo(archive.get(), 2, tmp_.Join("b.txt")), ArchiveOk);
+  ASSERT_EQ(ArchiveGetEntryFormat(archive.get(), 2, &format), ArchiveOk);
+  EXPECT_FALSE(format.encrypted);
+  EXPECT_EQ(format.method, 8u);
+
+  EXPECT_EQ(ArchiveMethodName(12), "bzip2 (method 12)");
+  EXPECT_EQ(ArchiveMethodName(14), "LZMA (method 14)");
+  EXPECT_EQ(ArchiveMethodName(77), "method 77");
+}
+
 TEST_F(ArchiveTest, DataShorterThanDeclaredFailsTheExtraction) {
   const std::string data(50, 'd');
   ZipWriter zip;

@@ -100,19 +100,44 @@ def tour_files(name, page, width=800, height=600, extra=None):
     return files
 
 
-def pack_tour(player, out, files):
-    """Copies the player to out and appends a ZIP archive of files (name ->
-    bytes) and the archive's length as 4 bytes, little-endian."""
+class _RawNameInfo(zipfile.ZipInfo):
+    """An entry whose name is stored as the bytes given, in whatever code
+    page, without the UTF-8 flag: what archivers on Windows wrote."""
+
+    def __init__(self, raw_name):
+        super().__init__(raw_name.decode("latin-1"))
+
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("latin-1"), self.flag_bits
+
+
+def zip_bytes(files):
+    """A ZIP archive of files (name -> bytes); a name given as bytes is
+    stored as those bytes."""
     buf = io.BytesIO()
     with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as archive:
         for name, data in files.items():
+            if isinstance(name, bytes):
+                name = _RawNameInfo(name)
+                name.compress_type = zipfile.ZIP_DEFLATED
             archive.writestr(name, data)
-    data = buf.getvalue()
+    return buf.getvalue()
+
+
+def pack_tour(player, out, files):
+    """Copies the player to out and appends a ZIP archive of files (name ->
+    bytes) and the archive's length as 4 bytes, little-endian."""
     shutil.copyfile(player, out)
+    os.chmod(out, 0o755)
+    return append_package(out, files)
+
+
+def append_package(out, files):
+    """Appends a ZIP archive of files and its length to the file out."""
+    data = zip_bytes(files)
     with open(out, "ab") as f:
         f.write(data)
         f.write(struct.pack("<I", len(data)))
-    os.chmod(out, 0o755)
     return out
 
 

@@ -1,4 +1,4 @@
-#include "app/ansi_text.h"
+#include "platform/ansi_text.h"
 
 #include <cstdint>
 
@@ -19,12 +19,20 @@ void AppendUtf8(char32_t c, std::string* out) {
   } else if (c < 0x800) {
     out->push_back(static_cast<char>(0xC0 | (c >> 6)));
     out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
+  } else if (c < 0x10000) {
     out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
     out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
     out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
   }
 }
+
+bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 }  // namespace
 
@@ -71,6 +79,29 @@ std::string AnsiToUtf8(std::string_view bytes) {
       AppendUtf8(kCp1252High[b - 0x80], &out);
     } else {
       AppendUtf8(b, &out);
+    }
+  }
+  return out;
+}
+
+std::string Utf16LeToUtf8(std::string_view bytes) {
+  constexpr char32_t kReplacement = 0xFFFD;
+  const size_t units = bytes.size() / 2;
+  auto unit = [&](size_t i) -> char32_t {
+    return static_cast<uint8_t>(bytes[2 * i]) |
+           static_cast<char32_t>(static_cast<uint8_t>(bytes[2 * i + 1])) << 8;
+  };
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < units; ++i) {
+    const char32_t c = unit(i);
+    if (IsHighSurrogate(c) && i + 1 < units && IsLowSurrogate(unit(i + 1))) {
+      AppendUtf8(0x10000 + ((c - 0xD800) << 10) + (unit(i + 1) - 0xDC00), &out);
+      ++i;
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+      AppendUtf8(kReplacement, &out);
+    } else {
+      AppendUtf8(c, &out);
     }
   }
   return out;

@@ -1,4 +1,4 @@
-#include "app/ansi_text.h"
+#include "platform/ansi_text.h"
 
 #include <string>
 
@@ -55,6 +55,18 @@ TEST(AnsiTextTest, RejectsMalformedUtf8) {
   for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xE2\x82", "\xFF\xFE"}) {
     EXPECT_TRUE(IsValidUtf8(AnsiToUtf8(bad))) << bad;
   }
+}
+
+TEST(AnsiTextTest, Utf16LittleEndian) {
+  using namespace std::string_literals;
+  // "Café €" with a character beyond the BMP (U+1F30D) as a surrogate pair.
+  EXPECT_EQ(Utf16LeToUtf8("C\0a\0f\0\xE9\0 \0\xAC\x20<\xD8\x0D\xDF"s),
+            "Caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x8C\x8D");
+  // Lone surrogates and an odd last byte never give invalid UTF-8; a NUL
+  // unit stays a NUL byte, for the reader to end the value there.
+  const std::string broken = Utf16LeToUtf8("\x00\xD8x\0\x00\xDC\0\0y"s);
+  EXPECT_EQ(broken, "\xEF\xBF\xBDx\xEF\xBF\xBD\0"s);
+  EXPECT_TRUE(IsValidUtf8(broken));
 }
 
 }  // namespace
