@@ -12,19 +12,20 @@
 // subfolders of its private folder (package/private_folder.h), which goes
 // when the run ends, and which the next player removes should this one be
 // killed. The price is a cold cache on every run (GStreamer rescans its
-// plugins on the first sound). Mesa's shader cache, which writes from
-// threads of its own up to the moment the processes end, is switched off
-// instead (MESA_SHADER_CACHE_DISABLE, unless the user set it): it would
-// save nothing, and a late write would keep the folder from going.
+// plugins on the first sound).
 //
 // Other library state goes there too: the sound client writes its cookie
 // and runtime link below XDG_CONFIG_HOME (and, without XDG_RUNTIME_DIR, a
 // runtime folder in the temporary folder, so PULSE_RUNTIME_PATH points
 // into the private folder then), and other libraries keep data or state
-// below XDG_DATA_HOME and XDG_STATE_HOME. The player's own process keeps
-// the user's configuration and data folders (GLib reads them once, before
-// they change), so that it still finds the user's default browser; programs
-// it starts for the user get the user's folders back (RestoreUserFolders).
+// below XDG_DATA_HOME and XDG_STATE_HOME. Where no variable moves a
+// library's state (the JACK client's database in /dev/shm), the library is
+// kept out: the media framework's automatic audio output skips JACK. Mesa's
+// shader cache on disk is off: no later run could use it. The
+// player's own process keeps the user's configuration and data folders
+// (GLib reads them once, before they change), so that it still finds the
+// user's default browser; programs it starts for the user get the user's
+// folders and settings back (RestoreUserFolders).
 // GLib's temporary folder in the player's own process is the private folder
 // too (the web engine writes temporary files through it); the launch's
 // stays $TMPDIR.

@@ -22,6 +22,7 @@ linux_packages=(
   zip unzip libarchive-tools time
   librsvg2-bin desktop-file-utils appstream man-db dpkg-dev lintian
   python3
+  haxe
 )
 
 # The libraries' -dev packages are here too: the sources fetched are the

@@ -172,6 +172,17 @@ void PrintCheck(const std::string& tour, const TourCheck& check,
     }
     row("archive", archive);
   }
+  for (const FlashMovie& movie : check.flash_movies) {
+    std::string pages;
+    for (const std::string& page : movie.pages) {
+      pages += (pages.empty() ? "" : ", ") + page;
+    }
+    row("flash movie", movie.path + " (in " + pages + ")");
+  }
+  if (!check.flash_movies.empty()) {
+    row("note",
+        "Flash movies play through the Flash runtime built into the player");
+  }
   for (const std::string& note : check.notes) row("note", note);
   for (const std::string& problem : check.problems) {
     Complain(err, tour, AnsiToUtf8(problem));

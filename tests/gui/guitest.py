@@ -14,6 +14,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -69,6 +70,14 @@ class Image:
     def pixel(self, x, y):
         i = (y * self.width + x) * 3
         return tuple(self.data[i:i + 3])
+
+
+def wav(seconds):
+    """A sound of silence, 8 kHz mono 8-bit."""
+    n = int(8000 * seconds)
+    return (b"RIFF" + (36 + n).to_bytes(4, "little") + b"WAVEfmt " +
+            struct.pack("<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) + b"data" +
+            n.to_bytes(4, "little") + b"\x80" * n)
 
 
 def tour_files(name, page, width=800, height=600, extra=None):
@@ -291,6 +300,22 @@ class Session:
         err.close()
         self.processes.append(proc)
         return proc
+
+    def start_with_own_shm(self, argv, **env):
+        """Starts argv as start() does, in a mount namespace of its own with
+        an empty /dev/shm, which shared-memory files written anywhere would
+        land in; returns (process, file that lists what it left there once
+        it has ended). The file is None where the system allows no such
+        namespace (argv then runs as start() runs it)."""
+        if subprocess.run(["unshare", "-m", "sh", "-c",
+                           "mount -t tmpfs none /dev/shm"],
+                          capture_output=True).returncode != 0:
+            return self.start(argv, **env), None
+        listing = os.path.join(self.work, "shm-%d" % len(self.processes))
+        script = ('mount -t tmpfs none /dev/shm || exit 99; listing=$1; '
+                  'shift; "$@"; rc=$?; ls -A /dev/shm > "$listing"; exit $rc')
+        return (self.start(["unshare", "-m", "sh", "-c", script, "sh",
+                            listing] + list(argv), **env), listing)
 
     def leftovers(self):
         """What the runs left in the user's folders and the temporary
@@ -529,3 +554,39 @@ class SessionTest(unittest.TestCase):
 
 def main():
     unittest.main(verbosity=2)
+
+
+def skip_without_flash_runtime():
+    """Exits 77 (skipped) when the player was built without the Flash
+    runtime: offline, with nothing cached, its bundle lists no files."""
+    listing = os.environ["MORVA_FLASH_BUNDLE_LIST"]
+    try:
+        with open(listing) as f:
+            carried = ">ruffle.js<" in f.read()
+    except OSError:
+        carried = False
+    if not carried:
+        print("SKIPPED: the player carries no Flash runtime (%s lists none; "
+              "it could not be fetched from the npm registry)" % listing,
+              file=sys.stderr)
+        sys.exit(77)
+
+
+def near(seen, rgb, tolerance=24):
+    """True when every channel of seen is within tolerance of rgb (lossy
+    pictures and scaled drawing are never exact)."""
+    return seen is not None and all(
+        abs(a - b) <= tolerance for a, b in zip(seen, rgb))
+
+
+def wait_near(session, window, x, y, rgb, timeout=10, tolerance=24):
+    """Waits until the window shows a colour near rgb at (x, y); returns
+    the last pixel seen."""
+    deadline = time.monotonic() + timeout
+    seen = None
+    while time.monotonic() < deadline:
+        seen = session.screenshot(window).pixel(x, y)
+        if near(seen, rgb, tolerance):
+            return seen
+        time.sleep(0.15)
+    return seen

@@ -57,6 +57,11 @@ def expected_tree(prefix):
         files["share/icons/hicolor/%dx%d/apps/%s.png" % (size, size,
                                                          APP_ID)] = 0o644
     files["share/icons/hicolor/scalable/apps/%s.svg" % APP_ID] = 0o644
+    # The Flash runtime's licences, when the build carries the runtime.
+    for licence in ("LICENSE_MIT", "LICENSE_APACHE"):
+        if os.path.exists(os.path.join(BUILD, "res", "flash", "files",
+                                       licence)):
+            files["share/doc/morva/ruffle/" + licence] = 0o644
     return {os.path.join(prefix, k): v for k, v in files.items()}
 
 
