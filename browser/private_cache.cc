@@ -124,9 +124,9 @@ gchar** UserEnvironment() {
   if (!changed) return environment;
   auto restore = [&environment](const char* variable,
                                 const std::optional<std::string>& value) {
-    environment = value ? g_environ_setenv(environment, variable,
-                                           value->c_str(), TRUE)
-                        : g_environ_unsetenv(environment, variable);
+    environment =
+        value ? g_environ_setenv(environment, variable, value->c_str(), TRUE)
+              : g_environ_unsetenv(environment, variable);
   };
   for (size_t i = 0; i < std::size(kPrivateVariables); ++i) {
     restore(kPrivateVariables[i].variable, user_values[i]);
