@@ -1,5 +1,9 @@
 #include "app/about_dlg_gtk.h"
 
+#include <string>
+
+#include "browser/flash_runtime.h"
+
 namespace morva {
 namespace {
 
@@ -40,6 +44,15 @@ int CAboutDlg::DoModal() {
   GtkWidget* notice = gtk_label_new(kNotice);
   gtk_label_set_xalign(GTK_LABEL(notice), 0);
   gtk_grid_attach(GTK_GRID(grid), notice, 1, 1, 1, 1);
+  const std::string runtime = FlashRuntimeVersion();
+  if (!runtime.empty()) {
+    // The licences of the Flash runtime ask for this credit.
+    const std::string credit = "Flash content plays through Ruffle " + runtime +
+                               " (MIT or Apache-2.0 licence).";
+    GtkWidget* label = gtk_label_new(credit.c_str());
+    gtk_label_set_xalign(GTK_LABEL(label), 0);
+    gtk_grid_attach(GTK_GRID(grid), label, 1, 2, 1, 1);
+  }
   gtk_container_add(
       GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), grid);
   gtk_widget_show_all(grid);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/last_resort.h"
+#include "platform/processes.h"
 #include "platform/signals.h"
 #include "platform/trace.h"
 
@@ -13,6 +14,13 @@ namespace {
 // However much killed players left, one start spends at most this long on
 // it; the rest waits for the next start.
 constexpr std::chrono::seconds kSweepBudget{30};
+
+// Killed processes are gone within some 50 ms. On a machine too busy to
+// run the engine's lowest-priority threads, or with a process stuck in the
+// kernel (a hung file system), the player's end waits no longer than this:
+// a killed process runs no more code of its own, and whatever it still
+// finishes writing the next player's sweep removes.
+constexpr std::chrono::seconds kHelperWait{1};
 
 }  // namespace
 
@@ -42,6 +50,11 @@ PlayerProcess::~PlayerProcess() {
   sweeper_.reset();
   files_scope_.reset();
   files_.reset();
+  // A helper process still running could write into the private folder
+  // while it is removed, and make it again.
+  if (private_) {
+    EndProcessesUsing(private_->path(), kHelperWait);
+  }
   private_.reset();
 }
 

@@ -11,7 +11,9 @@
 //    in the temporary folder and stops writing once the run is ending;
 // 5. the sweep of what killed players left (package/stale.h), on a thread
 //    of its own.
-// Taken down in the opposite order.
+// Taken down in the opposite order; before the private folder goes, the
+// helper processes that keep their state in it have ended
+// (platform/processes.h).
 #ifndef MORVA_APP_PLAYER_PROCESS_H_
 #define MORVA_APP_PLAYER_PROCESS_H_
 

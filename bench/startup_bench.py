@@ -16,12 +16,19 @@ player built without the confinement of its web view (BUILD/bench): the
 median of the paired differences is what the confinement costs, which
 should stay under 20 ms.
 
-    bench/startup_bench.py [--rounds N] [--cd-rounds N] [--shape NAME]...
-                           BUILD_DIR
+    bench/startup_bench.py [--rounds N] [--cd-rounds N]
+                           [--only flash|small|tour|cd]... BUILD_DIR
 
 Runs under its own Xvfb with private folders (the GUI tests' harness). The
 player reports the mapped window and the load through its trace lines
-(MORVA_TRACE=1); the bare window prints the same lines."""
+(MORVA_TRACE=1); the bare window prints the same lines.
+
+The "flash" row times a tour whose page embeds a movie (a hand-written SWF
+drawing a red rectangle) from process start to the movie's first frame on
+the screen, found by reading one pixel of the display every 10 ms, next to
+the small HTML tour's start to page loaded. It also times the runtime's
+other choices (the WebAssembly module with SIMD and other extensions, the
+canvas renderer) in the same rounds and reports what each costs."""
 
 import argparse
 import os
@@ -39,11 +46,23 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "..", "tests", "gui"))
 import guitest  # noqa: E402
+import swf  # noqa: E402
 
 PAGE = """<!DOCTYPE html><html><head><title>Bench tour</title><style>
 html, body { margin: 0; height: 100%; background: #204060; }
 </style></head><body><img src="scenes/scene0.jpg" width="1" height="1">
 </body></html>"""
+
+
+def stop(proc, timeout=60):
+    """Ends a measured process the way a user's session would, and waits
+    for it (the cd tour's cleanup takes a while)."""
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
 
 
 def time_to_load(session, argv, env, timeout=60):
@@ -71,12 +90,7 @@ def time_to_load(session, argv, env, timeout=60):
                 elapsed = time.monotonic() - start
                 break
     finally:
-        proc.send_signal(signal.SIGTERM)
-        try:
-            proc.wait(timeout=60)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
+        stop(proc)
     if elapsed is None or mapped is None:
         raise RuntimeError("%s never mapped its window or finished loading:"
                            "\n%s" % (argv[0], buffered.decode(errors="replace")))
@@ -90,6 +104,125 @@ def confinement_delay(output):
     if not found:
         raise RuntimeError("no confinement line in the trace:\n" + output)
     return float(found.group(1)) / 1e3
+
+
+class PixelProbe:
+    """Reads single pixels of the X display (XGetImage of 1 x 1)."""
+
+    def __init__(self, display):
+        import ctypes
+        self.x = ctypes.cdll.LoadLibrary("libX11.so.6")
+        self.x.XOpenDisplay.restype = ctypes.c_void_p
+        self.x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x.XDefaultRootWindow.restype = ctypes.c_ulong
+        self.x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        self.x.XGetImage.restype = ctypes.c_void_p
+        self.x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
+                                     ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                     ctypes.c_uint, ctypes.c_ulong,
+                                     ctypes.c_int]
+        self.x.XGetPixel.restype = ctypes.c_ulong
+        self.x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int,
+                                     ctypes.c_int]
+        self.x.XFree.argtypes = [ctypes.c_void_p]
+        self.dpy = self.x.XOpenDisplay(display.encode())
+        if not self.dpy:
+            raise RuntimeError("cannot open " + display)
+        self.root = self.x.XDefaultRootWindow(self.dpy)
+
+    def pixel(self, x, y):
+        image = self.x.XGetImage(self.dpy, self.root, x, y, 1, 1,
+                                 0xFFFFFFFF, 2)  # AllPlanes, ZPixmap
+        if not image:
+            return None
+        value = self.x.XGetPixel(image, 0, 0)
+        # The image's own data and the structure; fine for a benchmark's
+        # few thousand probes.
+        self.x.XFree(ctypes_cast_data(image))
+        self.x.XFree(image)
+        return ((value >> 16) & 255, (value >> 8) & 255, value & 255)
+
+
+def ctypes_cast_data(image):
+    """The data pointer of an XImage (its fifth field, after width, height,
+    xoffset, format: four ints)."""
+    import ctypes
+    return ctypes.cast(image + 16, ctypes.POINTER(ctypes.c_void_p))[0]
+
+
+FLASH_PAGE = """<!DOCTYPE html><html><head><title>Bench movie</title>
+<style>html, body { margin: 0; height: 100%; background: #ff8000; }</style>
+</head><body><embed src="movie.swf" width="800" height="600"></body></html>"""
+FLASH_RED = (255, 0, 0)
+
+
+def time_to_pixel(session, probe, argv, env, at, rgb, timeout=30):
+    """Seconds from starting argv until the display shows rgb at `at`; the
+    process is then stopped."""
+    start = time.monotonic()
+    proc = subprocess.Popen(argv, env=session.env(**env),
+                            stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    elapsed = None
+    try:
+        while time.monotonic() - start < timeout:
+            if probe.pixel(*at) == rgb:
+                elapsed = time.monotonic() - start
+                break
+            time.sleep(0.01)
+    finally:
+        stop(proc)
+    if elapsed is None:
+        raise RuntimeError("%s: the movie never showed" % argv[0])
+    return elapsed
+
+
+def bench_flash(session, player, rounds):
+    movie = swf.rectangle_movie(800, 600, (0, 0, 255), FLASH_RED,
+                                (200, 150, 400, 300))
+    files = guitest.tour_files("Bench movie", FLASH_PAGE, 800, 600,
+                               {"movie.swf": movie})
+    exe = guitest.pack_tour(player, os.path.join(session.work, "tour-flash"),
+                            files)
+    html_exe = guitest.pack_tour(
+        player, os.path.join(session.work, "tour-html"),
+        guitest.tour_files("Bench tour", PAGE, 800, 600, {}))
+    probe = PixelProbe(session.display)
+    # The player window sits at (0, 0); the rectangle's centre.
+    at = (400, 300)
+    choices = {
+        "default": {},
+        "module with extensions": {"MORVA_FLASH_WASM": "auto"},
+        "canvas renderer": {"MORVA_FLASH_RENDERER": "canvas"},
+        "module with extensions, canvas": {"MORVA_FLASH_WASM": "auto",
+                                           "MORVA_FLASH_RENDERER": "canvas"},
+    }
+    times = {name: [] for name in choices}
+    html_times = []
+    for _ in range(rounds):
+        for name, env in choices.items():
+            times[name].append(time_to_pixel(session, probe, [exe], env, at,
+                                             FLASH_RED))
+        html_times.append(time_to_load(session, [html_exe],
+                                       {"MORVA_TRACE": "1"})[0])
+    html = statistics.median(html_times)
+    medians = {name: statistics.median(t) for name, t in times.items()}
+    ours = medians["default"]
+    for name, value in medians.items():
+        print("flash tour, %s: %.3f s to the first frame (median of %d)"
+              % (name, value, rounds))
+    print("small HTML tour: %.3f s to page loaded" % html)
+    others = "; ".join("%s %.0f ms (%+.0f ms)" % (name, value * 1e3,
+                                                   (value - ours) * 1e3)
+                       for name, value in medians.items() if name != "default")
+    print('RESULT name=startup_flash what="start to the movie\'s first frame '
+          'drawn, Flash tour" ours_label="player, Flash tour (runtime '
+          'default: WebAssembly module without extensions, wgpu-webgl '
+          'renderer)" ref_label="player, small HTML tour, start '
+          'to page loaded" ours=%.6f ref=%.6f unit=s ratio=%.3f '
+          'target="ours<=2.5s" met=%s runs=%d note="%s"'
+          % (ours, html, ours / html, "yes" if ours <= 2.5 else "no", rounds,
+             others), flush=True)
 
 
 def time_headless(launch_bench, exe, scratch, trash):
@@ -157,9 +290,9 @@ def main():
     parser.add_argument("build_dir")
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--cd-rounds", type=int, default=5)
-    parser.add_argument("--shape", action="append", default=[],
-                        choices=["small", "tour", "cd"],
-                        help="only this tour (may repeat)")
+    parser.add_argument("--only", action="append", default=[],
+                        choices=["flash", "small", "tour", "cd"],
+                        help="run only this row (may repeat)")
     args = parser.parse_args()
     player = os.path.join(args.build_dir, "morva")
     bare = os.path.join(args.build_dir, "bench", "bare_webview_gtk")
@@ -170,12 +303,14 @@ def main():
     trash = os.path.join(session.work, "trash")
     os.mkdir(trash)
     try:
+        if not args.only or "flash" in args.only:
+            bench_flash(session, player, args.rounds)
         rng = random.Random(7)
         # 2 MB of scene images: what a start costs beyond the unpack.
         small = {"scenes/scene%d.jpg" % i: rng.randbytes(200 * 1024)
                  for i in range(10)}
         for shape in ("small", "tour", "cd"):
-            if args.shape and shape not in args.shape:
+            if args.only and shape not in args.only:
                 continue
             if shape == "small":
                 tour = make_tour(session, player, unconfined, "tour-small",

@@ -127,13 +127,8 @@ bool CHtmlCtrl::ReplacePlaceholder(int control_id, GtkContainer* parent) {
   const bool visible = gtk_widget_get_visible(placeholder);
 
   context_ = TourSandbox::NewContext();
-  WebKitSettings* settings = TourSandbox::NewSettings();
-  view_ =
-      WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
-                                   context_, "settings", settings, nullptr));
+  view_ = TourSandbox::NewView(context_);
   g_object_ref_sink(view_);
-  g_object_unref(settings);
-  TourSandbox::Guard(view_);
   Attach(view_);
 
   gtk_widget_destroy(placeholder);
@@ -281,10 +276,7 @@ GtkWidget* CHtmlCtrl::OnCreate(WebKitWebView* view,
 }
 
 WebKitWebView* CHtmlCtrl::NewRelatedView(WebKitWebView* related) {
-  // A related view shares the web process, the ephemeral context and the
-  // settings, so the new window follows the same rules.
-  auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(related));
-  TourSandbox::Guard(view);
+  WebKitWebView* view = TourSandbox::NewRelatedView(related);
   Attach(view);
   g_signal_connect(view, "ready-to-show", G_CALLBACK(OnReadyToShow), this);
   return view;

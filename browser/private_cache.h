@@ -18,10 +18,14 @@
 // and runtime link below XDG_CONFIG_HOME (and, without XDG_RUNTIME_DIR, a
 // runtime folder in the temporary folder, so PULSE_RUNTIME_PATH points
 // into the private folder then), and other libraries keep data or state
-// below XDG_DATA_HOME and XDG_STATE_HOME. The player's own process keeps
-// the user's configuration and data folders (GLib reads them once, before
-// they change), so that it still finds the user's default browser; programs
-// it starts for the user get the user's folders back (RestoreUserFolders).
+// below XDG_DATA_HOME and XDG_STATE_HOME. Where no variable moves a
+// library's state (the JACK client's database in /dev/shm), the library is
+// kept out: the media framework's automatic audio output skips JACK. Mesa's
+// shader cache on disk is off: no later run could use it. The
+// player's own process keeps the user's configuration and data folders
+// (GLib reads them once, before they change), so that it still finds the
+// user's default browser; programs it starts for the user get the user's
+// folders and settings back (RestoreUserFolders).
 // GLib's temporary folder in the player's own process is the private folder
 // too (the web engine writes temporary files through it); the launch's
 // stays $TMPDIR.
@@ -51,6 +55,10 @@ class ScopedPrivateCache {
 // changed them, for a program started on the user's behalf. Does nothing
 // when none was made.
 void RestoreUserFolders(GAppLaunchContext* context);
+
+// This process's environment with those variables as they were, for a
+// program started on the user's behalf with g_spawn*. Free with g_strfreev.
+gchar** UserEnvironment();
 
 }  // namespace morva
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "browser/compat.h"
+#include "browser/flash_runtime.h"
 #include "browser/private_cache.h"
 #include "package/cleanup.h"
 #include "platform/path.h"
@@ -231,10 +232,11 @@ WebKitWebContext* TourSandbox::NewContext() {
   WebKitWebContext* context = webkit_web_context_new_ephemeral();
   g_signal_connect(context, "download-started", G_CALLBACK(OnDownloadStarted),
                    nullptr);
+  SetUpFlashContext(context);
   return context;
 }
 
-WebKitSettings* TourSandbox::NewSettings() {
+WebKitWebView* TourSandbox::NewView(WebKitWebContext* context) {
   WebKitSettings* settings = webkit_settings_new();
   // Tour pages read their sibling files (scene lists by XHR or fetch,
   // images handed to WebGL); that needs file: pages to read file: URLs.
@@ -246,10 +248,33 @@ WebKitSettings* TourSandbox::NewSettings() {
   webkit_settings_set_enable_webrtc(settings, FALSE);
   webkit_settings_set_javascript_can_access_clipboard(settings, FALSE);
   webkit_settings_set_enable_fullscreen(settings, TRUE);
-  return settings;
+  // Tours start their background sound and their movies' sound as soon as
+  // they open, as they did in the browsers they were made for; the engine
+  // would wait for a click. Views the page opens share this policy.
+  WebKitWebsitePolicies* policies = webkit_website_policies_new_with_policies(
+      "autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
+  auto* view = WEBKIT_WEB_VIEW(
+      g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "settings",
+                   settings, "website-policies", policies, nullptr));
+  g_object_unref(policies);
+  g_object_unref(settings);
+  // Related views share the content manager, so the windows the page opens
+  // get the same scripts (and the same content filter, see ConfineTo).
+  AddFlashPageScripts(webkit_web_view_get_user_content_manager(view));
+  Guard(view);
+  return view;
+}
+
+WebKitWebView* TourSandbox::NewRelatedView(WebKitWebView* related) {
+  auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(related));
+  Guard(view);
+  return view;
 }
 
 void TourSandbox::Guard(WebKitWebView* view) {
+  // First: a .swf document becomes a page that plays it before the rule
+  // below would refuse it as a response the view cannot show.
+  AttachFlashDocumentHandler(view);
   g_signal_connect(view, "permission-request", G_CALLBACK(OnPermissionRequest),
                    nullptr);
   compat::DenyPermissionQueries(view);

@@ -15,9 +15,13 @@
 //   user's own programs, those the page follows on its own are dropped;
 // - its windows never grow beyond the screen's work area.
 // Every web context and view of the player is set up here, so that these
-// rules sit in one place. Schemes the player serves itself (built-in
-// resources) are not file: addresses and pass the content filter; a
-// navigation to one is let through where Judge() lists it.
+// rules sit in one place, together with what the views add to every tour:
+// sound and video that start without a click, and Flash content
+// (browser/flash_runtime.h: the runtime's scheme, the document-start scripts of
+// every frame, a .swf document shown in a page that plays it). Schemes the
+// player serves itself (the Flash runtime's files) are not file: addresses and
+// pass the content filter as sub-resources; a navigation to one is let through
+// only where Judge() lists it, and the runtime needs none.
 #ifndef MORVA_BROWSER_SANDBOX_H_
 #define MORVA_BROWSER_SANDBOX_H_
 
@@ -47,15 +51,22 @@ class TourSandbox {
   TourSandbox& operator=(const TourSandbox&) = delete;
 
   // A new ephemeral web context (nothing a tour does outlives the run)
-  // that cancels every download before it has a destination.
+  // that cancels every download before it has a destination, serves the
+  // Flash runtime's scheme, and gives pages a language when the locale has
+  // none.
   static WebKitWebContext* NewContext();
-  // New settings for the tour's views.
-  static WebKitSettings* NewSettings();
-  // Connects the rules every view of the tour follows: no permission, no
-  // file chooser, no download or new-window items in its context menu, no
-  // response the view cannot show. Related views share the context, the
-  // settings and the content filter; each needs this call.
-  static void Guard(WebKitWebView* view);
+  // A new view of the tour in `context` (floating, as from g_object_new):
+  // the tour's settings, sound and video that may start without a click
+  // (as tours made for older browsers expect), the document-start scripts
+  // of every frame, and the rules of every view (no permission, no file
+  // chooser, no download or new-window items in its context menu, no
+  // response the view cannot show, a .swf document played in a page).
+  static WebKitWebView* NewView(WebKitWebContext* context);
+  // A view for a window the page of `related` opens: it shares the web
+  // process, context, settings, autoplay policy, scripts and content filter
+  // of `related`, and follows the same rules (floating, as the "create"
+  // signal hands it on).
+  static WebKitWebView* NewRelatedView(WebKitWebView* related);
 
   // Confines every load of the views that share `manager` to the files
   // inside `folder` (symbolic links resolved). The filter is compiled into
@@ -90,6 +101,9 @@ class TourSandbox {
 
  private:
   struct Pending;
+
+  // Connects the rules every view of the tour follows (see NewView).
+  static void Guard(WebKitWebView* view);
 
   std::string root_uri_;
   bool confined_ = false;

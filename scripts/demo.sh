@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# make demo: packs the sample tour with morva-pack and plays it.
+# make demo: packs the two sample tours with morva-pack and plays them: the
+# panorama tour (web pages) and the Flash tour (a viewer movie played by the
+# player's built-in Flash runtime).
 #
 #   scripts/demo.sh [BUILD]        (make demo installs and builds first)
 #
-# With a display (DISPLAY or WAYLAND_DISPLAY set) the tour simply runs until
-# its window is closed. Without one it runs under a private Xvfb: once the
-# panorama has rendered, a screenshot goes to BUILD/sample-tour.png, the tour
-# is closed (SIGTERM; the player cleans up on it), and the screenshot's path
-# is printed.
+# With a display (DISPLAY or WAYLAND_DISPLAY set) both tours open at once
+# and run until their windows are closed. Without one they run in turn under
+# a private Xvfb: once a tour's panorama has rendered, a screenshot goes to
+# BUILD/sample-tour.png or BUILD/flash-tour.png, the tour is closed
+# (SIGTERM; the player cleans up on it), and the screenshots' paths are
+# printed.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,19 +21,24 @@ jobs=${JOBS:-2}
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build"
 fi
-# The sample tour's first build fetches Pannellum from the npm registry.
-cmake --build "$build" -j"$jobs" --target morva morva-pack sample_tour
+# The first build fetches Pannellum and the Flash runtime from the npm
+# registry.
+cmake --build "$build" -j"$jobs" --target morva morva-pack sample_tour flash_tour
 
 tour=$build/sample-tour
+flash_tour=$build/flash-tour
 "$build/tools/morva-pack" build "$build/examples/sample-tour" -o "$tour"
+"$build/tools/morva-pack" build "$build/examples/flash-tour" -o "$flash_tour"
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-  exec "$tour"
+  "$tour" &
+  "$flash_tour" &
+  wait
+  exit 0
 fi
 
-# No display: a private X server, and a screenshot as proof.
-screenshot=$root/$build/sample-tour.png
-case $build in /*) screenshot=$build/sample-tour.png ;; esac
+# No display: a private X server, and a screenshot of each tour as proof.
+case $build in /*) shots=$build ;; *) shots=$root/$build ;; esac
 work=$(mktemp -d "${TMPDIR:-/tmp}/morva-demo-XXXXXX")
 xvfb_pid=""
 tour_pid=""
@@ -61,46 +69,57 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   export XDG_RUNTIME_DIR=$work/runtime
 fi
 
-echo "demo: playing $tour on the virtual display $DISPLAY" >&2
-"$tour" &
-tour_pid=$!
+# play TOUR SCREENSHOT MIN_COLOURS: plays the tour until its window shows a
+# rendered panorama (a blank or black page varies not at all; the
+# panorama tour's error page has a few hundred colours and its panorama
+# thousands; the Flash tour's bands of solid colour over a sky and a ground
+# some 150), saves the screenshot and closes the tour.
+play() {
+  local tour=$1 screenshot=$2 min_colours=$3
+  echo "demo: playing $tour on the virtual display $DISPLAY" >&2
+  "$tour" &
+  tour_pid=$!
 
-window=""
-for _ in $(seq 300); do
-  window=$(xdotool search --onlyvisible --name ' -  Morva$' 2>/dev/null | head -n1) || true
-  [ -n "$window" ] && break
-  kill -0 "$tour_pid" 2>/dev/null || { echo "demo: the tour ended early" >&2; exit 1; }
-  sleep 0.1
-done
-[ -n "$window" ] || { echo "demo: no tour window appeared" >&2; exit 1; }
-eval "$(xdotool getwindowgeometry --shell "$window")"  # X, Y, WIDTH, HEIGHT
+  local window=""
+  for _ in $(seq 300); do
+    window=$(xdotool search --onlyvisible --name ' -  Morva$' 2>/dev/null | head -n1) || true
+    [ -n "$window" ] && break
+    kill -0 "$tour_pid" 2>/dev/null || { echo "demo: the tour ended early" >&2; exit 1; }
+    sleep 0.1
+  done
+  [ -n "$window" ] || { echo "demo: no tour window appeared" >&2; exit 1; }
+  eval "$(xdotool getwindowgeometry --shell "$window")"  # X, Y, WIDTH, HEIGHT
 
-# A blank or black page varies not at all, the viewer's error page has a few
-# hundred colours; the rendered panorama varies and has thousands.
-rendered=0
-for _ in $(seq 120); do
-  import -silent -window root "$work/shot.png"
-  read -r deviation colours < <(convert "$work/shot.png" \
-    -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -colorspace Gray \
-    -format '%[fx:standard_deviation] %k\n' info:)
-  if awk -v d="$deviation" -v c="$colours" 'BEGIN { exit !(d > 0.1 && c > 1000) }'; then
-    rendered=1
-    break
+  local rendered=0 deviation colours
+  for _ in $(seq 120); do
+    import -silent -window root "$work/shot.png"
+    read -r deviation colours < <(convert "$work/shot.png" \
+      -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -colorspace Gray \
+      -format '%[fx:standard_deviation] %k\n' info:)
+    if awk -v d="$deviation" -v c="$colours" -v m="$min_colours" \
+        'BEGIN { exit !(d > 0.1 && c > m) }'; then
+      rendered=1
+      break
+    fi
+    sleep 0.5
+  done
+  cp "$work/shot.png" "$screenshot"
+
+  kill -TERM "$tour_pid"
+  local status=0
+  wait "$tour_pid" || status=$?
+  tour_pid=""
+  if [ $rendered -ne 1 ]; then
+    echo "demo: the panorama did not render within a minute; last screenshot: $screenshot" >&2
+    exit 1
   fi
-  sleep 0.5
-done
-cp "$work/shot.png" "$screenshot"
+  if [ $status -ne 0 ]; then
+    echo "demo: the tour ended with status $status" >&2
+    exit 1
+  fi
+}
 
-kill -TERM "$tour_pid"
-status=0
-wait "$tour_pid" || status=$?
-tour_pid=""
-if [ $rendered -ne 1 ]; then
-  echo "demo: the panorama did not render within a minute; last screenshot: $screenshot" >&2
-  exit 1
-fi
-if [ $status -ne 0 ]; then
-  echo "demo: the tour ended with status $status" >&2
-  exit 1
-fi
-echo "$screenshot"
+play "$tour" "$shots/sample-tour.png" 1000
+play "$flash_tour" "$shots/flash-tour.png" 100
+echo "$shots/sample-tour.png"
+echo "$shots/flash-tour.png"

@@ -299,6 +299,9 @@ TourCheck CheckTour(const std::string& tour_path) {
     bool start_page_missing = false;
     window.while_shown = [&] {
       // What is on disk while the window would show.
+      if (!dlg.work_folder().empty()) {
+        check.flash_movies = FindFlashMovies(dlg.work_folder());
+      }
       struct stat st;
       const std::string& file = dlg.start_page().page_file;
       start_page_missing =
@@ -374,6 +377,13 @@ TourCheck CheckTour(const std::string& tour_path) {
               " is not valid UTF-8");
         }
         break;
+    }
+    for (const FlashMovie& movie : check.flash_movies) {
+      if (!movie.present) {
+        check.notes.push_back("the Flash movie " + Quoted(movie.path) +
+                              " that " + Quoted(movie.pages.front()) +
+                              " embeds is not in the package");
+      }
     }
     if (check.content_folder == "." && check.stop != LaunchStop::kUnpack) {
       check.notes.push_back(

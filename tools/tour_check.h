@@ -17,6 +17,7 @@
 #include "app/preview_dlg.h"
 #include "package/stale.h"
 #include "package/temp_folder.h"
+#include "tools/flash_movies.h"
 
 namespace morva::pack {
 
@@ -50,6 +51,9 @@ struct TourCheck {
   std::vector<std::string> problems;
   // Things that do not stop the tour but that its author may want to know.
   std::vector<std::string> notes;
+  // The Flash movies the package's pages embed (when the launch got as far
+  // as the unpacking).
+  std::vector<FlashMovie> flash_movies;
 
   bool plays() const { return stop == LaunchStop::kNone; }
   bool intact() const { return plays() && problems.empty(); }

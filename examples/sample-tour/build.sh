@@ -32,37 +32,17 @@ cache=$(cd "$cache" && pwd)
 content=$out/_flash
 
 # Pannellum: fetched once, checked against the pinned digest, unpacked once.
-tarball=$cache/pannellum-$PANNELLUM_VERSION.tgz
 unpacked=$cache/pannellum-$PANNELLUM_VERSION
-if [ ! -f "$unpacked/package/build/pannellum.js" ]; then
-  # npm's own cache goes with ours, so the build writes nothing in $HOME.
-  fetch() {
-    (cd "$cache" && npm pack "pannellum@$PANNELLUM_VERSION" --silent \
-        --cache "$cache/npm" --pack-destination "$cache" "$@" >/dev/null)
-  }
-  # npm's cache first, without the network; then the registry, but only
-  # once a quick ping says it is there: npm retries an unreachable one for
-  # more than a minute.
-  if [ ! -f "$tarball" ] && ! fetch --offline 2>/dev/null; then
-    if ! npm ping --silent --cache "$cache/npm" --fetch-retries=0 \
-        >/dev/null 2>&1; then
-      echo "sample-tour: pannellum@$PANNELLUM_VERSION is not in $cache and" \
-        "the npm registry cannot be reached; the sample tour is not assembled" >&2
-      exit 77
-    fi
-    echo "sample-tour: fetching pannellum@$PANNELLUM_VERSION" >&2
-    fetch
-  fi
-  if ! echo "$PANNELLUM_SHA256  $tarball" | sha256sum --check --status; then
-    echo "sample-tour: $tarball does not have the expected SHA-256; removed" >&2
-    rm -f "$tarball"
-    exit 1
-  fi
-  rm -rf "$unpacked.part"
-  mkdir -p "$unpacked.part"
-  tar -xzf "$tarball" -C "$unpacked.part"
-  rm -rf "$unpacked"
-  mv "$unpacked.part" "$unpacked"
+status=0
+bash "$here/../../scripts/npm-fetch.sh" pannellum "$PANNELLUM_VERSION" \
+  "$PANNELLUM_SHA256" "$cache" || status=$?
+if [ $status -eq 3 ]; then
+  echo "sample-tour: pannellum@$PANNELLUM_VERSION is not in $cache and" \
+    "the npm registry cannot be reached; the sample tour is not assembled" >&2
+  exit 77
+elif [ $status -ne 0 ]; then
+  echo "sample-tour: cannot fetch pannellum@$PANNELLUM_VERSION" >&2
+  exit 1
 fi
 
 # The committed pages. cp -p keeps their times, so a package built twice

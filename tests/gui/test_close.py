@@ -7,7 +7,7 @@ import signal
 import time
 
 from guitest import (SessionTest, color, main, pack_tour, read,
-                     toolkit_complaints, tour_files, wait_exit)
+                     toolkit_complaints, tour_files, wait_exit, wav)
 
 ORANGE = color("#ff8000")
 PAGE = """<!DOCTYPE html><html><head><title>Tour page</title><style>
@@ -18,12 +18,7 @@ html, body { margin: 0; height: 100%%; background: #ff8000; }
 
 # A short silent sound: tours have sound, and the first sound is what makes
 # the media framework set up (and want to cache) its plugin registry.
-WAV = (b"RIFF" + (36 + 800).to_bytes(4, "little") + b"WAVEfmt " +
-       (16).to_bytes(4, "little") + (1).to_bytes(2, "little") +
-       (1).to_bytes(2, "little") + (8000).to_bytes(4, "little") +
-       (8000).to_bytes(4, "little") + (1).to_bytes(2, "little") +
-       (8).to_bytes(2, "little") + b"data" + (800).to_bytes(4, "little") +
-       b"\x80" * 800)
+WAV = wav(0.1)
 
 
 class CloseTest(SessionTest):

@@ -15,7 +15,7 @@ import urllib.parse
 import zlib
 
 from guitest import (SCREEN, SessionTest, main, pack_tour, read,
-                     toolkit_complaints, tour_files, tree, wait_exit)
+                     toolkit_complaints, tour_files, tree, wait_exit, wav)
 
 
 def png(rgb):
@@ -28,14 +28,6 @@ def png(rgb):
     return (b"\x89PNG\r\n\x1a\n" +
             chunk(b"IHDR", struct.pack(">IIBBBBB", 4, 4, 8, 2, 0, 0, 0)) +
             chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
-
-
-def wav(seconds):
-    """Silence, 8 kHz mono 8-bit."""
-    n = 8000 * seconds
-    return (b"RIFF" + (36 + n).to_bytes(4, "little") + b"WAVEfmt " +
-            struct.pack("<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) + b"data" +
-            n.to_bytes(4, "little") + b"\x80" * n)
 
 
 # What the home holds: the files the tour goes for, and one it would

@@ -5,20 +5,36 @@ import os
 import time
 
 from guitest import (SessionTest, color, main, pack_tour, read,
-                     toolkit_complaints, tour_files, wait_exit)
+                     toolkit_complaints, tour_files, wait_exit, wav)
 
 ORANGE = color("#ff8000")   # the tour page
 GREEN = color("#00c000")    # the page after a click on the app: link
 OLIVE = color("#808000")    # the page after a click on the APP: link
 PURPLE = color("#8000ff")   # the second page
 BLUE = color("#0000ff")     # status: scroll bars are hidden
-TEAL = color("#008080")     # status: the sibling JSON file was read
+TEAL = color("#008080")     # status: the sibling JSON file was read;
+                            # sound started by itself
 YELLOW = color("#ffff00")   # the page's own window
 POPUP_TITLE = "^Popup window  -  Morva$"
 
+# Colours `status` teal once `audio` has played for a while by itself.
+PLAYING = """<script>
+function playing(audio, status) {
+  audio.addEventListener('playing', function() {
+    setTimeout(function() {
+      status.style.background =
+          !audio.paused && audio.currentTime > 0.2 ? '#008080' : '#ff0000';
+    }, 700);
+  }, {once: true});
+  audio.addEventListener('error', function() {
+    status.style.background = '#ff0000';
+  });
+}
+</script>"""
+
 # Regions of the 800 x 600 page: links on the left, status squares on the
 # right, the page colour in the middle.
-PAGE = """<!DOCTYPE html><html><head><title>Tour page</title><style>
+PAGE = """<!DOCTYPE html><html><head><title>Tour page</title>""" + PLAYING + """<style>
 html, body { margin: 0; height: 100%; background: #ff8000; }
 a, div.status { position: absolute; display: block; width: 160px;
                 height: 80px; }
@@ -26,6 +42,7 @@ a, div.status { position: absolute; display: block; width: 160px;
 #blank { left: 0; top: 200px; } #sized { left: 0; top: 300px; }
 #next { left: 0; top: 400px; }
 #scroll { left: 640px; top: 0; } #json { left: 640px; top: 100px; }
+#audio { left: 640px; top: 200px; } #webaudio { left: 640px; top: 300px; }
 #tall { position: absolute; top: 0; height: 5000px; width: 1px; }
 </style></head><body>
 <a id="app" href="app:Hello%20there"
@@ -38,8 +55,18 @@ a, div.status { position: absolute; display: block; width: 160px;
             return false"></a>
 <a id="next" href="second.html"></a>
 <div class="status" id="scroll"></div><div class="status" id="json"></div>
+<div class="status" id="audio"></div><div class="status" id="webaudio"></div>
 <div id="tall"></div>
+<audio id="music" src="music.wav" autoplay loop></audio>
 <script>
+// Background sound and a movie's sound start with the page, no click.
+playing(document.getElementById('music'), document.getElementById('audio'));
+var context = new AudioContext();
+setTimeout(function() {
+  document.getElementById('webaudio').style.background =
+      context.state == 'running' && context.currentTime > 0.2 ?
+      '#008080' : '#ff0000';
+}, 1000);
 window.addEventListener('load', function() {
   // The player hides the scroll bars once the document is complete.
   setTimeout(function() {
@@ -67,7 +94,16 @@ html, body { margin: 0; height: 100%; background: #8000ff; }
 
 POPUP = """<!DOCTYPE html><html><head><title>Popup window</title><style>
 html, body { margin: 0; height: 100%; background: #ffff00; }
-</style></head><body></body></html>"""
+#audio { position: absolute; left: 100px; top: 100px; width: 80px;
+         height: 80px; }
+</style>""" + PLAYING + """</head><body><div id="audio"></div><script>
+var music = new Audio('music.wav');
+music.loop = true;
+playing(music, document.getElementById('audio'));
+music.play().catch(function() {
+  document.getElementById('audio').style.background = '#ff0000';
+});
+</script></body></html>"""
 
 
 class TourTest(SessionTest):
@@ -82,8 +118,11 @@ class TourTest(SessionTest):
                 "second.html": SECOND,
                 "popup.html": POPUP,
                 "data/scenes.json": '{"colour": "#008080"}',
+                "music.wav": wav(3),
             }))
-        cls.proc = s.start([exe])
+        # Sound plays from the start: nothing of the sound libraries may
+        # land in /dev/shm either.
+        cls.proc, cls.shm = s.start_with_own_shm([exe])
         cls.window = s.wait_window("Morva$")
 
     def tearDown(self):
@@ -114,6 +153,13 @@ class TourTest(SessionTest):
         self.assertEqual(s.wait_pixel(self.window, 720, 40, BLUE), BLUE)
         self.assertEqual(s.wait_pixel(self.window, 720, 140, TEAL), TEAL)
 
+    def test_4_sound_starts_without_a_click(self):
+        # An <audio autoplay> element and a Web Audio context (a movie's
+        # sound) play, with no sound device in the test session.
+        s = self.session
+        self.assertEqual(s.wait_pixel(self.window, 720, 240, TEAL), TEAL)
+        self.assertEqual(s.wait_pixel(self.window, 720, 340, TEAL), TEAL)
+
     def test_5_app_links_do_not_navigate(self):
         s = self.session
         for y, clicked in ((40, GREEN), (140, OLIVE)):  # app:, APP:
@@ -132,6 +178,8 @@ class TourTest(SessionTest):
         s.click(self.window, 80, 240)  # target="_blank"
         first = s.wait_window(POPUP_TITLE)
         self.assertEqual(s.wait_pixel(first, 10, 10, YELLOW), YELLOW)
+        # Sound the page's window starts by script plays there too.
+        self.assertEqual(s.wait_pixel(first, 140, 140, TEAL), TEAL)
         # Without a size of its own it is as large as the tour's view.
         self.assertEqual(s.geometry(first)[2:], (800, 600))
         # Closing a page's window leaves the player running.
@@ -159,6 +207,8 @@ class TourTest(SessionTest):
         # The page's remaining window went with the player.
         self.assertEqual(s.windows(POPUP_TITLE), [])
         self.assertEqual(s.leftovers(), [])
+        if self.shm:
+            self.assertEqual(read(self.shm), b"")
         self.assertEqual(read(self.proc.out_path), b"")
         self.assertEqual(toolkit_complaints(self.proc), [])
 
