@@ -73,12 +73,12 @@ std::string Quoted(const std::string& path) {
 
 // Why the file at `path` cannot be played, or "" when it can be.
 std::string ProblemWith(const std::string& path) {
-  struct stat st;
-  if (Files()->StatAt(AT_FDCWD, path, &st, 0) != 0) {
+  FileInfo info;
+  if (Files()->StatAt(kCurrentFolder, path, &info, true) != 0) {
     return Quoted(path) + " cannot be opened: " + std::strerror(errno) + ".";
   }
-  if (!S_ISREG(st.st_mode)) return Quoted(path) + " is not a file.";
-  const int fd = Files()->OpenAt(AT_FDCWD, path, O_RDONLY | O_CLOEXEC, 0);
+  if (info.kind != FileKind::kFile) return Quoted(path) + " is not a file.";
+  const FileHandle fd = Files()->OpenAt(kCurrentFolder, path, kOpenRead, 0);
   if (fd < 0) {
     return Quoted(path) + " cannot be opened: " + std::strerror(errno) + ".";
   }

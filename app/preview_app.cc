@@ -78,16 +78,16 @@ int CPreviewApp::Run(int argc, const char* const* argv, std::ostream& out,
   if (tour) {
     // Checked here so that a mistyped name gets a message, not an empty
     // window; what the file holds is the launch's business.
-    struct stat st;
-    if (Files()->StatAt(AT_FDCWD, *tour, &st, 0) != 0) {
+    FileInfo info;
+    if (Files()->StatAt(kCurrentFolder, *tour, &info, true) != 0) {
       err << kProgram << ": " << *tour << ": " << std::strerror(errno) << "\n";
       return 1;
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (info.kind != FileKind::kFile) {
       err << kProgram << ": " << *tour << ": not a file\n";
       return 1;
     }
-    const int fd = Files()->OpenAt(AT_FDCWD, *tour, O_RDONLY, 0);
+    const FileHandle fd = Files()->OpenAt(kCurrentFolder, *tour, kOpenRead, 0);
     if (fd < 0) {
       err << kProgram << ": " << *tour << ": " << std::strerror(errno) << "\n";
       return 1;

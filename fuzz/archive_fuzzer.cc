@@ -68,7 +68,8 @@ ArchiveResult ExtractToFile(ArchiveHandle* archive, int32_t index,
   const std::string path = Sandbox::Get().temp() + "/entry";
   ArchiveResult rc;
   if (by_handle) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    FileHandle fd =
+        open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     FUZZ_CHECK(fd >= 0);
     rc = ArchiveExtractEntry(archive, index, &fd, 0, ArchiveIoKind::ByHandle);
     close(fd);

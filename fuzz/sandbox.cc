@@ -18,11 +18,11 @@ namespace {
 
 // Resolves path as the kernel would see it from dir_fd, lexically: the
 // sandbox holds no links, and its root has been through realpath().
-bool ResolvePath(int dir_fd, const std::string& path, std::string* out) {
+bool ResolvePath(FileHandle dir_fd, const std::string& path, std::string* out) {
   std::string base;
   if (path.empty() || path[0] != '/') {
     char buffer[PATH_MAX];
-    if (dir_fd == AT_FDCWD) {
+    if (dir_fd == kCurrentFolder) {
       if (getcwd(buffer, sizeof buffer) == nullptr) return false;
       base = buffer;
     } else {
@@ -74,14 +74,14 @@ class GuardedFiles : public FileSystemWrapper {
   std::string ModuleFileName() override {
     return module_.empty() ? target()->ModuleFileName() : module_;
   }
-  int OpenAt(int dir_fd, const std::string& path, int flags,
-             mode_t mode) override {
-    if ((flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0) {
+  FileHandle OpenAt(FileHandle dir_fd, const std::string& path, uint32_t flags,
+                    uint32_t mode) override {
+    if ((flags & (kOpenAccessMask | kOpenCreate | kOpenTruncate)) != 0) {
       Guard("open", dir_fd, path);
     }
     return target()->OpenAt(dir_fd, path, flags, mode);
   }
-  ssize_t Write(int fd, const void* buffer, size_t count) override {
+  int64_t Write(FileHandle fd, const void* buffer, size_t count) override {
     // The unpack writes on several threads: each may overshoot the quota by
     // one write, which bounds the total all the same.
     const uint64_t written = written_.load();
@@ -91,54 +91,60 @@ class GuardedFiles : public FileSystemWrapper {
     }
     count =
         static_cast<size_t>(std::min<uint64_t>(count, kWriteQuota - written));
-    const ssize_t n = target()->Write(fd, buffer, count);
+    const int64_t n = target()->Write(fd, buffer, count);
     if (n > 0) written_ += static_cast<uint64_t>(n);
     return n;
   }
-  int UnlinkAt(int dir_fd, const std::string& path, int flags) override {
+  int RemoveAt(FileHandle dir_fd, const std::string& path,
+               RemoveKind flags) override {
     Guard("unlink", dir_fd, path);
-    return target()->UnlinkAt(dir_fd, path, flags);
+    return target()->RemoveAt(dir_fd, path, flags);
   }
-  int MkdirAt(int dir_fd, const std::string& path, mode_t mode) override {
+  int MakeFolderAt(FileHandle dir_fd, const std::string& path,
+                   uint32_t mode) override {
     Guard("mkdir", dir_fd, path);
-    return target()->MkdirAt(dir_fd, path, mode);
+    return target()->MakeFolderAt(dir_fd, path, mode);
   }
-  int ChmodAt(int dir_fd, const std::string& path, mode_t mode) override {
+  int SetPermissionsAt(FileHandle dir_fd, const std::string& path,
+                       uint32_t permissions) override {
     Guard("chmod", dir_fd, path);
-    return target()->ChmodAt(dir_fd, path, mode);
+    return target()->SetPermissionsAt(dir_fd, path, permissions);
   }
-  int Ftruncate(int fd, off_t length) override {
+  int Truncate(FileHandle fd, int64_t length) override {
     Guard("ftruncate", fd, "");
-    return target()->Ftruncate(fd, length);
+    return target()->Truncate(fd, length);
   }
-  int Fchmod(int fd, mode_t mode) override {
+  int SetPermissions(FileHandle fd, uint32_t permissions) override {
     Guard("fchmod", fd, "");
-    return target()->Fchmod(fd, mode);
+    return target()->SetPermissions(fd, permissions);
   }
-  int Futimens(int fd, const struct timespec times[2]) override {
+  int SetTimes(FileHandle fd, const FileTime* creation, const FileTime* access,
+               const FileTime* write) override {
     Guard("futimens", fd, "");
-    return target()->Futimens(fd, times);
+    return target()->SetTimes(fd, creation, access, write);
   }
 
  private:
   // An empty path names nothing for the path calls (they fail with ENOENT);
   // for the descriptor calls it stands for the descriptor itself.
-  void Guard(const char* call, int dir_fd, const std::string& path) {
+  void Guard(const char* call, FileHandle dir_fd, const std::string& path) {
     std::string resolved;
-    const bool fd_call = path.empty() && dir_fd != AT_FDCWD && dir_fd >= 0;
+    const bool fd_call =
+        path.empty() && dir_fd != kCurrentFolder && dir_fd >= 0;
     if (path.empty() && !fd_call) return;
     if (!ResolvePath(dir_fd, path, &resolved)) {
-      std::fprintf(stderr, "sandbox: %s(%d, \"%s\"): cannot resolve the path\n",
-                   call, dir_fd, path.c_str());
+      std::fprintf(stderr,
+                   "sandbox: %s(%ld, \"%s\"): cannot resolve the path\n", call,
+                   static_cast<long>(dir_fd), path.c_str());
       std::abort();
     }
     if (resolved.size() > allowed_.size() && resolved.starts_with(allowed_) &&
         resolved[allowed_.size()] == '/') {
       return;
     }
-    std::fprintf(stderr, "sandbox: %s(%d, \"%s\") reaches %s, outside %s\n",
-                 call, dir_fd, path.c_str(), resolved.c_str(),
-                 allowed_.c_str());
+    std::fprintf(stderr, "sandbox: %s(%ld, \"%s\") reaches %s, outside %s\n",
+                 call, static_cast<long>(dir_fd), path.c_str(),
+                 resolved.c_str(), allowed_.c_str());
     std::abort();
   }
 

@@ -57,15 +57,10 @@ int32_t FindOverlap(std::vector<Span> spans) {
 }  // namespace
 
 int64_t FreeSpaceAt(const std::string& path) {
-  struct statvfs st;
-  if (Files()->StatVfs(path, &st) != 0) return -1;
-  const uint64_t unit = st.f_frsize != 0 ? st.f_frsize : st.f_bsize;
   uint64_t bytes = 0;
+  if (Files()->FreeSpace(path, &bytes) != 0) return -1;
   constexpr uint64_t kMax = std::numeric_limits<int64_t>::max();
-  if (__builtin_mul_overflow(uint64_t{st.f_bavail}, unit, &bytes) ||
-      bytes > kMax)
-    bytes = kMax;
-  return static_cast<int64_t>(bytes);
+  return static_cast<int64_t>(std::min(bytes, kMax));
 }
 
 bool DeclaredSize(ArchiveHandle* archive, uint64_t* total,

@@ -1,6 +1,5 @@
 #include "package/bounds.h"
 
-#include <sys/statvfs.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -355,9 +354,8 @@ TEST_F(BoundsTest, SizesAreAddedIn64Bits) {
 }
 
 TEST_F(BoundsTest, MoreThanTheRealDiskHoldsIsRefused) {
-  struct statvfs st;
-  ASSERT_EQ(statvfs(tmp_.path().c_str(), &st), 0);
-  const uint64_t free_bytes = uint64_t{st.f_bavail} * st.f_frsize;
+  uint64_t free_bytes = 0;
+  ASSERT_EQ(RealFiles()->FreeSpace(tmp_.path(), &free_bytes), 0);
   const uint64_t records = free_bytes / kMaxDeclared + 2;
   if (records > 65535)
     GTEST_SKIP() << "a disk larger than any archive can declare";
@@ -367,7 +365,7 @@ TEST_F(BoundsTest, MoreThanTheRealDiskHoldsIsRefused) {
 
 TEST_F(BoundsTest, UnknownFreeSpaceLeavesTheFullDiskToTheWrites) {
   FaultyFiles disk;
-  disk.FailStatVfs(EIO);
+  disk.FailFreeSpace(EIO);
   {
     ScopedFileSystem scope(&disk);
     EXPECT_EQ(FreeSpaceAt(tmp_.path()), -1);

@@ -9,7 +9,7 @@
 namespace morva {
 namespace {
 
-constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
+constexpr uint32_t kFolderFlags = kOpenRead | kOpenFolder | kOpenNoFollow;
 
 struct Walk {
   FileSystem* fs;
@@ -26,13 +26,14 @@ const std::function<bool()> kNever;
 // descriptor opened without following links, so a folder replaced by a link
 // while we walk cannot send the removal elsewhere. Returns true when only
 // `keep` (if anything) is left.
-bool DeleteContents(const Walk& walk, int dir_fd, const std::string& keep) {
+bool DeleteContents(const Walk& walk, FileHandle dir_fd,
+                    const std::string& keep) {
   FileSystem* fs = walk.fs;
   // Entries of a folder without write permission cannot be removed, even
   // when the files themselves are read-only by intent: open it up first.
-  struct stat st;
-  if (fs->Fstat(dir_fd, &st) == 0 && (st.st_mode & 0700) != 0700) {
-    fs->Fchmod(dir_fd, (st.st_mode | 0700) & 07777);
+  FileInfo info;
+  if (fs->Stat(dir_fd, &info) == 0 && (info.permissions & 0700) != 0700) {
+    fs->SetPermissions(dir_fd, info.permissions | 0700);
   }
   std::vector<DirEntry> entries;
   if (fs->ListFolder(dir_fd, &entries) != 0) return false;
@@ -48,15 +49,15 @@ bool DeleteContents(const Walk& walk, int dir_fd, const std::string& keep) {
     if (*walk.stop && (*walk.stop)()) return false;
     int rc;
     if (entry.is_dir) {
-      int sub = fs->OpenAt(dir_fd, entry.name, kOpenFolder, 0);
+      const FileHandle sub = fs->OpenAt(dir_fd, entry.name, kFolderFlags, 0);
       if (sub >= 0) {
         DeleteContents(walk, sub, "");
         fs->Close(sub);
       }
-      if (walk.climb) fs->Chdir("..");
-      rc = fs->UnlinkAt(dir_fd, entry.name, AT_REMOVEDIR);
+      if (walk.climb) fs->SetCurrentFolder("..");
+      rc = fs->RemoveAt(dir_fd, entry.name, RemoveKind::kFolder);
     } else {
-      rc = fs->UnlinkAt(dir_fd, entry.name, 0);
+      rc = fs->RemoveAt(dir_fd, entry.name, RemoveKind::kFile);
     }
     if (rc != 0 && errno != ENOENT) empty = false;
   }
@@ -67,30 +68,31 @@ bool DeleteContents(const Walk& walk, int dir_fd, const std::string& keep) {
 
 bool DeleteDirTree(const std::string& folder) {
   FileSystem* fs = Files();
-  int fd = fs->OpenAt(AT_FDCWD, folder, kOpenFolder, 0);
+  const FileHandle fd = fs->OpenAt(kCurrentFolder, folder, kFolderFlags, 0);
   if (fd >= 0) {
     DeleteContents({fs, true, &kNever}, fd, "");
     fs->Close(fd);
   }
-  fs->Chdir("..");
-  return fs->UnlinkAt(AT_FDCWD, folder, AT_REMOVEDIR) == 0;
+  fs->SetCurrentFolder("..");
+  return fs->RemoveAt(kCurrentFolder, folder, RemoveKind::kFolder) == 0;
 }
 
 bool RemoveTree(const std::string& path, FileSystem* fs) {
-  struct stat st;
-  if (fs->StatAt(AT_FDCWD, path, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  FileInfo info;
+  if (fs->StatAt(kCurrentFolder, path, &info, false) != 0) {
     return errno == ENOENT;
   }
-  if (!S_ISDIR(st.st_mode)) return fs->UnlinkAt(AT_FDCWD, path, 0) == 0;
-  const int fd = fs->OpenAt(AT_FDCWD, path, kOpenFolder, 0);
+  if (info.kind != FileKind::kFolder)
+    return fs->RemoveAt(kCurrentFolder, path, RemoveKind::kFile) == 0;
+  const FileHandle fd = fs->OpenAt(kCurrentFolder, path, kFolderFlags, 0);
   if (fd >= 0) {
     DeleteContents({fs, false, &kNever}, fd, "");
     fs->Close(fd);
   }
-  return fs->UnlinkAt(AT_FDCWD, path, AT_REMOVEDIR) == 0;
+  return fs->RemoveAt(kCurrentFolder, path, RemoveKind::kFolder) == 0;
 }
 
-bool EmptyFolderAt(FileSystem* fs, int dir_fd, const std::string& keep,
+bool EmptyFolderAt(FileSystem* fs, FileHandle dir_fd, const std::string& keep,
                    const std::function<bool()>& stop) {
   return DeleteContents({fs, false, &stop}, dir_fd, keep);
 }

@@ -32,7 +32,8 @@ bool RemoveTree(const std::string& path, FileSystem* fs = Files());
 // `keep` at the top stay. `stop` (when set) is asked before each entry;
 // once it returns true the walk ends. Returns true when nothing but `keep`
 // is left at the top.
-bool EmptyFolderAt(FileSystem* fs, int dir_fd, const std::string& keep = "",
+bool EmptyFolderAt(FileSystem* fs, FileHandle dir_fd,
+                   const std::string& keep = "",
                    const std::function<bool()>& stop = nullptr);
 
 // The cleanup when the player window is destroyed: removes the work folder

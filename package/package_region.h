@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/files.h"
+
 namespace morva {
 
 struct PackageRegion {
@@ -19,7 +21,7 @@ struct PackageRegion {
 // comment runs up to the trailer). False for any other file (a program
 // without a package, whose last bytes name nothing or something that is no
 // archive), and when the file cannot be read; *region is then unchanged.
-bool FindPackageRegion(int fd, PackageRegion* region);
+bool FindPackageRegion(FileHandle fd, PackageRegion* region);
 
 // The same for the file at `path`, opened through the file-system seam
 // (platform/files.h); false when it cannot be opened.

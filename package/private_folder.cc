@@ -1,7 +1,5 @@
 #include "package/private_folder.h"
 
-#include <sys/file.h>
-
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -23,29 +21,32 @@ PrivateFolder::PrivateFolder(const std::string& temp_folder)
     return;
   }
   RemoveFile(path);
-  struct stat st;
-  if (fs_->MkdirAt(AT_FDCWD, path, 0700) != 0) {
+  FileInfo info;
+  if (fs_->MakeFolderAt(kCurrentFolder, path, 0700) != 0) {
     Fail("mkdir", path);
     return;
   }
-  if (fs_->StatAt(AT_FDCWD, path, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (fs_->StatAt(kCurrentFolder, path, &info, false) != 0) {
     Fail("stat", path);
-    fs_->UnlinkAt(AT_FDCWD, path, AT_REMOVEDIR);
+    fs_->RemoveAt(kCurrentFolder, path, RemoveKind::kFolder);
     return;
   }
   path_ = path;
-  RememberForLastResort(path_, st, kOwnerFileName);
+  RememberForLastResort(path_, info, kOwnerFileName);
 
   const std::string owner = JoinPath(path_, kOwnerFileName);
-  const int fd = fs_->OpenAt(
-      AT_FDCWD, owner, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND, 0600);
+  const FileHandle fd =
+      fs_->OpenAt(kCurrentFolder, owner,
+                  kOpenReadWrite | kOpenCreate | kOpenExclusive |
+                      kOpenNoFollow | kOpenAppend,
+                  0600);
   if (fd < 0) {
     Fail("open", owner);
-  } else if (fs_->Flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  } else if (fs_->Lock(fd, LockKind::kExclusive, false) != 0) {
     Fail("flock", owner);
     fs_->Close(fd);
   } else if (fs_->Write(fd, kOwnerHeader, sizeof kOwnerHeader - 1) !=
-             static_cast<ssize_t>(sizeof kOwnerHeader - 1)) {
+             static_cast<int64_t>(sizeof kOwnerHeader - 1)) {
     Fail("write", owner);
     fs_->Close(fd);
   } else {
@@ -61,12 +62,13 @@ void PrivateFolder::Fail(const char* call, const std::string& path) {
   error_ = ErrnoMessage(call, path);
 }
 
-bool PrivateFolder::Claim(const std::string& name, const struct stat& st) {
+bool PrivateFolder::Claim(const std::string& name, const FileInfo& info) {
   if (owner_fd_ < 0) return false;
   char line[512];
-  const int n = std::snprintf(
-      line, sizeof line, "%s %" PRIuMAX " %" PRIuMAX "\n", name.c_str(),
-      static_cast<uintmax_t>(st.st_dev), static_cast<uintmax_t>(st.st_ino));
+  const int n =
+      std::snprintf(line, sizeof line, "%s %" PRIuMAX " %" PRIuMAX "\n",
+                    name.c_str(), static_cast<uintmax_t>(info.volume),
+                    static_cast<uintmax_t>(info.file_id));
   if (n <= 0 || static_cast<size_t>(n) >= sizeof line) return false;
   // One write per line: O_APPEND keeps lines whole, and a reader ignores a
   // last line without its newline.
@@ -76,14 +78,14 @@ bool PrivateFolder::Claim(const std::string& name, const struct stat& st) {
 void PrivateFolder::Remove() {
   if (path_.empty()) return;
   const std::string path = std::exchange(path_, "");
-  const int fd =
-      fs_->OpenAt(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
+  const FileHandle fd = fs_->OpenAt(kCurrentFolder, path,
+                                    kOpenRead | kOpenFolder | kOpenNoFollow, 0);
   if (fd >= 0) {
     // The owner file goes last, and only when everything else went: a
     // folder without it would prove nothing to the next player.
     if (EmptyFolderAt(fs_, fd, kOwnerFileName)) {
-      fs_->UnlinkAt(fd, kOwnerFileName, 0);
-      fs_->UnlinkAt(AT_FDCWD, path, AT_REMOVEDIR);
+      fs_->RemoveAt(fd, kOwnerFileName, RemoveKind::kFile);
+      fs_->RemoveAt(kCurrentFolder, path, RemoveKind::kFolder);
     }
     fs_->Close(fd);
   }
@@ -92,17 +94,17 @@ void PrivateFolder::Remove() {
   ForgetForLastResort(path);
   // Closing releases the lock: from now on a sweep may take what is left.
   if (owner_fd_ >= 0) fs_->Close(owner_fd_);
-  owner_fd_ = -1;
+  owner_fd_ = kNoFile;
 }
 
 ClaimingFiles::ClaimingFiles(FileSystem* target, PrivateFolder* owner,
                              std::function<bool()> ending)
     : FileSystemWrapper(target), owner_(owner), ending_(std::move(ending)) {}
 
-std::string ClaimingFiles::TopLevelName(int dir_fd,
+std::string ClaimingFiles::TopLevelName(FileHandle dir_fd,
                                         const std::string& path) const {
   const std::string& folder = owner_->temp_folder();
-  if (dir_fd != AT_FDCWD || path.size() <= folder.size() + 1 ||
+  if (dir_fd != kCurrentFolder || path.size() <= folder.size() + 1 ||
       path.compare(0, folder.size(), folder) != 0 ||
       path[folder.size()] != kPathSeparator) {
     return "";
@@ -117,42 +119,44 @@ bool ClaimingFiles::Refused() {
   return true;
 }
 
-void ClaimingFiles::ClaimNew(const std::string& path, const struct stat& st) {
-  owner_->Claim(TopLevelName(AT_FDCWD, path), st);
-  RememberForLastResort(path, st);
+void ClaimingFiles::ClaimNew(const std::string& path, const FileInfo& info) {
+  owner_->Claim(TopLevelName(kCurrentFolder, path), info);
+  RememberForLastResort(path, info);
 }
 
-int ClaimingFiles::OpenAt(int dir_fd, const std::string& path, int flags,
-                          mode_t mode) {
-  if ((flags & O_CREAT) && Refused()) return -1;
-  const int fd = target()->OpenAt(dir_fd, path, flags, mode);
-  struct stat st;
+FileHandle ClaimingFiles::OpenAt(FileHandle dir_fd, const std::string& path,
+                                 uint32_t flags, uint32_t permissions) {
+  if ((flags & kOpenCreate) && Refused()) return kNoFile;
+  const FileHandle fd = target()->OpenAt(dir_fd, path, flags, permissions);
+  FileInfo info;
   // Only an exclusive creation proves that the file is ours.
-  if (fd >= 0 && (flags & O_CREAT) && (flags & O_EXCL) &&
-      !TopLevelName(dir_fd, path).empty() && target()->Fstat(fd, &st) == 0) {
-    ClaimNew(path, st);
+  if (fd >= 0 && (flags & kOpenCreate) && (flags & kOpenExclusive) &&
+      !TopLevelName(dir_fd, path).empty() && target()->Stat(fd, &info) == 0) {
+    ClaimNew(path, info);
   }
   return fd;
 }
 
-ssize_t ClaimingFiles::Write(int fd, const void* buffer, size_t count) {
+int64_t ClaimingFiles::Write(FileHandle fd, const void* buffer, size_t count) {
   if (Refused()) return -1;
   return target()->Write(fd, buffer, count);
 }
 
-int ClaimingFiles::MkdirAt(int dir_fd, const std::string& path, mode_t mode) {
+int ClaimingFiles::MakeFolderAt(FileHandle dir_fd, const std::string& path,
+                                uint32_t permissions) {
   if (Refused()) return -1;
-  const int rc = target()->MkdirAt(dir_fd, path, mode);
-  struct stat st;
+  const int rc = target()->MakeFolderAt(dir_fd, path, permissions);
+  FileInfo info;
   if (rc == 0 && !TopLevelName(dir_fd, path).empty() &&
-      target()->StatAt(dir_fd, path, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    ClaimNew(path, st);
+      target()->StatAt(dir_fd, path, &info, false) == 0) {
+    ClaimNew(path, info);
   }
   return rc;
 }
 
-int ClaimingFiles::UnlinkAt(int dir_fd, const std::string& path, int flags) {
-  const int rc = target()->UnlinkAt(dir_fd, path, flags);
+int ClaimingFiles::RemoveAt(FileHandle dir_fd, const std::string& path,
+                            RemoveKind kind) {
+  const int rc = target()->RemoveAt(dir_fd, path, kind);
   if (rc == 0 && !TopLevelName(dir_fd, path).empty()) {
     ForgetForLastResort(path);
   }

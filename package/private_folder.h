@@ -21,8 +21,6 @@
 #ifndef MORVA_PACKAGE_PRIVATE_FOLDER_H_
 #define MORVA_PACKAGE_PRIVATE_FOLDER_H_
 
-#include <sys/stat.h>
-
 #include <functional>
 #include <string>
 
@@ -53,8 +51,8 @@ class PrivateFolder {
   const std::string& temp_folder() const { return temp_folder_; }
 
   // Lists `name`, an object just made directly in the temporary folder that
-  // st describes, in the owner file. False when it could not be written.
-  bool Claim(const std::string& name, const struct stat& st);
+  // info describes, in the owner file. False when it could not be written.
+  bool Claim(const std::string& name, const FileInfo& info);
 
   // Removes the folder, the owner file last, and releases the lock. When
   // anything else in it cannot be removed, the folder and its owner file
@@ -68,7 +66,7 @@ class PrivateFolder {
   std::string temp_folder_;
   std::string path_;
   std::string error_;
-  int owner_fd_ = -1;
+  FileHandle owner_fd_ = kNoFile;
 };
 
 // The file system the player's launch runs on, over another one:
@@ -84,17 +82,19 @@ class ClaimingFiles : public FileSystemWrapper {
   ClaimingFiles(FileSystem* target, PrivateFolder* owner,
                 std::function<bool()> ending);
 
-  int OpenAt(int dir_fd, const std::string& path, int flags,
-             mode_t mode) override;
-  ssize_t Write(int fd, const void* buffer, size_t count) override;
-  int MkdirAt(int dir_fd, const std::string& path, mode_t mode) override;
-  int UnlinkAt(int dir_fd, const std::string& path, int flags) override;
+  FileHandle OpenAt(FileHandle folder, const std::string& path, uint32_t flags,
+                    uint32_t permissions) override;
+  int64_t Write(FileHandle file, const void* buffer, size_t count) override;
+  int MakeFolderAt(FileHandle folder, const std::string& path,
+                   uint32_t permissions) override;
+  int RemoveAt(FileHandle folder, const std::string& path,
+               RemoveKind kind) override;
 
  private:
   // The name of path when it lies directly in the temporary folder, else "".
-  std::string TopLevelName(int dir_fd, const std::string& path) const;
+  std::string TopLevelName(FileHandle folder, const std::string& path) const;
   bool Refused();
-  void ClaimNew(const std::string& path, const struct stat& st);
+  void ClaimNew(const std::string& path, const FileInfo& info);
 
   PrivateFolder* owner_;
   std::function<bool()> ending_;

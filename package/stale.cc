@@ -1,8 +1,5 @@
 #include "package/stale.h"
 
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -19,14 +16,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
+constexpr uint32_t kFolderFlags = kOpenRead | kOpenFolder | kOpenNoFollow;
 // An owner file lists a few objects; more than this was not written by us.
 constexpr size_t kMaxOwnerFile = 64 * 1024;
 
 struct Claim {
   std::string name;
-  dev_t dev;
-  ino_t ino;
+  uint64_t dev;
+  uint64_t ino;
 };
 
 bool StartsAndEnds(const std::string& name, const std::string& prefix,
@@ -60,8 +57,8 @@ std::vector<Claim> ParseOwnerFile(const std::string& text) {
     uintmax_t ino = 0;
     if (line >> claim.name >> dev >> ino && IsPlayerName(claim.name) &&
         !IsPrivateName(claim.name)) {
-      claim.dev = static_cast<dev_t>(dev);
-      claim.ino = static_cast<ino_t>(ino);
+      claim.dev = dev;
+      claim.ino = ino;
       claims.push_back(std::move(claim));
     }
   }
@@ -71,31 +68,32 @@ std::vector<Claim> ParseOwnerFile(const std::string& text) {
 // A private folder of an ended player, open, with its owner file locked.
 class StaleOwner {
  public:
-  StaleOwner(FileSystem* fs, int temp_fd, const std::string& name,
-             int lock_operation)
+  StaleOwner(FileSystem* fs, FileHandle temp_fd, const std::string& name,
+             LockKind lock)
       : fs_(fs), name_(name) {
     if (!IsPrivateName(name)) return;
-    struct stat st;
+    FileInfo info;
     // Ours only: a real folder (never a link), this user's, shut to others.
-    folder_fd_ = fs_->OpenAt(temp_fd, name, kOpenFolder, 0);
-    if (folder_fd_ < 0 || fs_->Fstat(folder_fd_, &st) != 0 ||
-        st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
+    folder_fd_ = fs_->OpenAt(temp_fd, name, kFolderFlags, 0);
+    if (folder_fd_ < 0 || fs_->Stat(folder_fd_, &info) != 0 || !info.mine ||
+        !info.shut_to_others) {
       return;
     }
-    // O_NONBLOCK: a FIFO planted there must not hang the sweep.
-    owner_fd_ = fs_->OpenAt(folder_fd_, kOwnerFileName,
-                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0);
-    if (owner_fd_ < 0 || fs_->Fstat(owner_fd_, &st) != 0 ||
-        !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1 ||
-        st.st_size > static_cast<off_t>(kMaxOwnerFile)) {
+    // Non-blocking: a FIFO planted there must not hang the sweep.
+    owner_fd_ = fs_->OpenAt(
+        folder_fd_, kOwnerFileName,
+        kOpenRead | kOpenNoFollow | kOpenNonBlocking | kOpenNoTerminal, 0);
+    if (owner_fd_ < 0 || fs_->Stat(owner_fd_, &info) != 0 ||
+        info.kind != FileKind::kFile || !info.mine || info.links != 1 ||
+        info.size > kMaxOwnerFile) {
       return;
     }
     // A live player holds the lock for its whole life.
-    if (fs_->Flock(owner_fd_, lock_operation | LOCK_NB) != 0) return;
-    std::string text(static_cast<size_t>(st.st_size), '\0');
+    if (fs_->Lock(owner_fd_, lock, false) != 0) return;
+    std::string text(static_cast<size_t>(info.size), '\0');
     size_t done = 0;
     while (done < text.size()) {
-      const ssize_t n =
+      const int64_t n =
           fs_->Read(owner_fd_, text.data() + done, text.size() - done);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return;
@@ -117,15 +115,15 @@ class StaleOwner {
   StaleOwner& operator=(const StaleOwner&) = delete;
 
   bool stale() const { return stale_; }
-  int folder_fd() const { return folder_fd_; }
+  FileHandle folder_fd() const { return folder_fd_; }
   const std::string& name() const { return name_; }
   const std::vector<Claim>& claims() const { return claims_; }
 
  private:
   FileSystem* fs_;
   std::string name_;
-  int folder_fd_ = -1;
-  int owner_fd_ = -1;
+  FileHandle folder_fd_ = kNoFile;
+  FileHandle owner_fd_ = kNoFile;
   bool stale_ = false;
   std::vector<Claim> claims_;
 };
@@ -134,32 +132,31 @@ class StaleOwner {
 // nothing of ours.
 enum class Found { kNothing, kClaimed, kLink };
 
-Found Look(FileSystem* fs, int temp_fd, const std::string& name,
-           const std::vector<Claim>& claims, struct stat* st) {
-  if (fs->StatAt(temp_fd, name, st, AT_SYMLINK_NOFOLLOW) != 0 ||
-      st->st_uid != geteuid()) {
+Found Look(FileSystem* fs, FileHandle temp_fd, const std::string& name,
+           const std::vector<Claim>& claims, FileInfo* info) {
+  if (fs->StatAt(temp_fd, name, info, false) != 0 || !info->mine) {
     return Found::kNothing;
   }
-  if (S_ISLNK(st->st_mode)) return Found::kLink;
+  if (info->kind == FileKind::kLink) return Found::kLink;
   for (const Claim& claim : claims) {
-    if (claim.name == name && claim.dev == st->st_dev &&
-        claim.ino == st->st_ino) {
+    if (claim.name == name && claim.dev == info->volume &&
+        claim.ino == info->file_id) {
       return Found::kClaimed;
     }
   }
   return Found::kNothing;
 }
 
-uint64_t DiskUse(FileSystem* fs, int dir_fd) {
+uint64_t DiskUse(FileSystem* fs, FileHandle dir_fd) {
   uint64_t bytes = 0;
   std::vector<DirEntry> entries;
   if (fs->ListFolder(dir_fd, &entries) != 0) return 0;
   for (const DirEntry& entry : entries) {
-    struct stat st;
-    if (fs->StatAt(dir_fd, entry.name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    bytes += static_cast<uint64_t>(st.st_blocks) * 512;
+    FileInfo info;
+    if (fs->StatAt(dir_fd, entry.name, &info, false) != 0) continue;
+    bytes += info.allocated;
     if (entry.is_dir) {
-      const int sub = fs->OpenAt(dir_fd, entry.name, kOpenFolder, 0);
+      const FileHandle sub = fs->OpenAt(dir_fd, entry.name, kFolderFlags, 0);
       if (sub >= 0) {
         bytes += DiskUse(fs, sub);
         fs->Close(sub);
@@ -171,16 +168,16 @@ uint64_t DiskUse(FileSystem* fs, int dir_fd) {
 
 // Calls fn for every stale private folder in the temporary folder.
 template <typename Fn>
-void ForEachStale(const std::string& temp_folder, FileSystem* fs,
-                  int lock_operation, Fn fn) {
-  const int temp_fd =
-      fs->OpenAt(AT_FDCWD, temp_folder, O_RDONLY | O_DIRECTORY, 0);
+void ForEachStale(const std::string& temp_folder, FileSystem* fs, LockKind lock,
+                  Fn fn) {
+  const FileHandle temp_fd =
+      fs->OpenAt(kCurrentFolder, temp_folder, kOpenRead | kOpenFolder, 0);
   if (temp_fd < 0) return;
   std::vector<DirEntry> entries;
   if (fs->ListFolder(temp_fd, &entries) == 0) {
     for (const DirEntry& entry : entries) {
       if (!entry.is_dir || !IsPrivateName(entry.name)) continue;
-      StaleOwner owner(fs, temp_fd, entry.name, lock_operation);
+      StaleOwner owner(fs, temp_fd, entry.name, lock);
       if (owner.stale() && !fn(temp_fd, owner)) break;
     }
   }
@@ -191,38 +188,41 @@ void ForEachStale(const std::string& temp_folder, FileSystem* fs,
 
 StaleReport FindStale(const std::string& temp_folder, FileSystem* fs) {
   StaleReport report;
-  ForEachStale(temp_folder, fs, LOCK_SH, [&](int temp_fd, StaleOwner& owner) {
-    ++report.players;
-    ++report.folders;
-    struct stat st;
-    if (fs->StatAt(temp_fd, owner.name(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      report.bytes += static_cast<uint64_t>(st.st_blocks) * 512;
-    }
-    report.bytes += DiskUse(fs, owner.folder_fd());
-    std::vector<std::string> seen;
-    for (const Claim& claim : owner.claims()) {
-      if (std::find(seen.begin(), seen.end(), claim.name) != seen.end()) {
-        continue;
-      }
-      if (Look(fs, temp_fd, claim.name, owner.claims(), &st) !=
-          Found::kClaimed) {
-        continue;
-      }
-      seen.push_back(claim.name);
-      report.bytes += static_cast<uint64_t>(st.st_blocks) * 512;
-      if (S_ISDIR(st.st_mode)) {
+  ForEachStale(
+      temp_folder, fs, LockKind::kShared,
+      [&](FileHandle temp_fd, StaleOwner& owner) {
+        ++report.players;
         ++report.folders;
-        const int sub = fs->OpenAt(temp_fd, claim.name, kOpenFolder, 0);
-        if (sub >= 0) {
-          report.bytes += DiskUse(fs, sub);
-          fs->Close(sub);
+        FileInfo st;
+        if (fs->StatAt(temp_fd, owner.name(), &st, false) == 0) {
+          report.bytes += st.allocated;
         }
-      } else {
-        ++report.files;
-      }
-    }
-    return true;
-  });
+        report.bytes += DiskUse(fs, owner.folder_fd());
+        std::vector<std::string> seen;
+        for (const Claim& claim : owner.claims()) {
+          if (std::find(seen.begin(), seen.end(), claim.name) != seen.end()) {
+            continue;
+          }
+          if (Look(fs, temp_fd, claim.name, owner.claims(), &st) !=
+              Found::kClaimed) {
+            continue;
+          }
+          seen.push_back(claim.name);
+          report.bytes += st.allocated;
+          if (st.kind == FileKind::kFolder) {
+            ++report.folders;
+            const FileHandle sub =
+                fs->OpenAt(temp_fd, claim.name, kFolderFlags, 0);
+            if (sub >= 0) {
+              report.bytes += DiskUse(fs, sub);
+              fs->Close(sub);
+            }
+          } else {
+            ++report.files;
+          }
+        }
+        return true;
+      });
   return report;
 }
 
@@ -233,60 +233,66 @@ StaleReport SweepStale(const std::string& temp_folder, FileSystem* fs,
   const std::function<bool()> give_up = [&] {
     return stop.load() || Clock::now() >= deadline;
   };
-  ForEachStale(temp_folder, fs, LOCK_EX, [&](int temp_fd, StaleOwner& owner) {
-    if (give_up()) return false;
-    bool complete = true;
-    StaleReport removed;
-    for (const Claim& claim : owner.claims()) {
-      struct stat st;
-      switch (Look(fs, temp_fd, claim.name, owner.claims(), &st)) {
-        case Found::kNothing:
-          break;
-        case Found::kLink:
-          if (fs->UnlinkAt(temp_fd, claim.name, 0) != 0) complete = false;
-          break;
-        case Found::kClaimed:
-          if (!S_ISDIR(st.st_mode)) {
-            if (fs->UnlinkAt(temp_fd, claim.name, 0) == 0) {
-              ++removed.files;
-            } else {
-              complete = false;
-            }
-            break;
+  ForEachStale(
+      temp_folder, fs, LockKind::kExclusive,
+      [&](FileHandle temp_fd, StaleOwner& owner) {
+        if (give_up()) return false;
+        bool complete = true;
+        StaleReport removed;
+        for (const Claim& claim : owner.claims()) {
+          FileInfo st;
+          switch (Look(fs, temp_fd, claim.name, owner.claims(), &st)) {
+            case Found::kNothing:
+              break;
+            case Found::kLink:
+              if (fs->RemoveAt(temp_fd, claim.name, RemoveKind::kFile) != 0)
+                complete = false;
+              break;
+            case Found::kClaimed:
+              if (st.kind != FileKind::kFolder) {
+                if (fs->RemoveAt(temp_fd, claim.name, RemoveKind::kFile) == 0) {
+                  ++removed.files;
+                } else {
+                  complete = false;
+                }
+                break;
+              }
+              const FileHandle sub =
+                  fs->OpenAt(temp_fd, claim.name, kFolderFlags, 0);
+              FileInfo opened;
+              // Still the same folder, now that it is open.
+              if (sub >= 0 && fs->Stat(sub, &opened) == 0 &&
+                  opened.volume == st.volume && opened.file_id == st.file_id) {
+                EmptyFolderAt(fs, sub, "", give_up);
+                if (fs->RemoveAt(temp_fd, claim.name, RemoveKind::kFolder) ==
+                    0) {
+                  ++removed.folders;
+                } else {
+                  complete = false;
+                }
+              } else {
+                complete = false;
+              }
+              if (sub >= 0) fs->Close(sub);
+              break;
           }
-          const int sub = fs->OpenAt(temp_fd, claim.name, kOpenFolder, 0);
-          struct stat opened;
-          // Still the same folder, now that it is open.
-          if (sub >= 0 && fs->Fstat(sub, &opened) == 0 &&
-              opened.st_dev == st.st_dev && opened.st_ino == st.st_ino) {
-            EmptyFolderAt(fs, sub, "", give_up);
-            if (fs->UnlinkAt(temp_fd, claim.name, AT_REMOVEDIR) == 0) {
-              ++removed.folders;
-            } else {
-              complete = false;
-            }
-          } else {
-            complete = false;
-          }
-          if (sub >= 0) fs->Close(sub);
-          break;
-      }
-      if (give_up()) return false;
-    }
-    // The owner file last: until everything it lists is gone, it stays as
-    // the proof for the next sweep.
-    if (complete &&
-        EmptyFolderAt(fs, owner.folder_fd(), kOwnerFileName, give_up) &&
-        fs->UnlinkAt(owner.folder_fd(), kOwnerFileName, 0) == 0 &&
-        fs->UnlinkAt(temp_fd, owner.name(), AT_REMOVEDIR) == 0) {
-      ++removed.players;
-      ++removed.folders;
-      report.players += removed.players;
-      report.folders += removed.folders;
-      report.files += removed.files;
-    }
-    return !give_up();
-  });
+          if (give_up()) return false;
+        }
+        // The owner file last: until everything it lists is gone, it stays as
+        // the proof for the next sweep.
+        if (complete &&
+            EmptyFolderAt(fs, owner.folder_fd(), kOwnerFileName, give_up) &&
+            fs->RemoveAt(owner.folder_fd(), kOwnerFileName,
+                         RemoveKind::kFile) == 0 &&
+            fs->RemoveAt(temp_fd, owner.name(), RemoveKind::kFolder) == 0) {
+          ++removed.players;
+          ++removed.folders;
+          report.players += removed.players;
+          report.folders += removed.folders;
+          report.files += removed.files;
+        }
+        return !give_up();
+      });
   return report;
 }
 

@@ -189,8 +189,9 @@ class EndWhenWorkFolderIsMade : public FileSystemWrapper {
  public:
   EndWhenWorkFolderIsMade(FileSystem* target, std::string temp_folder)
       : FileSystemWrapper(target), temp_folder_(std::move(temp_folder)) {}
-  int MkdirAt(int dir_fd, const std::string& path, mode_t mode) override {
-    const int rc = target()->MkdirAt(dir_fd, path, mode);
+  int MakeFolderAt(FileHandle dir_fd, const std::string& path,
+                   uint32_t mode) override {
+    const int rc = target()->MakeFolderAt(dir_fd, path, mode);
     if (rc == 0 && path.rfind(temp_folder_ + "/QZ", 0) == 0) ending = true;
     return rc;
   }

@@ -19,20 +19,14 @@ ScopedTempFolder::ScopedTempFolder(const std::string& parent,
     error_ = ErrnoMessage("mkdir", JoinPath(parent, prefix + "..."));
     return;
   }
-  const char* old = std::getenv("TMPDIR");
-  had_tmpdir_ = old != nullptr;
-  if (old != nullptr) old_tmpdir_ = old;
-  setenv("TMPDIR", path_.c_str(), 1);
+  old_tmpdir_ = TempFolderVariable();
+  SetTempFolderVariable(path_);
 }
 
 ScopedTempFolder::~ScopedTempFolder() {
   RestoreCurrentFolder();
   if (path_.empty()) return;
-  if (had_tmpdir_) {
-    setenv("TMPDIR", old_tmpdir_.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
-  }
+  SetTempFolderVariable(old_tmpdir_);
   RemoveTree(path_, RealFiles());
 }
 
@@ -43,7 +37,8 @@ std::string ScopedTempFolder::Join(const std::string& name) const {
 std::vector<std::string> ScopedTempFolder::List() const {
   std::vector<std::string> names;
   FileSystem* fs = RealFiles();
-  const int fd = fs->OpenAt(AT_FDCWD, path_, O_RDONLY | O_DIRECTORY, 0);
+  const FileHandle fd =
+      fs->OpenAt(kCurrentFolder, path_, kOpenRead | kOpenFolder, 0);
   if (fd < 0) return names;
   std::vector<DirEntry> entries;
   fs->ListFolder(fd, &entries);
@@ -55,7 +50,7 @@ std::vector<std::string> ScopedTempFolder::List() const {
 
 void ScopedTempFolder::RestoreCurrentFolder() const {
   // When the folder we started in is gone, nothing sensible is left to do.
-  RealFiles()->Chdir(old_current_folder_);
+  RealFiles()->SetCurrentFolder(old_current_folder_);
 }
 
 }  // namespace morva

@@ -24,8 +24,9 @@ class FileError : public std::runtime_error {
 // An open file that throws FileError on every failed operation.
 class File {
  public:
-  File(const std::string& path, int flags, mode_t mode = 0)
-      : path_(path), fd_(Files()->OpenAt(AT_FDCWD, path, flags, mode)) {
+  File(const std::string& path, uint32_t flags, uint32_t permissions = 0)
+      : path_(path),
+        fd_(Files()->OpenAt(kCurrentFolder, path, flags, permissions)) {
     if (fd_ < 0) Fail("open");
   }
   ~File() { Abandon(); }
@@ -38,16 +39,15 @@ class File {
     return length;
   }
   void Truncate() {
-    if (Files()->Ftruncate(fd_, 0) != 0) Fail("ftruncate");
+    if (Files()->Truncate(fd_, 0) != 0) Fail("ftruncate");
   }
   void SeekTo(int64_t offset) {
-    if (Files()->Seek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
-      Fail("lseek");
+    if (Files()->Seek(fd_, offset, SeekFrom::kStart) < 0) Fail("lseek");
   }
   // Reads exactly count bytes; the file ending first is an error too, since
   // the archive region was worked out from the length a moment ago.
   void ReadExactly(void* buffer, size_t count) {
-    ssize_t n = ReadFully(fd_, buffer, count);
+    const int64_t n = ReadFully(fd_, buffer, count);
     if (n < 0) Fail("read");
     if (static_cast<size_t>(n) != count) {
       throw FileError("read(" + path_ + "): the file ended early");
@@ -57,14 +57,14 @@ class File {
     if (!WriteFully(fd_, buffer, count)) Fail("write");
   }
   void Close() {
-    int fd = fd_;
-    fd_ = -1;
+    const FileHandle fd = fd_;
+    fd_ = kNoFile;
     if (Files()->Close(fd) != 0) Fail("close");
   }
   // Closes without reporting errors (the failure path).
   void Abandon() {
     if (fd_ >= 0) Files()->Close(fd_);
-    fd_ = -1;
+    fd_ = kNoFile;
   }
 
  private:
@@ -73,7 +73,7 @@ class File {
   }
 
   std::string path_;
-  int fd_;
+  FileHandle fd_;
 };
 
 }  // namespace
@@ -100,8 +100,9 @@ int CreateTempZip(std::string* temp_zip_path, std::string* error) {
     // Truncated only when not empty already: ext4 flushes a file at close
     // when it was truncated to zero and rewritten, which slows the copy down
     // and buys nothing for a file that was made a moment ago.
-    zip = std::make_unique<File>(zip_path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
-    exe = std::make_unique<File>(exe_path, O_RDONLY);
+    zip = std::make_unique<File>(
+        zip_path, kOpenReadWrite | kOpenCreate | kOpenNoFollow, 0600);
+    exe = std::make_unique<File>(exe_path, kOpenRead);
     if (zip->Length() != 0) zip->Truncate();
     const int64_t length = exe->Length();
     // The same two lines again, once the files are open: the player's trace

@@ -151,7 +151,7 @@ TEST_F(CreateTempZipTest, UnreadableExecutableLeavesNothing) {
 class TruncatingFiles : public ModuleOverride {
  public:
   using ModuleOverride::ModuleOverride;
-  ssize_t Read(int fd, void* buffer, size_t count) override {
+  int64_t Read(FileHandle fd, void* buffer, size_t count) override {
     if (++reads_ > 2) return 0;  // trailer read passes, the copy comes up short
     return ModuleOverride::Read(fd, buffer, count);
   }
@@ -173,9 +173,9 @@ TEST_F(CreateTempZipTest, ShortReadIsAFailure) {
 class NoCreateFiles : public ModuleOverride {
  public:
   using ModuleOverride::ModuleOverride;
-  int OpenAt(int dir_fd, const std::string& path, int flags,
-             mode_t mode) override {
-    if (flags & O_CREAT) {
+  FileHandle OpenAt(FileHandle dir_fd, const std::string& path, uint32_t flags,
+                    uint32_t mode) override {
+    if (flags & kOpenCreate) {
       ++creates;
       errno = EACCES;
       return -1;

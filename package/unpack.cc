@@ -1,12 +1,9 @@
 #include "package/unpack.h"
 
-#include <pthread.h>
-#include <sched.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <mutex>
 #include <string_view>
 #include <system_error>
@@ -21,6 +18,8 @@
 #include "platform/attributes.h"
 #include "platform/files.h"
 #include "platform/path.h"
+#include "platform/processes.h"
+#include "platform/signals.h"
 
 namespace morva {
 namespace {
@@ -195,11 +194,7 @@ class ParallelExtraction {
       // the thread that runs the window (an ending signal stops the writes
       // through the launch's file system, whatever thread makes them). A
       // fault in a helper still ends the process as it would anywhere.
-      sigset_t blocked, previous;
-      sigfillset(&blocked);
-      for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP})
-        sigdelset(&blocked, fault);
-      pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+      ScopedHelperSignalMask helpers;
       for (int t = 1; t < workers; ++t) {
         try {
           threads.emplace_back([this] { WorkWithOwnHandle(); });
@@ -207,7 +202,6 @@ class ParallelExtraction {
           break;  // fewer helpers; the work gets done all the same
         }
       }
-      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     }
     Work(archive);
     for (std::thread& thread : threads) thread.join();
@@ -373,13 +367,7 @@ void NameRefusedForm(ArchiveHandle* archive, UnpackReport* report) {
 
 }  // namespace
 
-int UnpackWorkers() {
-  cpu_set_t cpus;
-  int cores = 0;
-  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) cores = CPU_COUNT(&cpus);
-  if (cores <= 0) cores = static_cast<int>(std::thread::hardware_concurrency());
-  return std::clamp(cores, 1, kMaxUnpackWorkers);
-}
+int UnpackWorkers() { return std::clamp(UsableCores(), 1, kMaxUnpackWorkers); }
 
 UnpackReport BadRecordReport(const ArchiveHandle* archive, int32_t index,
                              uint32_t result) {

@@ -95,9 +95,10 @@ TEST_F(UnpackTest, ContentFolderIsWhereTheLastViewerMovieWent) {
 class MkdirLog : public FileSystemWrapper {
  public:
   MkdirLog() : FileSystemWrapper(RealFiles()) {}
-  int MkdirAt(int dir_fd, const std::string& path, mode_t mode) override {
+  int MakeFolderAt(FileHandle dir_fd, const std::string& path,
+                   uint32_t mode) override {
     made.push_back(path);
-    return FileSystemWrapper::MkdirAt(dir_fd, path, mode);
+    return FileSystemWrapper::MakeFolderAt(dir_fd, path, mode);
   }
   std::vector<std::string> made;
 };
@@ -182,8 +183,9 @@ class LinkPlanter : public FileSystemWrapper {
  public:
   explicit LinkPlanter(std::string target)
       : FileSystemWrapper(RealFiles()), target_(std::move(target)) {}
-  int UnlinkAt(int dir_fd, const std::string& path, int flags) override {
-    int rc = FileSystemWrapper::UnlinkAt(dir_fd, path, flags);
+  int RemoveAt(FileHandle dir_fd, const std::string& path,
+               RemoveKind flags) override {
+    int rc = FileSystemWrapper::RemoveAt(dir_fd, path, flags);
     if (rc == 0 && path.find("/QZ") != std::string::npos &&
         path.find("ARCHIVE") == std::string::npos && !planted) {
       planted = symlink(target_.c_str(), path.c_str()) == 0;
@@ -215,9 +217,9 @@ TEST_F(UnpackTest, AFolderTakenOverByALinkIsNeverUsed) {
 class NoNewFiles : public FileSystemWrapper {
  public:
   NoNewFiles() : FileSystemWrapper(RealFiles()) {}
-  int OpenAt(int dir_fd, const std::string& path, int flags,
-             mode_t mode) override {
-    if (flags & O_EXCL) {
+  FileHandle OpenAt(FileHandle dir_fd, const std::string& path, uint32_t flags,
+                    uint32_t mode) override {
+    if (flags & kOpenExclusive) {
       errno = ENOSPC;
       return -1;
     }
@@ -351,8 +353,8 @@ class ArchiveOpens : public FileSystemWrapper {
       : FileSystemWrapper(RealFiles()),
         archive_(std::move(archive)),
         allowed_(allowed) {}
-  int OpenAt(int dir_fd, const std::string& path, int flags,
-             mode_t mode) override {
+  FileHandle OpenAt(FileHandle dir_fd, const std::string& path, uint32_t flags,
+                    uint32_t mode) override {
     if (path == archive_ && opens_++ > 0 && !allowed_) {
       errno = EMFILE;
       return -1;
@@ -401,9 +403,9 @@ class RefusedFile : public FileSystemWrapper {
  public:
   explicit RefusedFile(std::string refused)
       : FileSystemWrapper(RealFiles()), refused_(std::move(refused)) {}
-  int OpenAt(int dir_fd, const std::string& path, int flags,
-             mode_t mode) override {
-    if ((flags & O_CREAT) != 0) {
+  FileHandle OpenAt(FileHandle dir_fd, const std::string& path, uint32_t flags,
+                    uint32_t mode) override {
+    if ((flags & kOpenCreate) != 0) {
       if (path.ends_with("/" + refused_)) {
         refused_now_ = true;
         errno = EACCES;

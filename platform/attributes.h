@@ -5,9 +5,6 @@
 #ifndef MORVA_PLATFORM_ATTRIBUTES_H_
 #define MORVA_PLATFORM_ATTRIBUTES_H_
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <cstdint>
 
 namespace morva {
@@ -20,14 +17,15 @@ constexpr uint32_t kAttrArchive = 0x20;
 constexpr uint32_t kAttrNormal = 0x80;
 
 // The mode to create a file with for these attributes (before the umask).
-inline mode_t FileModeForAttributes(uint32_t attributes) {
+inline uint32_t FileModeForAttributes(uint32_t attributes) {
   return (attributes & kAttrReadOnly) ? 0444 : 0666;
 }
 
 // The attributes a file with this mode reports: read-only when no write bit
 // is set, directory for a folder, else normal.
-inline uint32_t AttributesForMode(mode_t mode) {
-  uint32_t attributes = S_ISDIR(mode) ? kAttrDirectory : 0;
+inline uint32_t AttributesForMode(uint32_t mode) {
+  constexpr uint32_t kTypeMask = 0170000, kFolderType = 0040000;
+  uint32_t attributes = (mode & kTypeMask) == kFolderType ? kAttrDirectory : 0;
   if ((mode & 0222) == 0) attributes |= kAttrReadOnly;
   return attributes != 0 ? attributes : kAttrNormal;
 }

@@ -65,4 +65,35 @@ bool DosDateTimeToFileTime(uint16_t dos_date, uint16_t dos_time,
   return true;
 }
 
+bool FileTimeToUtc(FileTime time, std::tm* out) {
+  const uint64_t seconds = time.value() / kFileTimeTicksPerSecond;
+  const int64_t days_since_1601 = static_cast<int64_t>(seconds / 86400);
+  const int64_t second_of_day = static_cast<int64_t>(seconds % 86400);
+  // Days since 0000-03-01 in the proleptic Gregorian calendar, then the
+  // civil date of that day count.
+  const int64_t days = days_since_1601 + 584694;
+  const int64_t era = days / 146097;
+  const int64_t day_of_era = days - era * 146097;
+  const int64_t year_of_era = (day_of_era - day_of_era / 1460 +
+                               day_of_era / 36524 - day_of_era / 146096) /
+                              365;
+  const int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t month_index = (5 * day_of_year + 2) / 153;  // March is 0
+  const int64_t day = day_of_year - (153 * month_index + 2) / 5 + 1;
+  const int64_t month = month_index < 10 ? month_index + 3 : month_index - 9;
+  const int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+  if (time.value() == 0) return false;
+  *out = std::tm{};
+  out->tm_year = static_cast<int>(year - 1900);
+  out->tm_mon = static_cast<int>(month - 1);
+  out->tm_mday = static_cast<int>(day);
+  out->tm_hour = static_cast<int>(second_of_day / 3600);
+  out->tm_min = static_cast<int>(second_of_day / 60 % 60);
+  out->tm_sec = static_cast<int>(second_of_day % 60);
+  // 1601-01-01 was a Monday.
+  out->tm_wday = static_cast<int>((days_since_1601 + 1) % 7);
+  return true;
+}
+
 }  // namespace morva

@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include <cstdint>
+#include <ctime>
 
 namespace morva {
 
@@ -31,6 +32,11 @@ FileTime UnixSecondsToFileTime(int64_t seconds);
 timespec FileTimeToTimespec(FileTime time);
 // Times before 1601 give 0.
 FileTime TimespecToFileTime(const timespec& time);
+
+// The calendar date and time in UTC of a time (tm_year counts from 1900,
+// tm_mon from 0). False for the zero time's year 1601 and before: nothing
+// the system can show as a date.
+bool FileTimeToUtc(FileTime time, std::tm* out);
 
 // Converts a DOS date (high word of the ZIP date-time field) and DOS time
 // (low word) as a calendar time taken to be UTC: no time-zone adjustment.

@@ -1,8 +1,5 @@
 #include "platform/files.h"
 
-#include <sys/random.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -12,21 +9,6 @@
 #include "platform/path.h"
 
 namespace morva {
-
-std::string TempFolder() {
-  const char* env = std::getenv("TMPDIR");
-  if (env != nullptr && env[0] != '\0') {
-    std::string folder(env);
-    while (folder.size() > 1 && folder.back() == kPathSeparator)
-      folder.pop_back();
-    struct stat st;
-    if (Files()->StatAt(AT_FDCWD, folder, &st, 0) == 0 && S_ISDIR(st.st_mode)) {
-      folder = AbsolutePath(folder);
-      if (folder[0] == kPathSeparator) return folder;
-    }
-  }
-  return "/tmp";
-}
 
 namespace {
 
@@ -38,10 +20,7 @@ template <typename Create>
 std::string CreateUnique(const std::string& folder, const std::string& prefix,
                          const char* suffix, Create create) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    uint32_t value = 0;
-    if (getrandom(&value, sizeof value, 0) != sizeof value) {
-      value = static_cast<uint32_t>(getpid()) * 2654435761u + attempt;
-    }
+    const uint32_t value = RandomNumber();
     char name[32];
     std::snprintf(name, sizeof name, "%08X%s", value, suffix);
     std::string path = JoinPath(folder, prefix + name);
@@ -51,7 +30,7 @@ std::string CreateUnique(const std::string& folder, const std::string& prefix,
   return std::string();
 }
 
-void ListBelow(FileSystem* fs, int dir_fd, const std::string& relative,
+void ListBelow(FileSystem* fs, FileHandle dir_fd, const std::string& relative,
                std::vector<std::string>* out) {
   std::vector<DirEntry> entries;
   if (fs->ListFolder(dir_fd, &entries) != 0) return;
@@ -63,8 +42,8 @@ void ListBelow(FileSystem* fs, int dir_fd, const std::string& relative,
       continue;
     }
     out->push_back(child + kPathSeparator);
-    const int sub =
-        fs->OpenAt(dir_fd, entry.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
+    const FileHandle sub = fs->OpenAt(
+        dir_fd, entry.name, kOpenRead | kOpenFolder | kOpenNoFollow, 0);
     if (sub >= 0) {
       ListBelow(fs, sub, child, out);
       fs->Close(sub);
@@ -77,8 +56,9 @@ void ListBelow(FileSystem* fs, int dir_fd, const std::string& relative,
 std::string CreateUniqueTempFile(const std::string& folder,
                                  const std::string& prefix) {
   return CreateUnique(folder, prefix, ".tmp", [](const std::string& path) {
-    const int fd = Files()->OpenAt(
-        AT_FDCWD, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    const FileHandle fd = Files()->OpenAt(
+        kCurrentFolder, path,
+        kOpenWrite | kOpenCreate | kOpenExclusive | kOpenNoFollow, 0600);
     if (fd < 0) return false;
     Files()->Close(fd);
     return true;
@@ -86,46 +66,41 @@ std::string CreateUniqueTempFile(const std::string& folder,
 }
 
 std::string CreateUniqueFolder(const std::string& folder,
-                               const std::string& prefix, mode_t mode) {
-  return CreateUnique(folder, prefix, "", [mode](const std::string& path) {
-    return Files()->MkdirAt(AT_FDCWD, path, mode) == 0;
-  });
+                               const std::string& prefix,
+                               uint32_t permissions) {
+  return CreateUnique(
+      folder, prefix, "", [permissions](const std::string& path) {
+        return Files()->MakeFolderAt(kCurrentFolder, path, permissions) == 0;
+      });
 }
 
 bool PathExists(const std::string& path) {
-  struct stat st;
-  return Files()->StatAt(AT_FDCWD, path, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  FileInfo info;
+  return Files()->StatAt(kCurrentFolder, path, &info, false) == 0;
 }
 
-bool MakeFolder(const std::string& path, mode_t mode) {
-  return Files()->MkdirAt(AT_FDCWD, path, mode) == 0;
+bool MakeFolder(const std::string& path, uint32_t permissions) {
+  return Files()->MakeFolderAt(kCurrentFolder, path, permissions) == 0;
 }
 
 bool RemoveFile(const std::string& path, bool* gone) {
   if (gone != nullptr) *gone = false;
-  if (Files()->UnlinkAt(AT_FDCWD, path, 0) == 0) return true;
+  if (Files()->RemoveAt(kCurrentFolder, path, RemoveKind::kFile) == 0)
+    return true;
   if (gone != nullptr && errno == ENOENT) *gone = true;
   return false;
 }
 
-int64_t FileLength(int fd) {
-  struct stat st;
-  if (Files()->Fstat(fd, &st) != 0) return -1;
-  return st.st_size;
-}
-
-std::string AbsolutePath(const std::string& path) {
-  if (!path.empty() && path[0] == kPathSeparator) return path;
-  char* cwd = getcwd(nullptr, 0);
-  if (cwd == nullptr) return path;
-  std::string result = JoinPath(cwd, path);
-  std::free(cwd);
-  return result;
+int64_t FileLength(FileHandle file) {
+  FileInfo info;
+  if (Files()->Stat(file, &info) != 0) return -1;
+  return static_cast<int64_t>(info.size);
 }
 
 std::vector<std::string> ListTree(const std::string& folder, FileSystem* fs) {
   std::vector<std::string> paths;
-  const int fd = fs->OpenAt(AT_FDCWD, folder, O_RDONLY | O_DIRECTORY, 0);
+  const FileHandle fd =
+      fs->OpenAt(kCurrentFolder, folder, kOpenRead | kOpenFolder, 0);
   if (fd < 0) return paths;
   ListBelow(fs, fd, "", &paths);
   fs->Close(fd);
@@ -144,18 +119,19 @@ bool ReadWholeFile(const std::string& path, std::string* bytes,
                    std::string* err) {
   bytes->clear();
   FileSystem* fs = Files();
-  const int fd = fs->OpenAt(AT_FDCWD, path, O_RDONLY, 0);
+  const FileHandle fd = fs->OpenAt(kCurrentFolder, path, kOpenRead, 0);
   if (fd < 0) {
     if (err != nullptr) *err = ErrnoMessage("open", path);
     return false;
   }
-  struct stat st;
-  if (fs->Fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    bytes->reserve(static_cast<size_t>(st.st_size));
+  FileInfo info;
+  if (fs->Stat(fd, &info) == 0 && info.kind == FileKind::kFile &&
+      info.size > 0) {
+    bytes->reserve(static_cast<size_t>(info.size));
   }
   char buffer[65536];
   for (;;) {
-    const ssize_t n = ReadFully(fd, buffer, sizeof buffer);
+    const int64_t n = ReadFully(fd, buffer, sizeof buffer);
     if (n < 0) {
       if (err != nullptr) *err = ErrnoMessage("read", path);
       fs->Close(fd);
@@ -169,11 +145,11 @@ bool ReadWholeFile(const std::string& path, std::string* bytes,
   return true;
 }
 
-ssize_t ReadFully(int fd, void* buffer, size_t count) {
+int64_t ReadFully(FileHandle fd, void* buffer, size_t count) {
   size_t done = 0;
   char* out = static_cast<char*>(buffer);
   while (done < count) {
-    ssize_t n = Files()->Read(fd, out + done, count - done);
+    const int64_t n = Files()->Read(fd, out + done, count - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -181,14 +157,22 @@ ssize_t ReadFully(int fd, void* buffer, size_t count) {
     if (n == 0) break;
     done += static_cast<size_t>(n);
   }
-  return static_cast<ssize_t>(done);
+  return static_cast<int64_t>(done);
 }
 
-bool WriteFully(int fd, const void* buffer, size_t count) {
+int64_t ReadFullyAt(FileHandle file, void* buffer, size_t count,
+                    uint64_t offset) {
+  if (offset > static_cast<uint64_t>(INT64_MAX) ||
+      Files()->Seek(file, static_cast<int64_t>(offset), SeekFrom::kStart) < 0)
+    return -1;
+  return ReadFully(file, buffer, count);
+}
+
+bool WriteFully(FileHandle fd, const void* buffer, size_t count) {
   size_t done = 0;
   const char* in = static_cast<const char*>(buffer);
   while (done < count) {
-    ssize_t n = Files()->Write(fd, in + done, count - done);
+    const int64_t n = Files()->Write(fd, in + done, count - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -201,5 +185,29 @@ bool WriteFully(int fd, const void* buffer, size_t count) {
   }
   return true;
 }
+
+namespace {
+
+FileSystem*& Installed() {
+  static FileSystem* installed = nullptr;
+  return installed;
+}
+
+}  // namespace
+
+FileSystem* Files() {
+  FileSystem* fs = Installed();
+  return fs != nullptr ? fs : RealFiles();
+}
+
+ModuleOverride::ModuleOverride(std::string module, FileSystem* target)
+    : FileSystemWrapper(target != nullptr ? target : RealFiles()),
+      module_(std::move(module)) {}
+
+ScopedFileSystem::ScopedFileSystem(FileSystem* fs) : previous_(Installed()) {
+  Installed() = fs;
+}
+
+ScopedFileSystem::~ScopedFileSystem() { Installed() = previous_; }
 
 }  // namespace morva

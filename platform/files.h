@@ -4,28 +4,81 @@
 // that tests can put a faulting implementation under the real logic (a disk
 // that fills up, a read error, a folder that cannot be made) instead of
 // mocking the logic itself, and can point the module file name at an
-// executable they assembled. The calls mirror POSIX: they return -1 (or
-// nullptr/false where noted) and leave the reason in errno.
+// executable they assembled. The types are the project's own, so that the
+// POSIX implementation (files_posix.cc) and the Windows one (files_win32.cc)
+// honour the same calls, one system call each. The calls mirror POSIX: they
+// return -1 (or kNoFile/false where noted) and leave the reason in errno.
 #ifndef MORVA_PLATFORM_FILES_H_
 #define MORVA_PLATFORM_FILES_H_
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <sys/types.h>
-
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/file_times.h"
+
 namespace morva {
+
+// An open file or folder: a descriptor on POSIX, a HANDLE on Windows. Any
+// negative value is no file.
+using FileHandle = intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+// Names relative to the current folder rather than to an open one.
+inline constexpr FileHandle kCurrentFolder = -100;
+
+// How OpenAt opens: one access, then any of the others.
+enum OpenFlags : uint32_t {
+  kOpenRead = 0,
+  kOpenWrite = 1,
+  kOpenReadWrite = 2,
+  kOpenAccessMask = 3,
+  kOpenCreate = 1u << 2,
+  kOpenExclusive = 1u << 3,  // with kOpenCreate: fail when something is there
+  kOpenTruncate = 1u << 4,
+  kOpenAppend = 1u << 5,
+  kOpenFolder = 1u << 6,       // a folder, to list or to name things in
+  kOpenNoFollow = 1u << 7,     // a link at the last component is not followed
+  kOpenNonBlocking = 1u << 8,  // a FIFO planted at the path does not block
+  kOpenNoTerminal = 1u << 9,   // a terminal opened does not become ours
+};
+
+enum class FileKind : uint8_t { kOther, kFile, kFolder, kLink };
+enum class SeekFrom : uint8_t { kStart, kCurrent, kEnd };
+enum class LockKind : uint8_t { kShared, kExclusive };
+// What RemoveAt removes.
+enum class RemoveKind : uint8_t { kFile, kFolder };
+
+// What the system knows of a file, in terms both platforms can fill in.
+struct FileInfo {
+  FileKind kind = FileKind::kOther;
+  uint64_t size = 0;
+  uint64_t allocated = 0;   // bytes the file takes on disk
+  uint32_t attributes = 0;  // Windows bits (platform/attributes.h); derived
+                            // from the mode on POSIX
+  FileTime creation_time, access_time, write_time;  // 0 where unknown
+  uint64_t volume = 0;   // the device or volume serial number
+  uint64_t file_id = 0;  // the inode or the file index
+  uint32_t links = 0;    // hard links to the file
+  bool mine = false;     // owned by the user this process runs as
+  // Nobody but the owner may read, write or enter it (POSIX: no group or
+  // other permission bits; Windows: taken from the per-user folder it is in).
+  bool shut_to_others = false;
+  // POSIX permission bits (07777). Windows has none: there they say what the
+  // read-only attribute allows (0444 or 0666 for a file, 0555 or 0777 for a
+  // folder), and setting them sets that attribute.
+  uint32_t permissions = 0;
+};
 
 struct DirEntry {
   std::string name;
   bool is_dir = false;  // a real folder; a link to a folder is not one
-  uint64_t inode = 0;   // as the folder lists it
+  uint64_t inode = 0;   // as the folder lists it (0 where it does not)
 };
 
+// Permissions are POSIX permission bits before the umask. Windows honours
+// only the owner's write bit: without it the file is read-only.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -33,30 +86,40 @@ class FileSystem {
   // Full path of the running executable.
   virtual std::string ModuleFileName() = 0;
 
-  virtual int OpenAt(int dir_fd, const std::string& path, int flags,
-                     mode_t mode) = 0;
-  virtual ssize_t Read(int fd, void* buffer, size_t count) = 0;
-  virtual ssize_t Write(int fd, const void* buffer, size_t count) = 0;
-  virtual off_t Seek(int fd, off_t offset, int whence) = 0;
-  virtual int Fstat(int fd, struct stat* st) = 0;
-  virtual int StatAt(int dir_fd, const std::string& path, struct stat* st,
-                     int flags) = 0;
-  virtual int Close(int fd) = 0;
-  virtual int Dup(int fd) = 0;
-  virtual int UnlinkAt(int dir_fd, const std::string& path, int flags) = 0;
-  virtual int MkdirAt(int dir_fd, const std::string& path, mode_t mode) = 0;
-  virtual int Ftruncate(int fd, off_t length) = 0;
-  virtual int Fchmod(int fd, mode_t mode) = 0;
-  virtual int ChmodAt(int dir_fd, const std::string& path, mode_t mode) = 0;
-  virtual int Futimens(int fd, const struct timespec times[2]) = 0;
-  virtual int Chdir(const std::string& path) = 0;
-  virtual int StatVfs(const std::string& path, struct statvfs* st) = 0;
-  // flock(2): an advisory lock on the open file, held until its last
-  // descriptor closes.
-  virtual int Flock(int fd, int operation) = 0;
-  // Lists a folder opened as dir_fd without following links and without
-  // "." and "..". The descriptor stays the caller's.
-  virtual int ListFolder(int dir_fd, std::vector<DirEntry>* entries) = 0;
+  // Opens path, relative to the open `folder` (or kCurrentFolder). Returns
+  // the handle, or kNoFile.
+  virtual FileHandle OpenAt(FileHandle folder, const std::string& path,
+                            uint32_t flags, uint32_t permissions) = 0;
+  virtual int64_t Read(FileHandle file, void* buffer, size_t count) = 0;
+  virtual int64_t Write(FileHandle file, const void* buffer, size_t count) = 0;
+  // The new position, or -1.
+  virtual int64_t Seek(FileHandle file, int64_t offset, SeekFrom from) = 0;
+  virtual int Stat(FileHandle file, FileInfo* info) = 0;
+  virtual int StatAt(FileHandle folder, const std::string& path, FileInfo* info,
+                     bool follow_links) = 0;
+  virtual int Close(FileHandle file) = 0;
+  virtual FileHandle Dup(FileHandle file) = 0;
+  virtual int RemoveAt(FileHandle folder, const std::string& path,
+                       RemoveKind kind) = 0;
+  virtual int MakeFolderAt(FileHandle folder, const std::string& path,
+                           uint32_t permissions) = 0;
+  virtual int Truncate(FileHandle file, int64_t length) = 0;
+  virtual int SetPermissions(FileHandle file, uint32_t permissions) = 0;
+  virtual int SetPermissionsAt(FileHandle folder, const std::string& path,
+                               uint32_t permissions) = 0;
+  // Sets the times given; a null one stays as it is. POSIX has no creation
+  // time to set and ignores it.
+  virtual int SetTimes(FileHandle file, const FileTime* creation,
+                       const FileTime* access, const FileTime* write) = 0;
+  virtual int SetCurrentFolder(const std::string& path) = 0;
+  // The bytes this user may still write on the volume of path.
+  virtual int FreeSpace(const std::string& path, uint64_t* available) = 0;
+  // A lock on the open file, held until it is closed. Without `wait` a lock
+  // held elsewhere fails at once with EWOULDBLOCK.
+  virtual int Lock(FileHandle file, LockKind kind, bool wait) = 0;
+  // Lists a folder opened as `folder` without following links and without
+  // "." and "..". The handle stays the caller's.
+  virtual int ListFolder(FileHandle folder, std::vector<DirEntry>* entries) = 0;
 };
 
 // Forwards every call to another FileSystem; derive from it to change a few.
@@ -65,51 +128,61 @@ class FileSystemWrapper : public FileSystem {
   explicit FileSystemWrapper(FileSystem* target) : target_(target) {}
 
   std::string ModuleFileName() override { return target_->ModuleFileName(); }
-  int OpenAt(int dir_fd, const std::string& path, int flags,
-             mode_t mode) override {
-    return target_->OpenAt(dir_fd, path, flags, mode);
+  FileHandle OpenAt(FileHandle folder, const std::string& path, uint32_t flags,
+                    uint32_t permissions) override {
+    return target_->OpenAt(folder, path, flags, permissions);
   }
-  ssize_t Read(int fd, void* buffer, size_t count) override {
-    return target_->Read(fd, buffer, count);
+  int64_t Read(FileHandle file, void* buffer, size_t count) override {
+    return target_->Read(file, buffer, count);
   }
-  ssize_t Write(int fd, const void* buffer, size_t count) override {
-    return target_->Write(fd, buffer, count);
+  int64_t Write(FileHandle file, const void* buffer, size_t count) override {
+    return target_->Write(file, buffer, count);
   }
-  off_t Seek(int fd, off_t offset, int whence) override {
-    return target_->Seek(fd, offset, whence);
+  int64_t Seek(FileHandle file, int64_t offset, SeekFrom from) override {
+    return target_->Seek(file, offset, from);
   }
-  int Fstat(int fd, struct stat* st) override { return target_->Fstat(fd, st); }
-  int StatAt(int dir_fd, const std::string& path, struct stat* st,
-             int flags) override {
-    return target_->StatAt(dir_fd, path, st, flags);
+  int Stat(FileHandle file, FileInfo* info) override {
+    return target_->Stat(file, info);
   }
-  int Close(int fd) override { return target_->Close(fd); }
-  int Dup(int fd) override { return target_->Dup(fd); }
-  int UnlinkAt(int dir_fd, const std::string& path, int flags) override {
-    return target_->UnlinkAt(dir_fd, path, flags);
+  int StatAt(FileHandle folder, const std::string& path, FileInfo* info,
+             bool follow_links) override {
+    return target_->StatAt(folder, path, info, follow_links);
   }
-  int MkdirAt(int dir_fd, const std::string& path, mode_t mode) override {
-    return target_->MkdirAt(dir_fd, path, mode);
+  int Close(FileHandle file) override { return target_->Close(file); }
+  FileHandle Dup(FileHandle file) override { return target_->Dup(file); }
+  int RemoveAt(FileHandle folder, const std::string& path,
+               RemoveKind kind) override {
+    return target_->RemoveAt(folder, path, kind);
   }
-  int Ftruncate(int fd, off_t length) override {
-    return target_->Ftruncate(fd, length);
+  int MakeFolderAt(FileHandle folder, const std::string& path,
+                   uint32_t permissions) override {
+    return target_->MakeFolderAt(folder, path, permissions);
   }
-  int Fchmod(int fd, mode_t mode) override { return target_->Fchmod(fd, mode); }
-  int ChmodAt(int dir_fd, const std::string& path, mode_t mode) override {
-    return target_->ChmodAt(dir_fd, path, mode);
+  int Truncate(FileHandle file, int64_t length) override {
+    return target_->Truncate(file, length);
   }
-  int Futimens(int fd, const struct timespec times[2]) override {
-    return target_->Futimens(fd, times);
+  int SetPermissions(FileHandle file, uint32_t permissions) override {
+    return target_->SetPermissions(file, permissions);
   }
-  int Chdir(const std::string& path) override { return target_->Chdir(path); }
-  int StatVfs(const std::string& path, struct statvfs* st) override {
-    return target_->StatVfs(path, st);
+  int SetPermissionsAt(FileHandle folder, const std::string& path,
+                       uint32_t permissions) override {
+    return target_->SetPermissionsAt(folder, path, permissions);
   }
-  int Flock(int fd, int operation) override {
-    return target_->Flock(fd, operation);
+  int SetTimes(FileHandle file, const FileTime* creation,
+               const FileTime* access, const FileTime* write) override {
+    return target_->SetTimes(file, creation, access, write);
   }
-  int ListFolder(int dir_fd, std::vector<DirEntry>* entries) override {
-    return target_->ListFolder(dir_fd, entries);
+  int SetCurrentFolder(const std::string& path) override {
+    return target_->SetCurrentFolder(path);
+  }
+  int FreeSpace(const std::string& path, uint64_t* available) override {
+    return target_->FreeSpace(path, available);
+  }
+  int Lock(FileHandle file, LockKind kind, bool wait) override {
+    return target_->Lock(file, kind, wait);
+  }
+  int ListFolder(FileHandle folder, std::vector<DirEntry>* entries) override {
+    return target_->ListFolder(folder, entries);
   }
 
  protected:
@@ -152,35 +225,67 @@ class ScopedFileSystem {
 
 // Convenience operations over Files().
 
-// $TMPDIR when it is set and names a folder, else /tmp; no trailing
-// separator. Always absolute (a relative $TMPDIR counts from the current
+// The user's folder for temporary files, without a trailing separator: on
+// POSIX $TMPDIR when it is set and names a folder, else /tmp; on Windows
+// GetTempPath's. Always absolute (a relative $TMPDIR counts from the current
 // folder at the call), since the cleanup moves the current folder.
 std::string TempFolder();
 
+// The environment variable TempFolder() follows (TMPDIR; on Windows TMP and
+// TEMP): its value, or nullopt when it is not set.
+std::optional<std::string> TempFolderVariable();
+// Sets it for this process and what it starts; nullopt removes it.
+void SetTempFolderVariable(const std::optional<std::string>& value);
+
+// A random number from the system's generator, or one derived from the
+// process when that cannot be had.
+uint32_t RandomNumber();
+
+// The absolute path of what path names, links resolved; empty text with
+// errno set when it cannot be found.
+std::string RealPath(const std::string& path);
+
+// Renames from to to, replacing a file already at to.
+int MoveIntoPlace(const std::string& from, const std::string& to);
+
+#ifdef _WIN32
+// path as Windows takes it: UTF-16, separators made backslashes, with the
+// "\\?\" prefix when it is long.
+std::wstring WidePath(const std::string& path);
+// The UTF-8 form of a name the system gives.
+std::string Utf8FromWide(const wchar_t* text, size_t length);
+#endif
+
+// True when this user may run the file at path (on Windows: any file).
+bool CanExecute(const std::string& path);
+// Lets everyone the umask allows run the open file; nothing on Windows.
+int MakeExecutable(FileHandle file);
+
 // Creates a new empty file "<folder>/<prefix><hex digits>.tmp" exclusively
-// (O_CREAT|O_EXCL, mode 0600), trying other names on a clash. Returns its
+// (exclusively, only for this user), trying other names on a clash. Returns its
 // path, or empty text when no file could be created.
 std::string CreateUniqueTempFile(const std::string& folder,
                                  const std::string& prefix);
 
 // Creates a new folder "<folder>/<prefix><hex digits>" exclusively with
-// `mode`, trying other names on a clash. Returns its path, or empty text
-// with errno set when none could be made.
+// `permissions`, trying other names on a clash. Returns its path, or empty
+// text with errno set when none could be made.
 std::string CreateUniqueFolder(const std::string& folder,
-                               const std::string& prefix, mode_t mode = 0700);
+                               const std::string& prefix,
+                               uint32_t permissions = 0700);
 
 // True when something exists under path (a link counts, followed or not).
 bool PathExists(const std::string& path);
 
 // Creates one folder. False when it exists already or the parent is missing.
-bool MakeFolder(const std::string& path, mode_t mode = 0777);
+bool MakeFolder(const std::string& path, uint32_t permissions = 0777);
 
 // Removes one file (never a folder). False if it could not be removed;
 // *gone is set true when the file had already gone (ENOENT).
 bool RemoveFile(const std::string& path, bool* gone = nullptr);
 
 // Length of the open file, or -1.
-int64_t FileLength(int fd);
+int64_t FileLength(FileHandle file);
 
 // path itself when it is absolute, else path below the current folder (or
 // path as it is when the current folder cannot be found out).
@@ -203,9 +308,13 @@ bool ReadWholeFile(const std::string& path, std::string* bytes,
 
 // Reads exactly count bytes unless the file ends first; retries EINTR and
 // short reads. Returns the bytes read, or -1 on error.
-ssize_t ReadFully(int fd, void* buffer, size_t count);
+int64_t ReadFully(FileHandle file, void* buffer, size_t count);
+// Reads count bytes at offset as ReadFully does, after moving the file's
+// position there. Returns the bytes read, or -1 on error.
+int64_t ReadFullyAt(FileHandle file, void* buffer, size_t count,
+                    uint64_t offset);
 // Writes all count bytes; retries EINTR and short writes. False on error.
-bool WriteFully(int fd, const void* buffer, size_t count);
+bool WriteFully(FileHandle file, const void* buffer, size_t count);
 
 }  // namespace morva
 

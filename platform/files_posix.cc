@@ -1,16 +1,75 @@
 // The real file system on POSIX.
 #include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 
+#include "platform/attributes.h"
 #include "platform/files.h"
+#include "platform/path.h"
 
 namespace morva {
 namespace {
+
+int OpenFlagsFor(uint32_t flags) {
+  int result = O_CLOEXEC;
+  switch (flags & kOpenAccessMask) {
+    case kOpenWrite:
+      result |= O_WRONLY;
+      break;
+    case kOpenReadWrite:
+      result |= O_RDWR;
+      break;
+    default:
+      result |= O_RDONLY;
+  }
+  if (flags & kOpenCreate) result |= O_CREAT;
+  if (flags & kOpenExclusive) result |= O_EXCL;
+  if (flags & kOpenTruncate) result |= O_TRUNC;
+  if (flags & kOpenAppend) result |= O_APPEND;
+  if (flags & kOpenFolder) result |= O_DIRECTORY;
+  if (flags & kOpenNoFollow) result |= O_NOFOLLOW;
+  if (flags & kOpenNonBlocking) result |= O_NONBLOCK;
+  if (flags & kOpenNoTerminal) result |= O_NOCTTY;
+  return result;
+}
+
+int FolderFd(FileHandle folder) {
+  return folder == kCurrentFolder ? AT_FDCWD : static_cast<int>(folder);
+}
+
+FileInfo InfoFromStat(const struct stat& st) {
+  FileInfo info;
+  if (S_ISREG(st.st_mode)) {
+    info.kind = FileKind::kFile;
+  } else if (S_ISDIR(st.st_mode)) {
+    info.kind = FileKind::kFolder;
+  } else if (S_ISLNK(st.st_mode)) {
+    info.kind = FileKind::kLink;
+  }
+  info.size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  info.allocated = static_cast<uint64_t>(st.st_blocks) * 512;
+  info.attributes = AttributesForMode(st.st_mode);
+  info.access_time = TimespecToFileTime(st.st_atim);
+  info.write_time = TimespecToFileTime(st.st_mtim);
+  info.volume = st.st_dev;
+  info.file_id = st.st_ino;
+  info.links = static_cast<uint32_t>(st.st_nlink);
+  info.mine = st.st_uid == geteuid();
+  info.shut_to_others = (st.st_mode & 077) == 0;
+  info.permissions = st.st_mode & 07777;
+  return info;
+}
 
 class PosixFileSystem : public FileSystem {
  public:
@@ -23,56 +82,103 @@ class PosixFileSystem : public FileSystem {
     path.resize(static_cast<size_t>(n));
     return path;
   }
-  int OpenAt(int dir_fd, const std::string& path, int flags,
-             mode_t mode) override {
+  FileHandle OpenAt(FileHandle folder, const std::string& path, uint32_t flags,
+                    uint32_t permissions) override {
     int fd;
     do {
-      fd = openat(dir_fd, path.c_str(), flags | O_CLOEXEC, mode);
+      fd = openat(FolderFd(folder), path.c_str(), OpenFlagsFor(flags),
+                  static_cast<mode_t>(permissions));
     } while (fd < 0 && errno == EINTR);
     return fd;
   }
-  ssize_t Read(int fd, void* buffer, size_t count) override {
-    return read(fd, buffer, count);
+  int64_t Read(FileHandle file, void* buffer, size_t count) override {
+    return read(static_cast<int>(file), buffer, count);
   }
-  ssize_t Write(int fd, const void* buffer, size_t count) override {
-    return write(fd, buffer, count);
+  int64_t Write(FileHandle file, const void* buffer, size_t count) override {
+    return write(static_cast<int>(file), buffer, count);
   }
-  off_t Seek(int fd, off_t offset, int whence) override {
-    return lseek(fd, offset, whence);
+  int64_t Seek(FileHandle file, int64_t offset, SeekFrom from) override {
+    const int whence = from == SeekFrom::kStart     ? SEEK_SET
+                       : from == SeekFrom::kCurrent ? SEEK_CUR
+                                                    : SEEK_END;
+    return lseek(static_cast<int>(file), static_cast<off_t>(offset), whence);
   }
-  int Fstat(int fd, struct stat* st) override { return fstat(fd, st); }
-  int StatAt(int dir_fd, const std::string& path, struct stat* st,
-             int flags) override {
-    return fstatat(dir_fd, path.c_str(), st, flags);
+  int Stat(FileHandle file, FileInfo* info) override {
+    struct stat st;
+    if (fstat(static_cast<int>(file), &st) != 0) return -1;
+    *info = InfoFromStat(st);
+    return 0;
   }
-  int Close(int fd) override { return close(fd); }
-  int Dup(int fd) override { return fcntl(fd, F_DUPFD_CLOEXEC, 0); }
-  int UnlinkAt(int dir_fd, const std::string& path, int flags) override {
-    return unlinkat(dir_fd, path.c_str(), flags);
+  int StatAt(FileHandle folder, const std::string& path, FileInfo* info,
+             bool follow_links) override {
+    struct stat st;
+    if (fstatat(FolderFd(folder), path.c_str(), &st,
+                follow_links ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+      return -1;
+    }
+    *info = InfoFromStat(st);
+    return 0;
   }
-  int MkdirAt(int dir_fd, const std::string& path, mode_t mode) override {
-    return mkdirat(dir_fd, path.c_str(), mode);
+  int Close(FileHandle file) override { return close(static_cast<int>(file)); }
+  FileHandle Dup(FileHandle file) override {
+    return fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 0);
   }
-  int Ftruncate(int fd, off_t length) override { return ftruncate(fd, length); }
-  int Fchmod(int fd, mode_t mode) override { return fchmod(fd, mode); }
-  int ChmodAt(int dir_fd, const std::string& path, mode_t mode) override {
-    return fchmodat(dir_fd, path.c_str(), mode, 0);
+  int RemoveAt(FileHandle folder, const std::string& path,
+               RemoveKind kind) override {
+    return unlinkat(FolderFd(folder), path.c_str(),
+                    kind == RemoveKind::kFolder ? AT_REMOVEDIR : 0);
   }
-  int Futimens(int fd, const struct timespec times[2]) override {
-    return futimens(fd, times);
+  int MakeFolderAt(FileHandle folder, const std::string& path,
+                   uint32_t permissions) override {
+    return mkdirat(FolderFd(folder), path.c_str(),
+                   static_cast<mode_t>(permissions));
   }
-  int Chdir(const std::string& path) override { return chdir(path.c_str()); }
-  int StatVfs(const std::string& path, struct statvfs* st) override {
-    return statvfs(path.c_str(), st);
+  int Truncate(FileHandle file, int64_t length) override {
+    return ftruncate(static_cast<int>(file), static_cast<off_t>(length));
   }
-  int Flock(int fd, int operation) override {
+  int SetPermissions(FileHandle file, uint32_t permissions) override {
+    return fchmod(static_cast<int>(file), static_cast<mode_t>(permissions));
+  }
+  int SetPermissionsAt(FileHandle folder, const std::string& path,
+                       uint32_t permissions) override {
+    return fchmodat(FolderFd(folder), path.c_str(),
+                    static_cast<mode_t>(permissions), 0);
+  }
+  int SetTimes(FileHandle file, const FileTime*, const FileTime* access,
+               const FileTime* write) override {
+    timespec times[2];
+    times[0] = access != nullptr ? FileTimeToTimespec(*access)
+                                 : timespec{0, UTIME_OMIT};
+    times[1] =
+        write != nullptr ? FileTimeToTimespec(*write) : timespec{0, UTIME_OMIT};
+    return futimens(static_cast<int>(file), times);
+  }
+  int SetCurrentFolder(const std::string& path) override {
+    return chdir(path.c_str());
+  }
+  int FreeSpace(const std::string& path, uint64_t* available) override {
+    struct statvfs st;
+    if (statvfs(path.c_str(), &st) != 0) return -1;
+    // Saturates rather than wraps: a huge volume is simply large enough.
+    const uint64_t unit = st.f_frsize != 0 ? st.f_frsize : st.f_bsize;
+    uint64_t bytes = 0;
+    if (__builtin_mul_overflow(uint64_t{st.f_bavail}, unit, &bytes)) {
+      bytes = std::numeric_limits<uint64_t>::max();
+    }
+    *available = bytes;
+    return 0;
+  }
+  int Lock(FileHandle file, LockKind kind, bool wait) override {
+    const int operation =
+        (kind == LockKind::kShared ? LOCK_SH : LOCK_EX) | (wait ? 0 : LOCK_NB);
     int rc;
     do {
-      rc = flock(fd, operation);
+      rc = flock(static_cast<int>(file), operation);
     } while (rc != 0 && errno == EINTR);
     return rc;
   }
-  int ListFolder(int dir_fd, std::vector<DirEntry>* entries) override {
+  int ListFolder(FileHandle folder, std::vector<DirEntry>* entries) override {
+    const int dir_fd = static_cast<int>(folder);
     // fdopendir takes over the descriptor it is given: hand it a copy.
     int copy = fcntl(dir_fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) return -1;
@@ -111,11 +217,6 @@ class PosixFileSystem : public FileSystem {
   }
 };
 
-FileSystem*& Installed() {
-  static FileSystem* installed = nullptr;
-  return installed;
-}
-
 }  // namespace
 
 FileSystem* RealFiles() {
@@ -123,19 +224,72 @@ FileSystem* RealFiles() {
   return &real;
 }
 
-FileSystem* Files() {
-  FileSystem* fs = Installed();
-  return fs != nullptr ? fs : RealFiles();
+std::string TempFolder() {
+  const char* env = std::getenv("TMPDIR");
+  if (env != nullptr && env[0] != '\0') {
+    std::string folder(env);
+    while (folder.size() > 1 && folder.back() == kPathSeparator)
+      folder.pop_back();
+    FileInfo info;
+    if (Files()->StatAt(kCurrentFolder, folder, &info, true) == 0 &&
+        info.kind == FileKind::kFolder) {
+      folder = AbsolutePath(folder);
+      if (folder[0] == kPathSeparator) return folder;
+    }
+  }
+  return "/tmp";
 }
 
-ModuleOverride::ModuleOverride(std::string module, FileSystem* target)
-    : FileSystemWrapper(target != nullptr ? target : RealFiles()),
-      module_(std::move(module)) {}
-
-ScopedFileSystem::ScopedFileSystem(FileSystem* fs) : previous_(Installed()) {
-  Installed() = fs;
+std::optional<std::string> TempFolderVariable() {
+  const char* value = std::getenv("TMPDIR");
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
 }
 
-ScopedFileSystem::~ScopedFileSystem() { Installed() = previous_; }
+void SetTempFolderVariable(const std::optional<std::string>& value) {
+  if (value) {
+    setenv("TMPDIR", value->c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+}
+
+uint32_t RandomNumber() {
+  static uint32_t fallback = static_cast<uint32_t>(getpid()) * 2654435761u;
+  uint32_t value = 0;
+  if (getrandom(&value, sizeof value, 0) == sizeof value) return value;
+  return fallback++;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == kPathSeparator) return path;
+  char* cwd = getcwd(nullptr, 0);
+  if (cwd == nullptr) return path;
+  std::string result = JoinPath(cwd, path);
+  std::free(cwd);
+  return result;
+}
+
+std::string RealPath(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return std::string();
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
+}
+
+int MoveIntoPlace(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str());
+}
+
+bool CanExecute(const std::string& path) {
+  return access(path.c_str(), X_OK) == 0;
+}
+
+int MakeExecutable(FileHandle file) {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return fchmod(static_cast<int>(file), 0777 & ~mask);
+}
 
 }  // namespace morva

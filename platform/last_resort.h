@@ -11,18 +11,18 @@
 #ifndef MORVA_PLATFORM_LAST_RESORT_H_
 #define MORVA_PLATFORM_LAST_RESORT_H_
 
-#include <sys/stat.h>
-
 #include <string>
+
+#include "platform/files.h"
 
 namespace morva {
 
-// Remembers the object at path (absolute), which st describes. In a folder,
+// Remembers the object at path (absolute), which info describes. In a folder,
 // the entry named `last` (when given) is removed only once everything else
 // in it is gone. Returns false when the path is too long or all places are
 // taken (a handful are: the player makes three objects). REQUIRES: one
 // thread calls Remember and Forget.
-bool RememberForLastResort(const std::string& path, const struct stat& st,
+bool RememberForLastResort(const std::string& path, const FileInfo& info,
                            const char* last = nullptr);
 
 // Forgets path, once the normal cleanup has removed it.

@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -89,7 +90,7 @@ bool EmptyFolder(int fd, int depth, const char* keep) {
 
 }  // namespace
 
-bool RememberForLastResort(const std::string& path, const struct stat& st,
+bool RememberForLastResort(const std::string& path, const FileInfo& info,
                            const char* last) {
   if (last == nullptr) last = "";
   if (path.size() >= PATH_MAX || std::strlen(last) > NAME_MAX) return false;
@@ -97,8 +98,8 @@ bool RememberForLastResort(const std::string& path, const struct stat& st,
     if (place.used.load()) continue;
     std::memcpy(place.path, path.c_str(), path.size() + 1);
     std::strcpy(place.last, last);
-    place.dev = st.st_dev;
-    place.ino = st.st_ino;
+    place.dev = info.volume;
+    place.ino = info.file_id;
     place.used.store(true);
     return true;
   }

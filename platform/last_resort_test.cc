@@ -13,8 +13,9 @@ namespace {
 using Tree = std::vector<std::string>;
 
 bool Remember(const std::string& path, const char* last = nullptr) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0 && RememberForLastResort(path, st, last);
+  FileInfo info;
+  return RealFiles()->StatAt(kCurrentFolder, path, &info, false) == 0 &&
+         RememberForLastResort(path, info, last);
 }
 
 TEST(LastResortTest, RemovesWhatWasMadeAndNothingThatTookItsPlace) {

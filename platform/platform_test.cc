@@ -1,8 +1,10 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <regex>
+#include <tuple>
 
 #include "gtest/gtest.h"
 #include "platform/attributes.h"
@@ -126,6 +128,27 @@ TEST(FileTimeTest, UnixAndTimespecConversions) {
   EXPECT_EQ(TimespecToFileTime(ts).value(), t.value() + 1234567);
   timespec before{-100, 0};
   EXPECT_EQ(FileTimeToTimespec(TimespecToFileTime(before)).tv_sec, -100);
+}
+
+TEST(FileTimeTest, UtcCalendarMatchesTheSystemsOwn) {
+  std::tm utc{};
+  EXPECT_FALSE(FileTimeToUtc(FileTime{}, &utc)) << "no time at all";
+  // Leap days, century and era edges, both sides of 1970, the far future.
+  for (int64_t seconds :
+       {int64_t{-kSecondsFrom1601To1970} + 1, int64_t{-2208988800}, int64_t{-1},
+        int64_t{0}, int64_t{951782400}, int64_t{951868799}, int64_t{1582934400},
+        int64_t{4107542399}, int64_t{4354819198}, int64_t{253402300799}}) {
+    const time_t t = static_cast<time_t>(seconds);
+    std::tm want{};
+    ASSERT_NE(gmtime_r(&t, &want), nullptr);
+    ASSERT_TRUE(FileTimeToUtc(UnixSecondsToFileTime(seconds), &utc));
+    EXPECT_EQ(
+        std::make_tuple(utc.tm_year, utc.tm_mon, utc.tm_mday, utc.tm_hour,
+                        utc.tm_min, utc.tm_sec, utc.tm_wday),
+        std::make_tuple(want.tm_year, want.tm_mon, want.tm_mday, want.tm_hour,
+                        want.tm_min, want.tm_sec, want.tm_wday))
+        << seconds;
+  }
 }
 
 TEST(FileTimeTest, DosDateTimeWithoutTimeZone) {

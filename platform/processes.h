@@ -34,6 +34,9 @@ namespace morva {
 int EndProcessesUsing(const std::string& folder,
                       std::chrono::milliseconds wait);
 
+// How many processors this process may run on (at least 1).
+int UsableCores();
+
 }  // namespace morva
 
 #endif  // MORVA_PLATFORM_PROCESSES_H_

@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/processes.h"
@@ -153,6 +155,14 @@ int EndProcessesUsing(const std::string& folder,
   Trace("helper processes ended after %lld ms (%d killed, %zu still running)",
         static_cast<long long>(took.count()), killed, held.size());
   return static_cast<int>(held.size());
+}
+
+int UsableCores() {
+  cpu_set_t cpus;
+  int cores = 0;
+  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) cores = CPU_COUNT(&cpus);
+  if (cores <= 0) cores = static_cast<int>(std::thread::hardware_concurrency());
+  return std::max(cores, 1);
 }
 
 }  // namespace morva

@@ -53,6 +53,21 @@ void RequestEnd(int signal_number);
 std::vector<int> EndingSignals();
 std::vector<int> IgnoredSignals(int spare);
 
+// While it lives, the calling thread takes no signals but the faults
+// (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP), and threads it starts
+// meanwhile inherit that: helper threads leave the signal handling to the
+// thread that runs the window. Nothing on Windows.
+class ScopedHelperSignalMask {
+ public:
+  ScopedHelperSignalMask();
+  ~ScopedHelperSignalMask();
+  ScopedHelperSignalMask(const ScopedHelperSignalMask&) = delete;
+  ScopedHelperSignalMask& operator=(const ScopedHelperSignalMask&) = delete;
+
+ private:
+  alignas(8) unsigned char previous_[128];  // the mask before
+};
+
 }  // namespace morva
 
 #endif  // MORVA_PLATFORM_SIGNALS_H_

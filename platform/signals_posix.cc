@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -74,6 +75,19 @@ void RequestEnd(int signal_number) {
   if (g_pipe[1] >= 0 && write(g_pipe[1], "", 1) < 0) {
   }
   errno = saved_errno;
+}
+
+ScopedHelperSignalMask::ScopedHelperSignalMask() {
+  static_assert(sizeof(sigset_t) <= sizeof previous_);
+  sigset_t blocked;
+  sigfillset(&blocked);
+  for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP})
+    sigdelset(&blocked, fault);
+  pthread_sigmask(SIG_BLOCK, &blocked, reinterpret_cast<sigset_t*>(previous_));
+}
+
+ScopedHelperSignalMask::~ScopedHelperSignalMask() {
+  pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(previous_), nullptr);
 }
 
 }  // namespace morva

@@ -1,9 +1,6 @@
 #include "platform/windows_names.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <climits>
 
 #include "platform/ansi_text.h"
 #include "platform/files.h"
@@ -27,8 +24,9 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
 // header for which one), or empty text. `want_folder`: only real folders.
 std::string FindEntryIgnoringCase(const std::string& folder,
                                   const std::string& wanted, bool want_folder) {
-  const int fd = Files()->OpenAt(AT_FDCWD, folder.empty() ? "/" : folder,
-                                 O_RDONLY | O_DIRECTORY, 0);
+  const FileHandle fd =
+      Files()->OpenAt(kCurrentFolder, folder.empty() ? "/" : folder,
+                      kOpenRead | kOpenFolder, 0);
   if (fd < 0) return "";
   std::vector<DirEntry> entries;
   const bool listed = Files()->ListFolder(fd, &entries) == 0;
@@ -50,7 +48,7 @@ std::string FindEntryIgnoringCase(const std::string& folder,
 
 std::string FindPackageFile(const std::string& folder, std::string_view name) {
   // No longer name can be a file's, and a hostile launcher may hold one.
-  if (name.size() > PATH_MAX) return "";
+  if (name.size() > kMaxPathLength) return "";
   std::string written(name);
   std::replace(written.begin(), written.end(), '\\', kPathSeparator);
   const std::string exact = JoinPath(folder, written);
@@ -70,7 +68,7 @@ std::string FindPackageFile(const std::string& folder, std::string_view name) {
     start = end + 1;
     if (part.empty() || part == ".") continue;
     // Only the package's own folders are searched without regard to case.
-    if (part == ".." || part.size() > NAME_MAX) return "";
+    if (part == ".." || part.size() > kMaxNameLength) return "";
     const std::string found = FindEntryIgnoringCase(path, part, !last);
     if (found.empty()) return "";
     path = JoinPath(path, found);
@@ -81,7 +79,7 @@ std::string FindPackageFile(const std::string& folder, std::string_view name) {
 size_t FilePartOfAddress(const std::string& address) {
   if (PathExists(address)) return address.size();
   for (size_t split = address.find_first_of("?#");
-       split != std::string::npos && split <= PATH_MAX;
+       split != std::string::npos && split <= kMaxPathLength;
        split = address.find_first_of("?#", split + 1)) {
     if (split > 0 && PathExists(address.substr(0, split))) return split;
   }

@@ -64,8 +64,11 @@ std::string DecodeBlanks(std::string_view s) {
   return out;
 }
 
-// "/a/./b//c/../d" -> "/a/b/d"; ".." at the top stays at the top.
+// "/a/./b//c/../d" -> "/a/b/d"; ".." at the top stays at the top. The root
+// ("/", or "C:\" on Windows) stays as it is.
 std::string FoldPath(std::string_view path) {
+  const std::string root(path.substr(0, RootLength(path)));
+  path.remove_prefix(root.size());
   std::vector<std::string_view> parts;
   while (!path.empty()) {
     const size_t end = std::min(path.find(kPathSeparator), path.size());
@@ -78,46 +81,49 @@ std::string FoldPath(std::string_view path) {
       parts.push_back(part);
     }
   }
-  std::string folded;
+  std::string folded = root;
   for (std::string_view part : parts) {
-    folded += kPathSeparator;
+    if (!folded.empty() && folded.back() != kPathSeparator &&
+        folded.back() != '/')
+      folded += kPathSeparator;
     folded.append(part);
   }
-  return folded.empty() ? std::string(1, kPathSeparator) : folded;
+  return folded;
 }
 
 // The folded path with the links of its longest existing part resolved;
 // empty when that part cannot be resolved for another reason than absence.
-std::string RealPath(const std::string& path) {
+std::string ResolvedPath(const std::string& path) {
   std::string existing = FoldPath(path);
   std::string rest;
   for (;;) {
-    if (char* real = realpath(existing.c_str(), nullptr)) {
-      std::string resolved = real;
-      free(real);
-      if (resolved.size() == 1 && !rest.empty()) resolved.clear();  // "/"
+    std::string resolved = RealPath(existing);
+    if (!resolved.empty()) {
+      // The root ends in a separator, and rest starts with one.
+      if (resolved.back() == kPathSeparator && !rest.empty())
+        resolved.pop_back();
       return resolved + rest;
     }
-    if ((errno != ENOENT && errno != ENOTDIR) || existing.size() <= 1) {
+    const size_t root = RootLength(existing);
+    if ((errno != ENOENT && errno != ENOTDIR) || existing.size() <= root) {
       return "";
     }
     const size_t slash = existing.rfind(kPathSeparator);
     rest = existing.substr(slash) + rest;
-    existing.resize(slash == 0 ? 1 : slash);
+    existing.resize(std::max(slash, root));
   }
 }
 
 }  // namespace
 
 bool ResolvesInside(const std::string& path, const std::string& folder) {
-  if (path.empty() || path[0] != kPathSeparator || folder.empty() ||
-      folder[0] != kPathSeparator) {
-    return false;
-  }
-  const std::string root = RealPath(folder);
-  const std::string target = RealPath(path);
+  if (RootLength(path) == 0 || RootLength(folder) == 0) return false;
+  const std::string root = ResolvedPath(folder);
+  const std::string target = ResolvedPath(path);
   if (root.empty() || target.empty()) return false;
-  if (root.size() == 1) return true;  // the folder is "/"
+  // The folder is a root: everything on it is inside.
+  if (root.size() == RootLength(root))
+    return target.compare(0, root.size(), root) == 0;
   return target.compare(0, root.size(), root) == 0 &&
          (target.size() == root.size() ||
           target[root.size()] == kPathSeparator);

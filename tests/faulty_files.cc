@@ -73,42 +73,43 @@ void FaultyFiles::SetFreeSpace(uint64_t bytes) {
   free_space_ = bytes;
 }
 
-void FaultyFiles::FailStatVfs(int error) {
+void FaultyFiles::FailFreeSpace(int error) {
   std::lock_guard<std::mutex> lock(mutex_);
-  statvfs_error_ = error;
+  free_space_error_ = error;
 }
 
 // Descriptors are noted and forgotten under the lock together with the call
 // that makes or ends them: the moment one is closed, another thread may be
 // handed the same number.
-int FaultyFiles::OpenAt(int dir_fd, const std::string& path, int flags,
-                        mode_t mode) {
+FileHandle FaultyFiles::OpenAt(FileHandle folder, const std::string& path,
+                               uint32_t flags, uint32_t permissions) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const int fd = FileSystemWrapper::OpenAt(dir_fd, path, flags, mode);
+  const FileHandle fd =
+      FileSystemWrapper::OpenAt(folder, path, flags, permissions);
   if (fd >= 0 && read_match_ && read_match_(path)) watched_.insert(fd);
   return fd;
 }
 
-int FaultyFiles::Dup(int fd) {
+FileHandle FaultyFiles::Dup(FileHandle fd) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const int copy = FileSystemWrapper::Dup(fd);
+  const FileHandle copy = FileSystemWrapper::Dup(fd);
   if (copy >= 0 && watched_.count(fd) != 0) watched_.insert(copy);
   return copy;
 }
 
-int FaultyFiles::Close(int fd) {
+int FaultyFiles::Close(FileHandle fd) {
   std::lock_guard<std::mutex> lock(mutex_);
   watched_.erase(fd);
   return FileSystemWrapper::Close(fd);
 }
 
-ssize_t FaultyFiles::Read(int fd, void* buffer, size_t count) {
+int64_t FaultyFiles::Read(FileHandle fd, void* buffer, size_t count) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (count == 0 || watched_.count(fd) == 0) {
     lock.unlock();  // no fault here: no need to hold the other threads up
     return FileSystemWrapper::Read(fd, buffer, count);
   }
-  const off_t at = FileSystemWrapper::Seek(fd, 0, SEEK_CUR);
+  const int64_t at = FileSystemWrapper::Seek(fd, 0, SeekFrom::kCurrent);
   if (at < 0) return -1;
   const uint64_t position = static_cast<uint64_t>(at);
   if (position >= bad_begin_ && position < bad_end_) {
@@ -122,7 +123,7 @@ ssize_t FaultyFiles::Read(int fd, void* buffer, size_t count) {
   return FileSystemWrapper::Read(fd, buffer, count);
 }
 
-ssize_t FaultyFiles::Write(int fd, const void* buffer, size_t count) {
+int64_t FaultyFiles::Write(FileHandle fd, const void* buffer, size_t count) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++writes_;
   const bool full = (fail_write_from_ && writes_ >= *fail_write_from_) ||
@@ -134,42 +135,41 @@ ssize_t FaultyFiles::Write(int fd, const void* buffer, size_t count) {
   }
   if (write_budget_)
     count = static_cast<size_t>(std::min<uint64_t>(count, *write_budget_));
-  const ssize_t n = FileSystemWrapper::Write(fd, buffer, count);
+  const int64_t n = FileSystemWrapper::Write(fd, buffer, count);
   if (n > 0 && write_budget_) *write_budget_ -= static_cast<uint64_t>(n);
   return n;
 }
 
-int FaultyFiles::MkdirAt(int dir_fd, const std::string& path, mode_t mode) {
+int FaultyFiles::MakeFolderAt(FileHandle folder, const std::string& path,
+                              uint32_t permissions) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (mkdir_match_ && mkdir_match_(path)) {
     ++refused_mkdirs_;
     errno = mkdir_error_;
     return -1;
   }
-  return FileSystemWrapper::MkdirAt(dir_fd, path, mode);
+  return FileSystemWrapper::MakeFolderAt(folder, path, permissions);
 }
 
-int FaultyFiles::UnlinkAt(int dir_fd, const std::string& path, int flags) {
+int FaultyFiles::RemoveAt(FileHandle folder, const std::string& path,
+                          RemoveKind kind) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (unlink_match_ && unlink_match_(path)) {
     ++refused_unlinks_;
     errno = unlink_error_;
     return -1;
   }
-  return FileSystemWrapper::UnlinkAt(dir_fd, path, flags);
+  return FileSystemWrapper::RemoveAt(folder, path, kind);
 }
 
-int FaultyFiles::StatVfs(const std::string& path, struct statvfs* st) {
+int FaultyFiles::FreeSpace(const std::string& path, uint64_t* available) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (statvfs_error_ != 0) {
-    errno = statvfs_error_;
+  if (free_space_error_ != 0) {
+    errno = free_space_error_;
     return -1;
   }
-  const int rc = FileSystemWrapper::StatVfs(path, st);
-  if (rc == 0 && free_space_) {
-    st->f_frsize = 1;
-    st->f_bavail = *free_space_;
-  }
+  const int rc = FileSystemWrapper::FreeSpace(path, available);
+  if (rc == 0 && free_space_) *available = *free_space_;
   return rc;
 }
 

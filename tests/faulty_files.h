@@ -46,10 +46,10 @@ class FaultyFiles : public FileSystemWrapper {
   void RefuseMkdir(PathMatch match, int error = EACCES);
   // Deleting a file or folder under a matching path fails with `error`.
   void RefuseUnlink(PathMatch match, int error = EBUSY);
-  // StatVfs reports exactly `bytes` available (the rest from the real call).
+  // FreeSpace reports exactly `bytes` available (once the real call works).
   void SetFreeSpace(uint64_t bytes);
-  // StatVfs fails with `error`.
-  void FailStatVfs(int error = EIO);
+  // FreeSpace fails with `error`.
+  void FailFreeSpace(int error = EIO);
 
   // How often each fault struck.
   int failed_writes() const;
@@ -57,15 +57,17 @@ class FaultyFiles : public FileSystemWrapper {
   int refused_mkdirs() const;
   int refused_unlinks() const;
 
-  int OpenAt(int dir_fd, const std::string& path, int flags,
-             mode_t mode) override;
-  int Dup(int fd) override;
-  int Close(int fd) override;
-  ssize_t Read(int fd, void* buffer, size_t count) override;
-  ssize_t Write(int fd, const void* buffer, size_t count) override;
-  int MkdirAt(int dir_fd, const std::string& path, mode_t mode) override;
-  int UnlinkAt(int dir_fd, const std::string& path, int flags) override;
-  int StatVfs(const std::string& path, struct statvfs* st) override;
+  FileHandle OpenAt(FileHandle folder, const std::string& path, uint32_t flags,
+                    uint32_t permissions) override;
+  FileHandle Dup(FileHandle file) override;
+  int Close(FileHandle file) override;
+  int64_t Read(FileHandle file, void* buffer, size_t count) override;
+  int64_t Write(FileHandle file, const void* buffer, size_t count) override;
+  int MakeFolderAt(FileHandle folder, const std::string& path,
+                   uint32_t permissions) override;
+  int RemoveAt(FileHandle folder, const std::string& path,
+               RemoveKind kind) override;
+  int FreeSpace(const std::string& path, uint64_t* available) override;
 
  private:
   mutable std::mutex mutex_;  // guards everything below
@@ -79,7 +81,7 @@ class FaultyFiles : public FileSystemWrapper {
   int read_error_ = EIO;
   uint64_t bad_begin_ = 0;
   uint64_t bad_end_ = 0;
-  std::set<int> watched_;
+  std::set<FileHandle> watched_;
   int failed_reads_ = 0;
   // Folders and deletions.
   PathMatch mkdir_match_;
@@ -90,7 +92,7 @@ class FaultyFiles : public FileSystemWrapper {
   int refused_unlinks_ = 0;
   // Free space.
   std::optional<uint64_t> free_space_;
-  int statvfs_error_ = 0;
+  int free_space_error_ = 0;
 };
 
 }  // namespace morva::testing

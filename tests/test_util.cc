@@ -1,10 +1,6 @@
 #include "tests/test_util.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <minizip/zip.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,6 +10,7 @@
 
 #include "gtest/gtest.h"
 #include "package/trailer.h"
+#include "platform/files.h"
 
 namespace morva::testing {
 
@@ -21,8 +18,9 @@ namespace {
 
 std::string TestTempRoot() {
   const char* base = std::getenv("MORVA_TEST_TMP");
-  std::string root = base != nullptr && base[0] != '\0' ? base : "/tmp";
-  mkdir(root.c_str(), 0700);
+  std::string root =
+      base != nullptr && base[0] != '\0' ? std::string(base) : TempFolder();
+  MakeFolder(root, 0700);
   return root;
 }
 
@@ -38,7 +36,7 @@ std::string ScopedTempDir::Write(const std::string& name,
   std::string full = Join(name);
   for (size_t slash = full.find('/', path().size() + 1);
        slash != std::string::npos; slash = full.find('/', slash + 1)) {
-    mkdir(full.substr(0, slash).c_str(), 0700);
+    MakeFolder(full.substr(0, slash), 0700);
   }
   WriteFile(full, std::string(bytes));
   return full;
@@ -64,10 +62,7 @@ std::string ReadFile(const std::string& path) {
   return out.str();
 }
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
+bool Exists(const std::string& path) { return PathExists(path); }
 
 std::string LittleEndian32(uint32_t value) {
   std::string out(4, '\0');

@@ -1,14 +1,12 @@
 #include "tools/flash_movies.h"
 
-#include <dirent.h>
 #include <re2/re2.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
+
+#include "platform/files.h"
 
 namespace morva::pack {
 namespace {
@@ -40,23 +38,25 @@ bool IsPageName(const std::string& name) {
 
 void FindPages(const std::string& folder, const std::string& relative,
                std::vector<std::string>* pages) {
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return;
+  FileSystem* fs = Files();
+  const FileHandle fd =
+      fs->OpenAt(kCurrentFolder, folder, kOpenRead | kOpenFolder, 0);
+  if (fd < 0) return;
+  std::vector<DirEntry> entries;
+  const bool listed = fs->ListFolder(fd, &entries) == 0;
+  fs->Close(fd);
+  if (!listed) return;
   std::vector<std::string> names;
-  while (dirent* e = readdir(dir)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
+  for (DirEntry& entry : entries) names.push_back(std::move(entry.name));
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     const std::string path = folder + "/" + name;
     const std::string rel = relative.empty() ? name : relative + "/" + name;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
+    FileInfo st;
+    if (fs->StatAt(kCurrentFolder, path, &st, false) != 0) continue;
+    if (st.kind == FileKind::kFolder) {
       FindPages(path, rel, pages);
-    } else if (S_ISREG(st.st_mode) && IsPageName(name)) {
+    } else if (st.kind == FileKind::kFile && IsPageName(name)) {
       pages->push_back(rel);
     }
   }
@@ -151,16 +151,16 @@ std::vector<FlashMovie> FindFlashMovies(const std::string& work_folder) {
   FindPages(work_folder, "", &pages);
   std::map<std::string, FlashMovie> movies;
   for (const std::string& page : pages) {
-    std::ifstream in(work_folder + "/" + page, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)),
-                           std::istreambuf_iterator<char>());
+    std::string text;
+    ReadWholeFile(work_folder + "/" + page, &text);
     for (const std::string& address : FlashMovieAddresses(text)) {
       std::string path = Resolve(page, address);
       bool present = false;
       if (!path.empty()) {
-        struct stat st;
-        present = lstat((work_folder + "/" + path).c_str(), &st) == 0 &&
-                  S_ISREG(st.st_mode);
+        FileInfo st;
+        present = Files()->StatAt(kCurrentFolder, work_folder + "/" + path, &st,
+                                  false) == 0 &&
+                  st.kind == FileKind::kFile;
       } else {
         path = address;
       }

@@ -1,17 +1,12 @@
 #include "tools/pack.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "package/archive/archive.h"
@@ -42,28 +37,25 @@ std::string WithoutTrailingSeparators(std::string path) {
   return path;
 }
 
-// The real path of a folder, or empty text.
-std::string RealFolder(const std::string& path) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (real == nullptr) return "";
-  std::string result = real;
-  free(real);
-  return result;
+// What path names, links followed; false with errno set when it cannot be
+// found out.
+bool StatPath(const std::string& path, FileInfo* info) {
+  return Files()->StatAt(kCurrentFolder, path, info, true) == 0;
 }
 
 bool IsFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  FileInfo info;
+  return StatPath(path, &info) && info.kind == FileKind::kFile;
 }
 
 // True when the tour is a file; otherwise says why it is none.
 bool TourIsFile(const std::string& tour, std::ostream& err) {
-  struct stat st;
-  if (stat(tour.c_str(), &st) != 0) {
+  FileInfo info;
+  if (!StatPath(tour, &info)) {
     Complain(err, tour, ErrnoMessage("stat", tour));
     return false;
   }
-  if (!S_ISREG(st.st_mode)) {
+  if (info.kind != FileKind::kFile) {
     Complain(err, tour, "not a file");
     return false;
   }
@@ -79,16 +71,18 @@ struct Region {
 
 // Appends the region of the file at path to fd. Returns the bytes copied, or
 // -1 with *error set.
-int64_t AppendFile(int fd, const std::string& path, const std::string& to,
-                   std::string* error, Region region = {}) {
-  const int in = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+int64_t AppendFile(FileHandle fd, const std::string& path,
+                   const std::string& to, std::string* error,
+                   Region region = {}) {
+  FileSystem* fs = Files();
+  const FileHandle in = fs->OpenAt(kCurrentFolder, path, kOpenRead, 0);
   if (in < 0) {
     *error = ErrnoMessage("open", path);
     return -1;
   }
-  if (lseek(in, region.offset, SEEK_SET) < 0) {
+  if (fs->Seek(in, region.offset, SeekFrom::kStart) < 0) {
     *error = ErrnoMessage("lseek", path);
-    close(in);
+    fs->Close(in);
     return -1;
   }
   std::vector<char> buffer(1 << 16);
@@ -99,7 +93,7 @@ int64_t AppendFile(int fd, const std::string& path, const std::string& to,
       want = static_cast<size_t>(
           std::min<int64_t>(region.length - total, buffer.size()));
     }
-    const ssize_t n = want == 0 ? 0 : ReadFully(in, buffer.data(), want);
+    const int64_t n = want == 0 ? 0 : ReadFully(in, buffer.data(), want);
     if (n < 0) {
       *error = ErrnoMessage("read", path);
       total = -1;
@@ -113,7 +107,7 @@ int64_t AppendFile(int fd, const std::string& path, const std::string& to,
     }
     total += n;
   }
-  close(in);
+  fs->Close(in);
   if (region.length >= 0 && total != region.length) {
     *error = "read(" + path + "): the file ended early";
     return -1;
@@ -129,11 +123,11 @@ int64_t AppendFile(int fd, const std::string& path, const std::string& to,
 // when the file carries a package.
 Region ArchiveRegionOf(const std::string& path, bool* package) {
   *package = false;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const FileHandle fd = Files()->OpenAt(kCurrentFolder, path, kOpenRead, 0);
   if (fd < 0) return {};  // the copy says why
   PackageRegion found;
   *package = FindPackageRegion(fd, &found);
-  close(fd);
+  Files()->Close(fd);
   if (!*package) return {};
   return {found.offset, found.length};
 }
@@ -191,10 +185,8 @@ void PrintCheck(const std::string& tour, const TourCheck& check,
 
 std::string FormatTime(FileTime time) {
   if (time.value() == 0) return "-";
-  const timespec ts = FileTimeToTimespec(time);
-  struct tm utc {};
-  const time_t t = ts.tv_sec;
-  if (gmtime_r(&t, &utc) == nullptr) return "-";
+  std::tm utc{};
+  if (!FileTimeToUtc(time, &utc)) return "-";
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
   return text;
@@ -210,43 +202,45 @@ std::string FormatAttributes(uint32_t attributes) {
   return text;
 }
 
+// Lists the folder at path; false with errno set when it cannot be read.
+bool ListPath(const std::string& folder, std::vector<DirEntry>* entries) {
+  FileSystem* fs = Files();
+  const FileHandle fd =
+      fs->OpenAt(kCurrentFolder, folder, kOpenRead | kOpenFolder, 0);
+  if (fd < 0) return false;
+  const bool listed = fs->ListFolder(fd, entries) == 0;
+  const int saved = errno;
+  fs->Close(fd);
+  errno = saved;
+  return listed;
+}
+
 bool FolderIsEmpty(const std::string& folder, std::string* error) {
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) {
+  std::vector<DirEntry> entries;
+  if (!ListPath(folder, &entries)) {
     *error = ErrnoMessage("opendir", folder);
     return false;
   }
-  bool empty = true;
-  while (dirent* e = readdir(dir)) {
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
-      empty = false;
-      break;
-    }
-  }
-  closedir(dir);
-  return empty;
+  return entries.empty();
 }
 
 // The first symbolic link below folder, or empty text. Unpacking goes by
 // path, so a link inside the folder could lead a file out of it.
 std::string FindLink(const std::string& folder) {
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return "";
+  std::vector<DirEntry> entries;
+  if (!ListPath(folder, &entries)) return "";
   std::vector<std::string> subfolders;
   std::string found;
-  while (dirent* e = readdir(dir)) {
-    const std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    const std::string path = JoinPath(folder, name);
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
-    if (S_ISLNK(st.st_mode)) {
+  for (const DirEntry& entry : entries) {
+    const std::string path = JoinPath(folder, entry.name);
+    FileInfo info;
+    if (Files()->StatAt(kCurrentFolder, path, &info, false) != 0) continue;
+    if (info.kind == FileKind::kLink) {
       found = path;
       break;
     }
-    if (S_ISDIR(st.st_mode)) subfolders.push_back(path);
+    if (info.kind == FileKind::kFolder) subfolders.push_back(path);
   }
-  closedir(dir);
   for (size_t i = 0; found.empty() && i < subfolders.size(); ++i) {
     found = FindLink(subfolders[i]);
   }
@@ -259,8 +253,8 @@ std::string FindDefaultPlayer(const std::string& tool_path) {
   const std::string folder = GetDirPart(tool_path);
   const std::string base = folder.empty() ? "." : folder;
   for (const char* candidate : {"morva", "../morva"}) {
-    const std::string path = JoinPath(base, candidate);
-    if (IsFile(path) && access(path.c_str(), X_OK) == 0) return path;
+    const std::string path = JoinPath(base, candidate) + kExecutableSuffix;
+    if (IsFile(path) && CanExecute(path)) return path;
   }
   return "";
 }
@@ -280,25 +274,25 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
     return 1;
   }
   const std::string source = WithoutTrailingSeparators(options.source);
-  struct stat st;
-  if (stat(source.c_str(), &st) != 0) {
+  FileInfo st;
+  if (!StatPath(source, &st)) {
     Complain(err, source, ErrnoMessage("stat", source));
     return 1;
   }
-  if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+  if (st.kind != FileKind::kFolder && st.kind != FileKind::kFile) {
     Complain(err, source, "neither a tour folder nor a ZIP archive");
     return 1;
   }
 
   const std::string output = AbsolutePath(options.output);
   const std::string output_folder = GetDirPart(output);
-  const std::string real_output_folder = RealFolder(output_folder);
+  const std::string real_output_folder = RealPath(output_folder);
   if (real_output_folder.empty()) {
     Complain(err, options.output, "its folder does not exist");
     return 1;
   }
-  if (S_ISDIR(st.st_mode)) {
-    const std::string real_source = RealFolder(source);
+  if (st.kind == FileKind::kFolder) {
+    const std::string real_source = RealPath(source);
     if (real_output_folder == real_source ||
         real_output_folder.rfind(real_source + "/", 0) == 0) {
       Complain(err, options.output,
@@ -315,7 +309,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
   }
   std::string archive = source;
   Region region;
-  if (S_ISREG(st.st_mode)) {
+  if (st.kind == FileKind::kFile) {
     bool package = false;
     region = ArchiveRegionOf(source, &package);
     if (package) {
@@ -323,7 +317,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
           << region.length << "-byte archive is packed\n";
     }
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (st.kind == FileKind::kFolder) {
     archive = JoinPath(temp.path(), "tour.zip");
     int32_t entries = 0;
     std::vector<std::string> notes;
@@ -336,29 +330,32 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
       return 1;
     }
   }
-  struct stat archive_st;
-  if (stat(archive.c_str(), &archive_st) != 0) {
+  FileInfo archive_st;
+  if (!StatPath(archive, &archive_st)) {
     Complain(err, archive, ErrnoMessage("stat", archive));
     return 1;
   }
-  if (region.length >= 0) archive_st.st_size = region.length;
-  if (archive_st.st_size > UINT32_MAX) {
+  if (region.length >= 0)
+    archive_st.size = static_cast<uint64_t>(region.length);
+  if (archive_st.size > UINT32_MAX) {
     Complain(err, archive, "4 GiB or more; a package's trailer holds 32 bits");
     return 1;
   }
 
   // Written beside OUTPUT and renamed only once it is complete and sound, so
   // OUTPUT is either the old file or the new tour, never a part of one.
-  std::string name = GetFileNamePart(output);
-  std::string partial = JoinPath(output_folder, "." + name + ".XXXXXX");
-  std::vector<char> templ(partial.begin(), partial.end());
-  templ.push_back('\0');
-  const int fd = mkstemp(templ.data());
+  const std::string prefix = "." + GetFileNamePart(output) + ".";
+  const std::string partial = CreateUniqueTempFile(output_folder, prefix);
+  const FileHandle fd = partial.empty()
+                            ? kNoFile
+                            : Files()->OpenAt(kCurrentFolder, partial,
+                                              kOpenWrite | kOpenNoFollow, 0);
   if (fd < 0) {
-    Complain(err, options.output, ErrnoMessage("mkstemp", partial));
+    const std::string pattern = JoinPath(output_folder, prefix + "*.tmp");
+    Complain(err, options.output, ErrnoMessage("open", pattern));
+    if (!partial.empty()) RemoveFile(partial);
     return 1;
   }
-  partial = templ.data();
   std::string error;
   const int64_t player_size = AppendFile(fd, player, partial, &error);
   const int64_t archive_size =
@@ -367,22 +364,20 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
   if (ok) {
     const std::string trailer =
         EncodeTrailer(static_cast<uint32_t>(archive_size));
-    const mode_t mask = umask(0);
-    umask(mask);
     if (!WriteFully(fd, trailer.data(), trailer.size())) {
       error = ErrnoMessage("write", partial);
       ok = false;
-    } else if (fchmod(fd, 0777 & ~mask) != 0) {
+    } else if (MakeExecutable(fd) != 0) {
       error = ErrnoMessage("chmod", partial);
       ok = false;
     }
   }
-  if (close(fd) != 0 && ok) {
+  if (Files()->Close(fd) != 0 && ok) {
     error = ErrnoMessage("close", partial);
     ok = false;
   }
   if (!ok) {
-    unlink(partial.c_str());
+    RemoveFile(partial);
     err << kTool << ": " << error << "\n";
     return 1;
   }
@@ -390,15 +385,15 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
   TourCheck check = CheckTour(partial);
   PrintCheck(options.output, check, out, err);
   if (!check.intact() && !options.force) {
-    unlink(partial.c_str());
+    RemoveFile(partial);
     Complain(err, options.output,
              "not written: the tour would not play intact (--force writes it "
              "anyway)");
     return 1;
   }
-  if (rename(partial.c_str(), output.c_str()) != 0) {
+  if (MoveIntoPlace(partial, output) != 0) {
     Complain(err, options.output, ErrnoMessage("rename", partial));
-    unlink(partial.c_str());
+    RemoveFile(partial);
     return 1;
   }
   out << "wrote " << options.output << ": " << player_size
@@ -497,9 +492,9 @@ int Extract(const std::string& tour, const std::string& folder_arg, bool force,
   if (!TourIsFile(tour, err)) return 1;
   const std::string folder =
       AbsolutePath(WithoutTrailingSeparators(folder_arg));
-  struct stat st;
-  if (stat(folder.c_str(), &st) == 0) {
-    if (!S_ISDIR(st.st_mode)) {
+  FileInfo st;
+  if (StatPath(folder, &st)) {
+    if (st.kind != FileKind::kFolder) {
       Complain(err, folder_arg, "not a folder");
       return 1;
     }
@@ -540,16 +535,16 @@ int Extract(const std::string& tour, const std::string& folder_arg, bool force,
     if (!made.empty()) RemoveTree(made);
     return 1;
   }
-  struct stat zip_st {};
-  stat(temp_zip.c_str(), &zip_st);
+  FileInfo zip_st;
+  StatPath(temp_zip, &zip_st);
   std::string content;
   UnpackReport report;
   const int unpacked = UnpackArchiveInto(temp_zip, folder, &content, &report);
   RemoveFile(temp_zip);
   if (unpacked == 0) {
     Complain(err, tour,
-             AnsiToUtf8(UnpackProblemText(
-                 report, static_cast<uint32_t>(zip_st.st_size))));
+             AnsiToUtf8(UnpackProblemText(report,
+                                          static_cast<uint32_t>(zip_st.size))));
     if (!made.empty()) RemoveTree(made);
     return 1;
   }

@@ -841,8 +841,8 @@ class DenyingFiles : public FileSystemWrapper {
  public:
   explicit DenyingFiles(std::string path)
       : FileSystemWrapper(Files()), path_(std::move(path)) {}
-  int OpenAt(int dir_fd, const std::string& path, int flags,
-             mode_t mode) override {
+  FileHandle OpenAt(FileHandle dir_fd, const std::string& path, uint32_t flags,
+                    uint32_t mode) override {
     if (path == path_) {
       errno = EACCES;
       return -1;

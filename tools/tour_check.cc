@@ -1,9 +1,6 @@
 #include "tools/tour_check.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdio>
 
 #include "app/null_window.h"
@@ -45,13 +42,16 @@ class HeadlessWindow : public NullWindow {
   }
 };
 
-// path relative to folder; "." for folder itself.
+// path relative to folder; "." for folder itself. Written with "/", as
+// paths in a package are, whatever the system's separator.
 std::string Relative(const std::string& path, const std::string& folder) {
   if (folder.empty()) return path;
   if (path == folder) return ".";
   if (path.compare(0, folder.size(), folder) == 0 &&
       path.size() > folder.size() && path[folder.size()] == kPathSeparator) {
-    return path.substr(folder.size() + 1);
+    std::string relative = path.substr(folder.size() + 1);
+    std::replace(relative.begin(), relative.end(), kPathSeparator, '/');
+    return relative;
   }
   return path;
 }
@@ -62,18 +62,20 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 // *length is the tour's length, -1 when it cannot be read.
 bool ReadTrailer(const std::string& tour, uint32_t* size, int64_t* length) {
   *length = -1;
-  const int fd = open(tour.c_str(), O_RDONLY | O_CLOEXEC);
+  FileSystem* fs = Files();
+  const FileHandle fd = fs->OpenAt(kCurrentFolder, tour, kOpenRead, 0);
   if (fd < 0) return false;
   bool ok = false;
-  *length = lseek(fd, 0, SEEK_END);
+  *length = fs->Seek(fd, 0, SeekFrom::kEnd);
   unsigned char bytes[kTrailerSize];
   if (*length >= static_cast<int64_t>(kTrailerSize) &&
-      pread(fd, bytes, kTrailerSize, *length - kTrailerSize) ==
-          static_cast<ssize_t>(kTrailerSize)) {
+      ReadFullyAt(fd, bytes, kTrailerSize,
+                  static_cast<uint64_t>(*length) - kTrailerSize) ==
+          static_cast<int64_t>(kTrailerSize)) {
     *size = DecodeTrailer(bytes);
     ok = true;
   }
-  close(fd);
+  fs->Close(fd);
   return ok;
 }
 
@@ -302,11 +304,12 @@ TourCheck CheckTour(const std::string& tour_path) {
       if (!dlg.work_folder().empty()) {
         check.flash_movies = FindFlashMovies(dlg.work_folder());
       }
-      struct stat st;
+      FileInfo st;
       const std::string& file = dlg.start_page().page_file;
       start_page_missing =
           dlg.launch_stop() == LaunchStop::kNone &&
-          (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode));
+          (Files()->StatAt(kCurrentFolder, file, &st, true) != 0 ||
+           st.kind != FileKind::kFile);
     };
     dlg.DoModal();
     temp.RestoreCurrentFolder();

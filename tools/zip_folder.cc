@@ -1,11 +1,9 @@
 #include "tools/zip_folder.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <minizip/zip.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
+#ifdef _WIN32
+#include <minizip/iowin32.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +11,7 @@
 #include <memory>
 
 #include "package/archive/archive.h"
+#include "platform/file_times.h"
 #include "platform/files.h"
 #include "platform/path.h"
 
@@ -25,6 +24,19 @@ constexpr uLong kMadeByUnix = (3 << 8) | 20;  // host 3 (Unix), version 2.0
 constexpr uLong kFlagUtf8Name = 0x800;
 constexpr int32_t kMaxEntries = 65535;
 constexpr size_t kChunk = 65536;
+
+// A new archive at path; minizip's own functions take a path in the ANSI
+// code page on Windows, so there it writes through the wide ones.
+zipFile OpenZipToWrite(const std::string& path) {
+#ifdef _WIN32
+  zlib_filefunc64_def functions;
+  fill_win32_filefunc64W(&functions);
+  const std::wstring wide = WidePath(path);
+  return zipOpen2_64(wide.c_str(), APPEND_STATUS_CREATE, nullptr, &functions);
+#else
+  return zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+#endif
+}
 
 // The "UT" extended-timestamp block with the modification time only: the
 // player takes the exact second from it, and leaving the access time out
@@ -72,26 +84,28 @@ class FolderZipper {
   bool Run(const std::string& archive_path, int32_t* entries) {
     // The folder named on the command line may be a link; what lies in it
     // may not.
-    const int root = open(source_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const FileHandle root =
+        fs_->OpenAt(kCurrentFolder, source_, kOpenRead | kOpenFolder, 0);
     if (root < 0) return Fail(ErrnoMessage("open", source_));
-    zip_ = zipOpen64(archive_path.c_str(), APPEND_STATUS_CREATE);
+    zip_ = OpenZipToWrite(archive_path);
     if (zip_ == nullptr) {
-      close(root);
+      fs_->Close(root);
       return Fail(ErrnoMessage("zipOpen64", archive_path));
     }
     bool ok = AddFolderContents(root, "");
-    close(root);
+    fs_->Close(root);
     if (zipClose(zip_, nullptr) != ZIP_OK && ok) {
       ok = Fail(ErrnoMessage("zipClose", archive_path));
     }
     zip_ = nullptr;
-    struct stat st;
-    if (ok && stat(archive_path.c_str(), &st) == 0 && st.st_size > UINT32_MAX) {
+    FileInfo st;
+    if (ok && fs_->StatAt(kCurrentFolder, archive_path, &st, true) == 0 &&
+        st.size > UINT32_MAX) {
       ok = Fail(source_ +
                 ": the archive would be 4 GiB or more; a package's "
                 "trailer holds 32 bits");
     }
-    if (!ok) unlink(archive_path.c_str());
+    if (!ok) RemoveFile(archive_path);
     *entries = count_;
     return ok;
   }
@@ -107,25 +121,13 @@ class FolderZipper {
     return JoinPath(source_, rel);
   }
 
-  bool AddFolderContents(int dir_fd, const std::string& prefix) {
-    std::vector<std::string> names;
-    const int list_fd = dup(dir_fd);
-    DIR* dir = list_fd >= 0 ? fdopendir(list_fd) : nullptr;
-    if (dir == nullptr) {
-      if (list_fd >= 0) close(list_fd);
-      return Fail(ErrnoMessage("opendir", PathOf(prefix)));
-    }
-    errno = 0;
-    while (dirent* e = readdir(dir)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    const int read_errno = errno;
-    closedir(dir);
-    if (read_errno != 0) {
-      errno = read_errno;
+  bool AddFolderContents(FileHandle dir_fd, const std::string& prefix) {
+    std::vector<DirEntry> entries;
+    if (fs_->ListFolder(dir_fd, &entries) != 0) {
       return Fail(ErrnoMessage("readdir", PathOf(prefix)));
     }
+    std::vector<std::string> names;
+    for (DirEntry& entry : entries) names.push_back(std::move(entry.name));
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
       if (!AddItem(dir_fd, name, prefix + name)) return false;
@@ -133,46 +135,49 @@ class FolderZipper {
     return true;
   }
 
-  bool AddItem(int dir_fd, const std::string& name, const std::string& rel) {
+  bool AddItem(FileHandle dir_fd, const std::string& name,
+               const std::string& rel) {
     const std::string path = JoinPath(source_, rel);
     if (rel.find('\\') != std::string::npos) {
       return Fail(path +
                   ": the name holds \"\\\", which the player takes for a "
                   "folder separator; rename it");
     }
-    struct stat st;
-    if (fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    FileInfo st;
+    if (fs_->StatAt(dir_fd, name, &st, false) != 0) {
       return Fail(ErrnoMessage("stat", path));
     }
-    if (S_ISLNK(st.st_mode)) {
+    if (st.kind == FileKind::kLink) {
       return Fail(path +
                   ": a symbolic link; packages hold no links, so put "
                   "the file or folder itself there");
     }
-    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+    if (st.kind != FileKind::kFolder && st.kind != FileKind::kFile) {
       return Fail(path + ": neither a file nor a folder");
     }
-    // Opened without following links and checked again on the descriptor,
-    // so a swap after the stat above cannot lead outside the folder.
-    const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK |
-                      (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0);
-    const int fd = openat(dir_fd, name.c_str(), flags);
+    // Opened without following links and checked again on the handle, so a
+    // swap after the stat above cannot lead outside the folder.
+    const uint32_t flags =
+        kOpenRead | kOpenNoFollow | kOpenNonBlocking |
+        (st.kind == FileKind::kFolder ? uint32_t{kOpenFolder} : 0u);
+    const FileHandle fd = fs_->OpenAt(dir_fd, name, flags, 0);
     if (fd < 0) return Fail(ErrnoMessage("open", path));
-    bool ok = fstat(fd, &st) == 0;
+    bool ok = fs_->Stat(fd, &st) == 0;
     if (!ok) {
       ok = Fail(ErrnoMessage("fstat", path));
-    } else if (S_ISDIR(st.st_mode)) {
-      ok = AddEntry(rel + "/", st, -1) && AddFolderContents(fd, rel + "/");
-    } else if (S_ISREG(st.st_mode)) {
+    } else if (st.kind == FileKind::kFolder) {
+      ok = AddEntry(rel + "/", st, kNoFile) && AddFolderContents(fd, rel + "/");
+    } else if (st.kind == FileKind::kFile) {
       ok = AddEntry(rel, st, fd);
     } else {
       ok = Fail(path + ": neither a file nor a folder");
     }
-    close(fd);
+    fs_->Close(fd);
     return ok;
   }
 
-  bool AddEntry(const std::string& entry_name, const struct stat& st, int fd) {
+  bool AddEntry(const std::string& entry_name, const FileInfo& st,
+                FileHandle fd) {
     const std::string path = PathOf(entry_name);
     if (entry_name.size() >= static_cast<size_t>(kArchiveNameSize)) {
       return Fail(path + ": the entry name is " +
@@ -182,17 +187,21 @@ class FolderZipper {
     if (count_ == kMaxEntries) {
       return Fail(source_ + ": more than 65535 entries");
     }
-    const bool is_dir = S_ISDIR(st.st_mode);
-    if (!is_dir && static_cast<uint64_t>(st.st_size) > UINT32_MAX) {
+    const bool is_dir = st.kind == FileKind::kFolder;
+    if (!is_dir && st.size > UINT32_MAX) {
       return Fail(path + ": 4 GiB or more; a package holds smaller files only");
     }
 
-    const int64_t mtime = st.st_mtim.tv_sec;
+    const int64_t mtime =
+        static_cast<int64_t>(st.write_time.value() / kFileTimeTicksPerSecond) -
+        kSecondsFrom1601To1970;
     zip_fileinfo info{};
     info.dosDate = DosDateTimeUtc(mtime);
-    uint32_t external = static_cast<uint32_t>(st.st_mode & (S_IFMT | 07777))
+    // The Unix mode in the high word, as packs made on any system carry it.
+    constexpr uint32_t kUnixFolder = 0040000, kUnixFile = 0100000;
+    uint32_t external = ((is_dir ? kUnixFolder : kUnixFile) | st.permissions)
                         << 16;
-    if ((st.st_mode & 0222) == 0) external |= kDosReadOnly;
+    if ((st.permissions & 0222) == 0) external |= kDosReadOnly;
     if (is_dir) external |= kDosDirectory;
     info.external_fa = external;
     std::string extra;
@@ -219,7 +228,7 @@ class FolderZipper {
     if (fd >= 0) {
       if (!buffer_) buffer_ = std::make_unique<char[]>(kChunk);
       for (;;) {
-        const ssize_t n = ReadFully(fd, buffer_.get(), kChunk);
+        const int64_t n = ReadFully(fd, buffer_.get(), kChunk);
         if (n < 0) {
           ok = Fail(ErrnoMessage("read", path));
           break;
@@ -239,6 +248,7 @@ class FolderZipper {
     return ok;
   }
 
+  FileSystem* fs_ = Files();
   std::string source_;
   std::vector<std::string>* notes_;
   std::string* error_;
@@ -253,9 +263,8 @@ uint32_t DosDateTimeUtc(int64_t seconds) {
   constexpr int64_t kFirst = 315532800;  // 1980-01-01 00:00:00
   constexpr int64_t kLast = 4354819198;  // 2107-12-31 23:59:58
   seconds = std::clamp(seconds, kFirst, kLast);
-  const time_t t = static_cast<time_t>(seconds);
-  struct tm utc {};
-  gmtime_r(&t, &utc);
+  std::tm utc{};
+  FileTimeToUtc(UnixSecondsToFileTime(seconds), &utc);
   const uint32_t date = static_cast<uint32_t>(
       ((utc.tm_year - 80) << 9) | ((utc.tm_mon + 1) << 5) | utc.tm_mday);
   const uint32_t time = static_cast<uint32_t>(

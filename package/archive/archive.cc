@@ -1,8 +1,6 @@
 #include "package/archive/archive.h"
 
-#include <fcntl.h>
 #include <minizip/unzip.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -281,48 +279,48 @@ EntryDataReader* DataReader(ArchiveReader* reader) {
 }
 
 // Creates the file at path for writing, or opens an existing one to replace
-// it. Returns the descriptor, or -1. Never follows a link at path.
-int CreateDestination(const char* path, uint32_t attributes) {
-  if (path == nullptr) return -1;
-  const int fd =
-      Files()->OpenAt(AT_FDCWD, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+// it. Returns its handle, or kNoFile. Never follows a link at path.
+FileHandle CreateDestination(const char* path, uint32_t attributes) {
+  if (path == nullptr) return kNoFile;
+  const FileHandle fd =
+      Files()->OpenAt(kCurrentFolder, path,
+                      kOpenWrite | kOpenCreate | kOpenExclusive | kOpenNoFollow,
                       FileModeForAttributes(attributes));
   if (fd >= 0 || errno != EEXIST) return fd;
   // Something is there. Replace only a regular file that is not read-only,
   // as Windows would; the mode is checked here because the open below
   // succeeds for root whatever the mode says.
-  struct stat st;
-  if (Files()->StatAt(AT_FDCWD, path, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0) {
-    return -1;
+  FileInfo info;
+  if (Files()->StatAt(kCurrentFolder, path, &info, false) != 0 ||
+      info.kind != FileKind::kFile || (info.permissions & 0222) == 0) {
+    return kNoFile;
   }
-  const int existing = Files()->OpenAt(
-      AT_FDCWD, path, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK, 0);
-  if (existing < 0) return -1;
-  if (Files()->Fstat(existing, &st) != 0 || !S_ISREG(st.st_mode)) {
+  const FileHandle existing = Files()->OpenAt(
+      kCurrentFolder, path,
+      kOpenWrite | kOpenTruncate | kOpenNoFollow | kOpenNonBlocking, 0);
+  if (existing < 0) return kNoFile;
+  if (Files()->Stat(existing, &info) != 0 || info.kind != FileKind::kFile) {
     Files()->Close(existing);
-    return -1;
+    return kNoFile;
   }
   if ((attributes & kAttrReadOnly) != 0) {
-    Files()->Fchmod(existing, st.st_mode & 07777 & ~mode_t{0222});
+    Files()->SetPermissions(existing, info.permissions & ~uint32_t{0222});
   }
   return existing;
 }
 
-void SetFileTimes(int fd, const ArchiveEntry& entry) {
-  // A zero time is one the archive did not give; leave the file's own. This
-  // platform has no creation time to set.
-  timespec times[2];
-  times[0] = FileTimeToTimespec(entry.access_time);
-  times[1] = FileTimeToTimespec(entry.write_time);
-  if (entry.access_time.value() == 0) times[0].tv_nsec = UTIME_OMIT;
-  if (entry.write_time.value() == 0) times[1].tv_nsec = UTIME_OMIT;
-  Files()->Futimens(fd, times);
+void SetFileTimes(FileHandle fd, const ArchiveEntry& entry) {
+  // A zero time is one the archive did not give; leave the file's own.
+  auto given = [](const FileTime& time) {
+    return time.value() != 0 ? &time : nullptr;
+  };
+  Files()->SetTimes(fd, given(entry.creation_time), given(entry.access_time),
+                    given(entry.write_time));
 }
 
 // Writes the entry's data into fd. False when reading or writing failed or
 // the data did not have the declared size; never writes beyond that size.
-bool CopyEntryData(ArchiveReader* reader, const StoredData& data, int fd,
+bool CopyEntryData(ArchiveReader* reader, const StoredData& data, FileHandle fd,
                    uint32_t declared) {
   uint64_t total = 0;
   return DataReader(reader)->Read(data, declared, &total,
@@ -345,12 +343,12 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index,
   if (reader->rep->cached_encrypted) return ArchiveWriteFailed;
 
   const bool by_name = kind == ArchiveIoKind::ByFileName;
-  int fd = -1;
+  FileHandle fd = kNoFile;
   if (by_name) {
     fd = CreateDestination(static_cast<const char*>(destination),
                            entry.attributes);
   } else if (destination != nullptr) {
-    fd = *static_cast<const int*>(destination);
+    fd = *static_cast<const FileHandle*>(destination);
   }
   if (fd < 0) return ArchiveNoFile;
 
@@ -358,8 +356,9 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index,
   if (ok) {
     // A file we created is a regular file; a caller's descriptor may be a
     // pipe or a terminal, which has no times to set.
-    struct stat st;
-    if (by_name || (Files()->Fstat(fd, &st) == 0 && S_ISREG(st.st_mode))) {
+    FileInfo info;
+    if (by_name ||
+        (Files()->Stat(fd, &info) == 0 && info.kind == FileKind::kFile)) {
       SetFileTimes(fd, entry);
     }
   }

@@ -25,11 +25,11 @@ namespace morva {
 // Where an archive comes from (ArchiveOpen) or where an entry goes
 // (ArchiveExtractEntry). Other values are refused.
 enum class ArchiveIoKind : int32_t {
-  // Source: points to an int holding a descriptor of a regular file; the
-  // archive starts at the descriptor's current offset. The descriptor is
+  // Source: points to a FileHandle of a regular file; the
+  // archive starts at the handle's current offset. The handle is
   // duplicated; the caller's stays the caller's (the two share the offset).
-  // Destination: points to an int holding an open descriptor, written from
-  // its current offset and left open; a negative descriptor is refused.
+  // Destination: points to the FileHandle of an open file, written from
+  // its current offset and left open; a negative handle is refused.
   ByHandle = 1,
   // Source: a NUL-terminated path of an existing regular file.
   // Destination: the NUL-terminated path of the file to create or replace.
@@ -44,7 +44,7 @@ enum ArchiveResult : uint32_t {
   ArchiveOk = 0,
   // The destination file cannot be created (a missing folder, a read-only
   // file, a folder or a symbolic link in the way), or the destination
-  // descriptor is -1.
+  // handle is kNoFile.
   ArchiveNoFile = 0x200,
   // Reading or inflating the entry failed (an encrypted entry is never
   // read), a write failed, or the entry's data ended short of the size its

@@ -1,8 +1,5 @@
 #include "package/archive/archive_io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -22,7 +19,7 @@ namespace {
 // files cost two refills.
 class FdSource : public ArchiveSource {
  public:
-  FdSource(int fd, uint64_t start, uint64_t file_size)
+  FdSource(FileHandle fd, uint64_t start, uint64_t file_size)
       : fd_(fd), start_(start) {
     size_ = file_size > start ? file_size - start : 0;
   }
@@ -66,15 +63,17 @@ class FdSource : public ArchiveSource {
   bool ReadDirect(uint64_t offset, void* out, size_t n, size_t* got) {
     // Seek every time: for ByHandle the caller's descriptor shares the
     // offset and may have moved it since our last read.
-    if (Files()->Seek(fd_, static_cast<off_t>(start_ + offset), SEEK_SET) < 0)
+    if (start_ + offset > static_cast<uint64_t>(INT64_MAX) ||
+        Files()->Seek(fd_, static_cast<int64_t>(start_ + offset),
+                      SeekFrom::kStart) < 0)
       return false;
-    ssize_t r = ReadFully(fd_, out, n);
+    const int64_t r = ReadFully(fd_, out, n);
     if (r < 0) return false;
     *got = static_cast<size_t>(r);
     return true;
   }
 
-  int fd_;
+  FileHandle fd_;
   uint64_t start_;
   uint64_t uses_ = 0;
   Window windows_[2];
@@ -361,34 +360,36 @@ unzFile OpenArchive(ArchiveSource* source, uint64_t max_entries,
 
 std::unique_ptr<ArchiveSource> OpenHandleSource(const void* source) {
   if (source == nullptr) return nullptr;
-  const int fd = *static_cast<const int*>(source);
+  const FileHandle fd = *static_cast<const FileHandle*>(source);
   if (fd < 0) return nullptr;
-  struct stat st;
-  if (Files()->Fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-  const int copy = Files()->Dup(fd);
+  FileInfo info;
+  if (Files()->Stat(fd, &info) != 0 || info.kind != FileKind::kFile)
+    return nullptr;
+  const FileHandle copy = Files()->Dup(fd);
   if (copy < 0) return nullptr;
-  const off_t start = Files()->Seek(copy, 0, SEEK_CUR);
+  const int64_t start = Files()->Seek(copy, 0, SeekFrom::kCurrent);
   if (start < 0) {
     Files()->Close(copy);
     return nullptr;
   }
   return std::make_unique<FdSource>(copy, static_cast<uint64_t>(start),
-                                    static_cast<uint64_t>(st.st_size));
+                                    info.size);
 }
 
 std::unique_ptr<ArchiveSource> OpenFileSource(const void* source) {
   if (source == nullptr) return nullptr;
-  // O_NONBLOCK keeps a FIFO at the path from blocking the open; it is
+  // Non-blocking keeps a FIFO at the path from blocking the open; it is
   // refused right after as no regular file.
-  const int fd = Files()->OpenAt(AT_FDCWD, static_cast<const char*>(source),
-                                 O_RDONLY | O_NONBLOCK, 0);
+  const FileHandle fd =
+      Files()->OpenAt(kCurrentFolder, static_cast<const char*>(source),
+                      kOpenRead | kOpenNonBlocking, 0);
   if (fd < 0) return nullptr;
-  struct stat st;
-  if (Files()->Fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  FileInfo info;
+  if (Files()->Stat(fd, &info) != 0 || info.kind != FileKind::kFile) {
     Files()->Close(fd);
     return nullptr;
   }
-  return std::make_unique<FdSource>(fd, 0, static_cast<uint64_t>(st.st_size));
+  return std::make_unique<FdSource>(fd, 0, info.size);
 }
 
 std::unique_ptr<ArchiveSource> OpenMemorySource(const void* data,

@@ -118,7 +118,7 @@ struct stat Stat(const std::string& path) {
 class CountingFiles : public FileSystemWrapper {
  public:
   CountingFiles() : FileSystemWrapper(RealFiles()) {}
-  ssize_t Read(int fd, void* buffer, size_t count) override {
+  int64_t Read(FileHandle fd, void* buffer, size_t count) override {
     ++reads;
     return FileSystemWrapper::Read(fd, buffer, count);
   }
@@ -157,7 +157,7 @@ class ArchiveTest : public ::testing::Test {
                                0, ArchiveIoKind::ByFileName);
   }
   static ArchiveResult ExtractToFd(ArchiveHandle* archive, int32_t index,
-                                   int fd) {
+                                   FileHandle fd) {
     return ArchiveExtractEntry(archive, index, &fd, 0, ArchiveIoKind::ByHandle);
   }
   // The whole entry through memory extraction in chunks of `chunk` bytes.
@@ -188,7 +188,7 @@ TEST_F(ArchiveTest, OpensTheSameArchiveFromNameDescriptorAndMemory) {
   const std::string bytes = Bytes(zip);
   WriteFile(archive_path(), bytes);
 
-  int fd = open(archive_path().c_str(), O_RDONLY);
+  FileHandle fd = open(archive_path().c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   ArchivePtr archives[] = {
       OpenByName(archive_path()),
@@ -281,11 +281,12 @@ TEST_F(ArchiveTest, RefusesWhatIsNoArchiveAndLeavesNothingOpen) {
 
   int pipe_fds[2];
   ASSERT_EQ(pipe(pipe_fds), 0);
-  EXPECT_EQ(ArchiveOpen(&pipe_fds[0], 0, ArchiveIoKind::ByHandle), nullptr)
+  FileHandle pipe_end = pipe_fds[0];
+  EXPECT_EQ(ArchiveOpen(&pipe_end, 0, ArchiveIoKind::ByHandle), nullptr)
       << "a pipe is no regular file";
   close(pipe_fds[0]);
   close(pipe_fds[1]);
-  int invalid = -1;
+  FileHandle invalid = kNoFile;
   EXPECT_EQ(ArchiveOpen(&invalid, 0, ArchiveIoKind::ByHandle), nullptr);
   EXPECT_EQ(OpenDescriptors(), before);
 }
@@ -318,7 +319,7 @@ TEST_F(ArchiveTest, ReadsThroughADuplicateFromTheDescriptorsOffset) {
   zip.AddFile("a.txt", "alpha").AddFile("b.txt", "beta");
   WriteFile(archive_path(), std::string(1234, 'J') + Bytes(zip));
   const int before = OpenDescriptors();
-  int fd = open(archive_path().c_str(), O_RDONLY);
+  FileHandle fd = open(archive_path().c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(lseek(fd, 1234, SEEK_SET), 1234);
   ArchiveHandle* archive = ArchiveOpen(&fd, 0, ArchiveIoKind::ByHandle);

@@ -9,13 +9,15 @@
 
 #include <cstdint>
 
+#include "platform/files.h"
+
 namespace morva {
 
 // True when the bytes [begin, end) of the file open as `fd` end with a ZIP
 // end-of-central-directory record whose comment runs exactly up to `end`.
 // Reads at most the 65,557 bytes before `end` (the record and the longest
 // comment); false when they cannot be read.
-bool ZipEndsAt(int fd, uint64_t begin, uint64_t end);
+bool ZipEndsAt(FileHandle fd, uint64_t begin, uint64_t end);
 
 }  // namespace morva
 
