@@ -167,6 +167,7 @@ step() {
 
 read -r zlib_pkg zlib_version <<<"$(source_of zlib1g-dev)"
 read -r re2_pkg re2_version <<<"$(source_of libre2-dev)"
+read -r deflate_pkg deflate_version <<<"$(source_of libdeflate-dev)"
 gtest_version="$(dpkg-query -W -f='${Version}' googletest 2>/dev/null)" ||
   die "googletest is not installed: run bash scripts/install-deps.sh windows"
 cli11_version="$(dpkg-query -W -f='${Version}' libcli11-dev 2>/dev/null)" ||
@@ -239,6 +240,38 @@ Libs: -L\${libdir} -lre2
 EOF
   stamp_set re2 "$re2_version $recipe"
   step re2
+fi
+
+# libdeflate: the static library only, with its own Makefile (this version
+# has no CMake build), in a copy of the sources since it builds in place. Its
+# Makefile names a MinGW static library "libdeflatestatic.lib"; it is
+# installed as libdeflate.a with a .pc file of ours, as Debian's
+# libdeflate-dev provides it.
+step_started=$SECONDS
+if ! stamp_ok libdeflate "$deflate_version $recipe"; then
+  deflate_src="$(fetch_source "$deflate_pkg" "$deflate_version")"
+  rm -rf "$workdir/libdeflate"
+  mkdir -p "$workdir"
+  cp -R "$deflate_src" "$workdir/libdeflate"
+  make -C "$workdir/libdeflate" -j"$jobs" CC="$triple-gcc-posix" \
+    AR="$triple-gcc-ar-posix" libdeflatestatic.lib >&2
+  mkdir -p "$prefix/lib/pkgconfig" "$prefix/include"
+  cp "$workdir/libdeflate/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
+  cp "$workdir/libdeflate/libdeflate.h" "$prefix/include/libdeflate.h"
+  cat >"$prefix/lib/pkgconfig/libdeflate.pc" <<EOF
+prefix=$prefix
+exec_prefix=\${prefix}
+libdir=\${exec_prefix}/lib
+includedir=\${prefix}/include
+
+Name: libdeflate
+Description: Fast implementation of DEFLATE, zlib, and gzip
+Version: ${deflate_version%%-*}
+Cflags: -I\${includedir}
+Libs: -L\${libdir} -ldeflate
+EOF
+  stamp_set libdeflate "$deflate_version $recipe"
+  step libdeflate
 fi
 
 step_started=$SECONDS

@@ -30,7 +30,7 @@ linux_packages=(
 windows_packages=(
   g++-mingw-w64-x86-64-posix wine64
   cmake make python3 python3-six dpkg-dev unicode-data
-  zlib1g-dev libre2-dev googletest libcli11-dev
+  zlib1g-dev libre2-dev libdeflate-dev googletest libcli11-dev
 )
 
 case "$target" in
