@@ -20,6 +20,10 @@
 #               build-windows/deps (once; kept until build-windows/ goes)
 #   make windows-check  builds a small test program against them and runs it
 #               under Wine; checks that it needs no DLL beside it
+#   make test-windows   builds the core, morva-pack.exe and the core's tests
+#               for Windows (build-windows/core) and runs the tests under Wine;
+#               then checks the sample tour with morva-pack.exe under Wine and
+#               with morva-pack on Linux, and compares the two reports
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -38,7 +42,7 @@ FORMAT_FILES = $(shell git ls-files -- '*.cc' '*.h')
 
 .PHONY: all deps build test test-asan test-tsan demo bench fuzz fuzz-build \
 	fuzz-smoke format format-check clean install uninstall package \
-	windows-deps windows-check
+	windows-deps windows-check test-windows
 
 all: build
 
@@ -139,6 +143,20 @@ windows-check: windows-deps
 	  -DMORVA_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps
 	cmake --build $(WINDOWS_BUILD)/check -j$(JOBS)
 	ctest --test-dir $(WINDOWS_BUILD)/check --output-on-failure
+
+test-windows: windows-deps build
+	cmake -S . -B $(WINDOWS_BUILD)/core -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) \
+	  -DMORVA_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps
+	cmake --build $(WINDOWS_BUILD)/core -j$(JOBS)
+	bash scripts/windows-imports.sh $(WINDOWS_BUILD)/core/tools/morva-pack.exe \
+	  $(WINDOWS_BUILD)/core/tests/morva_tests.exe
+	ctest --test-dir $(WINDOWS_BUILD)/core --output-on-failure -j$(JOBS) \
+	  --timeout 120
+	cmake --build $(BUILD) --target sample_tour
+	bash tools/check_under_wine_test.sh $(BUILD)/tools/morva-pack \
+	  $(WINDOWS_BUILD)/core/tools/morva-pack.exe $(BUILD)/examples/sample-tour \
+	  $(WINDOWS_BUILD)/test-tmp
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

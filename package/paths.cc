@@ -9,12 +9,12 @@
 namespace morva {
 
 std::string GetDirPart(const std::string& path) {
-  size_t k = path.rfind(kPathSeparator);
+  const size_t k = LastSeparator(path);
   return k == std::string::npos ? std::string() : path.substr(0, k);
 }
 
 std::string GetFileNamePart(const std::string& path) {
-  size_t k = path.rfind(kPathSeparator);
+  const size_t k = LastSeparator(path);
   return k == std::string::npos ? path : path.substr(k + 1);
 }
 
@@ -22,7 +22,8 @@ int CreateDirPath(const std::string& path) {
   if (PathExists(path)) return 1;
   std::vector<std::string> folders;
   for (size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == kPathSeparator) folders.push_back(path.substr(0, i));
+    if (path[i] == kPathSeparator || path[i] == '/')
+      folders.push_back(path.substr(0, i));
   }
   folders.push_back(path);
   int result = 0;

@@ -1,13 +1,11 @@
 #include "package/temp_folder.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 
 #include "gtest/gtest.h"
 #include "platform/files.h"
 #include "tests/faulty_files.h"
+#include "tests/posix_calls.h"
 #include "tests/test_util.h"
 
 namespace morva {

@@ -1,12 +1,11 @@
 #include "package/temp_zip.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 
 #include "gtest/gtest.h"
 #include "platform/files.h"
 #include "platform/trace.h"
+#include "tests/posix_calls.h"
 #include "tests/test_util.h"
 
 namespace morva {

@@ -1,8 +1,5 @@
 #include "package/unpack.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -12,6 +9,7 @@
 #include "package/archive/archive.h"
 #include "package/archive/entry_data.h"
 #include "platform/files.h"
+#include "tests/posix_calls.h"
 #include "tests/test_util.h"
 
 namespace morva {
@@ -333,12 +331,11 @@ ZipWriter MixedPackage() {
 std::vector<std::string> Snapshot(const std::string& folder) {
   std::vector<std::string> out;
   for (const std::string& path : ListTree(folder)) {
-    struct stat st;
     const std::string full = folder + "/" + path;
-    EXPECT_EQ(lstat(full.c_str(), &st), 0) << full;
-    std::string line = path + " " + std::to_string(st.st_mode & 07777);
-    if (S_ISREG(st.st_mode)) {
-      line += " " + std::to_string(st.st_mtim.tv_sec) + " " +
+    const FileInfo st = testing::InfoOf(full);
+    std::string line = path + " " + std::to_string(st.permissions);
+    if (st.kind == FileKind::kFile) {
+      line += " " + std::to_string(testing::UnixSeconds(st.write_time)) + " " +
               std::to_string(std::hash<std::string>()(testing::ReadFile(full)));
     }
     out.push_back(line);

@@ -36,12 +36,12 @@ void ListBelow(FileSystem* fs, FileHandle dir_fd, const std::string& relative,
   if (fs->ListFolder(dir_fd, &entries) != 0) return;
   for (const DirEntry& entry : entries) {
     const std::string child =
-        relative.empty() ? entry.name : JoinPath(relative, entry.name);
+        relative.empty() ? entry.name : relative + '/' + entry.name;
     if (!entry.is_dir) {
       out->push_back(child);
       continue;
     }
-    out->push_back(child + kPathSeparator);
+    out->push_back(child + '/');
     const FileHandle sub = fs->OpenAt(
         dir_fd, entry.name, kOpenRead | kOpenFolder | kOpenNoFollow, 0);
     if (sub >= 0) {

@@ -291,9 +291,10 @@ int64_t FileLength(FileHandle file);
 // path as it is when the current folder cannot be found out).
 std::string AbsolutePath(const std::string& path);
 
-// Every path below folder, relative to it and sorted; folders end in the
-// separator. Links are listed as what they are, never followed. What cannot
-// be opened is not listed. `fs` is the file system to read.
+// Every path below folder, relative to it and sorted, written with "/" as
+// archive names are; folders end in "/". Links are listed as what they are,
+// never followed. What cannot be opened is not listed. `fs` is the file system
+// to read.
 std::vector<std::string> ListTree(const std::string& folder,
                                   FileSystem* fs = Files());
 

@@ -53,6 +53,15 @@ constexpr char kExecutableSuffix[] = ".exe";
 constexpr char kExecutableSuffix[] = "";
 #endif
 
+// Where the last separator of path is, or npos; Windows takes '/' as one too.
+inline size_t LastSeparator(std::string_view path) {
+#ifdef _WIN32
+  return path.find_last_of("\\/");
+#else
+  return path.rfind('/');
+#endif
+}
+
 inline std::string JoinPath(std::string_view folder, std::string_view name) {
   std::string path(folder);
   path += kPathSeparator;

@@ -1,5 +1,16 @@
 #include "tests/killed_player.h"
 
+#ifdef _WIN32
+
+namespace morva::testing {
+
+// No fork on Windows: the tests that need a killed player skip there.
+bool LaunchAndKill(const std::string&) { return false; }
+
+}  // namespace morva::testing
+
+#else
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,3 +53,5 @@ bool LaunchAndKill(const std::string& tour) {
 }
 
 }  // namespace morva::testing
+
+#endif  // _WIN32

@@ -64,6 +64,29 @@ std::string ReadFile(const std::string& path) {
 
 bool Exists(const std::string& path) { return PathExists(path); }
 
+FileInfo InfoOf(const std::string& path) {
+  FileInfo info;
+  EXPECT_EQ(RealFiles()->StatAt(kCurrentFolder, path, &info, false), 0) << path;
+  return info;
+}
+
+int64_t UnixSeconds(FileTime time) {
+  return static_cast<int64_t>(time.value() / kFileTimeTicksPerSecond) -
+         kSecondsFrom1601To1970;
+}
+
+bool SetFileTimes(const std::string& path, int64_t access, int64_t write) {
+  FileSystem* fs = RealFiles();
+  const FileHandle file =
+      fs->OpenAt(kCurrentFolder, path, kOpenWrite | kOpenNoFollow, 0);
+  if (file < 0) return false;
+  const FileTime a = UnixSecondsToFileTime(access);
+  const FileTime w = UnixSecondsToFileTime(write);
+  const bool set = fs->SetTimes(file, nullptr, &a, &w) == 0;
+  fs->Close(file);
+  return set;
+}
+
 std::string LittleEndian32(uint32_t value) {
   std::string out(4, '\0');
   for (int i = 0; i < 4; ++i)

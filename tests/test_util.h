@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "package/temp_folder.h"
+#include "platform/files.h"
 
 namespace morva::testing {
 
@@ -30,6 +31,14 @@ class ScopedTempDir : public ScopedTempFolder {
 void WriteFile(const std::string& path, const std::string& data);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+
+// What the real file system says of path, links not followed; fails the
+// test (and gives an empty record) when it cannot.
+FileInfo InfoOf(const std::string& path);
+// Seconds since 1970 of a file time.
+int64_t UnixSeconds(FileTime time);
+// Sets the access and write times (seconds since 1970) of the file at path.
+bool SetFileTimes(const std::string& path, int64_t access, int64_t write);
 
 // "executable" bytes + archive + the archive's length, little-endian.
 std::string AppendPackage(const std::string& exe, const std::string& archive);
