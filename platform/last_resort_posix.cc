@@ -10,22 +10,15 @@
 #include <cstring>
 
 #include "platform/last_resort.h"
+#include "platform/last_resort_places.h"
 
 namespace morva {
 namespace {
 
-constexpr int kPlaces = 8;
+using last_resort::g_places;
+using last_resort::Place;
+
 constexpr int kMaxDepth = 64;
-
-struct Place {
-  std::atomic<bool> used{false};
-  char path[PATH_MAX];
-  char last[NAME_MAX + 1];
-  dev_t dev;
-  ino_t ino;
-};
-
-Place g_places[kPlaces];
 
 // getdents64 fills this; readdir() is not async-signal-safe.
 struct LinuxDirent64 {
@@ -90,35 +83,13 @@ bool EmptyFolder(int fd, int depth, const char* keep) {
 
 }  // namespace
 
-bool RememberForLastResort(const std::string& path, const FileInfo& info,
-                           const char* last) {
-  if (last == nullptr) last = "";
-  if (path.size() >= PATH_MAX || std::strlen(last) > NAME_MAX) return false;
-  for (Place& place : g_places) {
-    if (place.used.load()) continue;
-    std::memcpy(place.path, path.c_str(), path.size() + 1);
-    std::strcpy(place.last, last);
-    place.dev = info.volume;
-    place.ino = info.file_id;
-    place.used.store(true);
-    return true;
-  }
-  return false;
-}
-
-void ForgetForLastResort(const std::string& path) {
-  for (Place& place : g_places) {
-    if (place.used.load() && path == place.path) place.used.store(false);
-  }
-}
-
 void RemoveRememberedNow() {
   const int saved_errno = errno;
   for (Place& place : g_places) {
     if (!place.used.exchange(false)) continue;
     struct stat st;
     if (fstatat(AT_FDCWD, place.path, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        st.st_dev != place.dev || st.st_ino != place.ino) {
+        st.st_dev != place.volume || st.st_ino != place.file_id) {
       continue;
     }
     if (!S_ISDIR(st.st_mode)) {
@@ -129,8 +100,8 @@ void RemoveRememberedNow() {
         open(place.path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;
     // The same folder still, now that it is open.
-    if (fstat(fd, &st) == 0 && st.st_dev == place.dev &&
-        st.st_ino == place.ino) {
+    if (fstat(fd, &st) == 0 && st.st_dev == place.volume &&
+        st.st_ino == place.file_id) {
       if (EmptyFolder(fd, 0, place.last) &&
           (place.last[0] == '\0' || unlinkat(fd, place.last, 0) == 0 ||
            errno == ENOENT)) {

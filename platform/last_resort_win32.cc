@@ -8,24 +8,15 @@
 
 #include "platform/files.h"
 #include "platform/last_resort.h"
+#include "platform/last_resort_places.h"
 
 namespace morva {
 namespace {
 
-constexpr int kPlaces = 8;
+using last_resort::g_places;
+using last_resort::Place;
+
 constexpr int kMaxDepth = 64;
-constexpr size_t kMaxPath = 32768;
-constexpr size_t kMaxName = 256;
-
-struct Place {
-  std::atomic<bool> used{false};
-  char path[kMaxPath];
-  char last[kMaxName];
-  uint64_t volume;
-  uint64_t file_id;
-};
-
-Place g_places[kPlaces];
 
 constexpr uint32_t kFolderFlags = kOpenRead | kOpenFolder | kOpenNoFollow;
 
@@ -55,28 +46,6 @@ bool EmptyFolder(FileSystem* fs, FileHandle folder, int depth,
 }
 
 }  // namespace
-
-bool RememberForLastResort(const std::string& path, const FileInfo& info,
-                           const char* last) {
-  if (last == nullptr) last = "";
-  if (path.size() >= kMaxPath || std::strlen(last) >= kMaxName) return false;
-  for (Place& place : g_places) {
-    if (place.used.load()) continue;
-    std::memcpy(place.path, path.c_str(), path.size() + 1);
-    std::strcpy(place.last, last);
-    place.volume = info.volume;
-    place.file_id = info.file_id;
-    place.used.store(true);
-    return true;
-  }
-  return false;
-}
-
-void ForgetForLastResort(const std::string& path) {
-  for (Place& place : g_places) {
-    if (place.used.load() && path == place.path) place.used.store(false);
-  }
-}
 
 void RemoveRememberedNow() {
   FileSystem* fs = RealFiles();
