@@ -11,6 +11,7 @@
 #include "package/temp_zip.h"
 #include "package/unpack.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "tests/faulty_files.h"
 #include "tests/recording_window.h"
 #include "tests/test_util.h"
@@ -57,8 +58,8 @@ testing::ZipWriter Package() {
 // the temporary folder.
 PathMatch TempName(const std::string& folder) {
   return [folder](const std::string& path) {
-    return path.rfind(folder + "/QZ", 0) == 0 &&
-           path.find('/', folder.size() + 1) == std::string::npos &&
+    return path.rfind(JoinPath(folder, "QZ"), 0) == 0 &&
+           path.find(kPathSeparator, folder.size() + 1) == std::string::npos &&
            path.size() > 4 && path.compare(path.size() - 4, 4, ".tmp") == 0;
   };
 }

@@ -3,6 +3,7 @@
 #include "app/preview_app.h"
 #include "gtest/gtest.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "tests/recording_window.h"
 #include "tests/test_util.h"
 
@@ -165,7 +166,8 @@ TEST_F(FullLaunchTest, APackageAsBuiltOpensItsTourPageAtTheRequestedSize) {
   EXPECT_EQ(std::vector<std::string>(window_.calls.begin(),
                                      window_.calls.begin() + expected.size()),
             expected);
-  ASSERT_EQ(confine.rfind("ConfineBrowser(" + tmp_.path() + "/QZ", 0), 0u)
+  ASSERT_EQ(confine.rfind("ConfineBrowser(" + JoinPath(tmp_.path(), "QZ"), 0),
+            0u)
       << confine;
   const std::string work = confine.substr(15, confine.size() - 16);
   EXPECT_EQ(navigate.rfind("Navigate(" + work + "/_flash/", 0), 0u) << navigate;

@@ -84,6 +84,10 @@ void PrivateFolder::Remove() {
     // The owner file goes last, and only when everything else went: a
     // folder without it would prove nothing to the next player.
     if (EmptyFolderAt(fs_, fd, kOwnerFileName)) {
+      if (kOpenFilesKeepTheirNames && owner_fd_ >= 0) {
+        fs_->Close(owner_fd_);
+        owner_fd_ = kNoFile;
+      }
       fs_->RemoveAt(fd, kOwnerFileName, RemoveKind::kFile);
       fs_->RemoveAt(kCurrentFolder, path, RemoveKind::kFolder);
     }

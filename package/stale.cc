@@ -116,6 +116,11 @@ class StaleOwner {
 
   bool stale() const { return stale_; }
   FileHandle folder_fd() const { return folder_fd_; }
+  // Closes the owner file, which releases its lock.
+  void CloseOwnerFile() {
+    if (owner_fd_ >= 0) fs_->Close(owner_fd_);
+    owner_fd_ = kNoFile;
+  }
   const std::string& name() const { return name_; }
   const std::vector<Claim>& claims() const { return claims_; }
 
@@ -282,6 +287,7 @@ StaleReport SweepStale(const std::string& temp_folder, FileSystem* fs,
         // the proof for the next sweep.
         if (complete &&
             EmptyFolderAt(fs, owner.folder_fd(), kOwnerFileName, give_up) &&
+            (!kOpenFilesKeepTheirNames || (owner.CloseOwnerFile(), true)) &&
             fs->RemoveAt(owner.folder_fd(), kOwnerFileName,
                          RemoveKind::kFile) == 0 &&
             fs->RemoveAt(temp_fd, owner.name(), RemoveKind::kFolder) == 0) {

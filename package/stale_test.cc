@@ -13,6 +13,7 @@
 #include "package/private_folder.h"
 #include "package/temp_zip.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "tests/faulty_files.h"
 #include "tests/killed_player.h"
 #include "tests/posix_calls.h"
@@ -192,7 +193,8 @@ class EndWhenWorkFolderIsMade : public FileSystemWrapper {
   int MakeFolderAt(FileHandle dir_fd, const std::string& path,
                    uint32_t mode) override {
     const int rc = target()->MakeFolderAt(dir_fd, path, mode);
-    if (rc == 0 && path.rfind(temp_folder_ + "/QZ", 0) == 0) ending = true;
+    if (rc == 0 && path.rfind(JoinPath(temp_folder_, "QZ"), 0) == 0)
+      ending = true;
     return rc;
   }
   bool ending = false;

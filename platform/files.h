@@ -223,6 +223,15 @@ class ScopedFileSystem {
   FileSystem* previous_;
 };
 
+// POSIX removes an open file's name at once; Windows only once the last
+// handle to it is closed, and until then its folder is not empty. Where
+// that matters, a file is closed before it goes.
+#ifdef _WIN32
+inline constexpr bool kOpenFilesKeepTheirNames = true;
+#else
+inline constexpr bool kOpenFilesKeepTheirNames = false;
+#endif
+
 // Convenience operations over Files().
 
 // The user's folder for temporary files, without a trailing separator: on

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/path.h"
+
 namespace morva::testing {
 
 PathMatch Named(const std::string& name) {
   return [name](const std::string& path) {
     std::string p = path;
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    const size_t slash = p.rfind('/');
+    while (p.size() > 1 && (p.back() == '/' || p.back() == kPathSeparator))
+      p.pop_back();
+    const size_t slash = LastSeparator(p);
     return (slash == std::string::npos ? p : p.substr(slash + 1)) == name;
   };
 }
