@@ -11,6 +11,7 @@
 #include "gtest/gtest.h"
 #include "package/trailer.h"
 #include "platform/files.h"
+#include "platform/path.h"
 
 namespace morva::testing {
 
@@ -68,6 +69,11 @@ FileInfo InfoOf(const std::string& path) {
   FileInfo info;
   EXPECT_EQ(RealFiles()->StatAt(kCurrentFolder, path, &info, false), 0) << path;
   return info;
+}
+
+std::string Native(std::string path) {
+  std::replace(path.begin(), path.end(), '/', kPathSeparator);
+  return path;
 }
 
 int64_t UnixSeconds(FileTime time) {

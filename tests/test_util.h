@@ -35,6 +35,8 @@ bool Exists(const std::string& path);
 // What the real file system says of path, links not followed; fails the
 // test (and gives an empty record) when it cannot.
 FileInfo InfoOf(const std::string& path);
+// path with "/" made the platform's separator, for expected paths.
+std::string Native(std::string path);
 // Seconds since 1970 of a file time.
 int64_t UnixSeconds(FileTime time);
 // Sets the access and write times (seconds since 1970) of the file at path.
