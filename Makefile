@@ -21,9 +21,9 @@
 #   make windows-check  builds a small test program against them and runs it
 #               under Wine; checks that it needs no DLL beside it
 #   make test-windows   builds the core, morva-pack.exe and the core's tests
-#               for Windows (build-windows/core) and runs the tests under Wine;
-#               then checks the sample tour with morva-pack.exe under Wine and
-#               with morva-pack on Linux, and compares the two reports
+#               for Windows (build-windows/core), checks the sample tour with
+#               morva-pack.exe under Wine and with morva-pack on Linux and
+#               compares the two reports, then runs the tests under Wine
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -151,12 +151,12 @@ test-windows: windows-deps build
 	cmake --build $(WINDOWS_BUILD)/core -j$(JOBS)
 	bash scripts/windows-imports.sh $(WINDOWS_BUILD)/core/tools/morva-pack.exe \
 	  $(WINDOWS_BUILD)/core/tests/morva_tests.exe
-	ctest --test-dir $(WINDOWS_BUILD)/core --output-on-failure -j$(JOBS) \
-	  --timeout 120
 	cmake --build $(BUILD) --target sample_tour
 	bash tools/check_under_wine_test.sh $(BUILD)/tools/morva-pack \
 	  $(WINDOWS_BUILD)/core/tools/morva-pack.exe $(BUILD)/examples/sample-tour \
 	  $(WINDOWS_BUILD)/test-tmp
+	ctest --test-dir $(WINDOWS_BUILD)/core --output-on-failure -j$(JOBS) \
+	  --timeout 120
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
