@@ -387,6 +387,61 @@ UnpackReport BadRecordReport(const ArchiveHandle* archive, int32_t index,
           ArchiveEntryProblem(archive, index), index};
 }
 
+struct EntryPreview::File {
+  int32_t index;
+  uint32_t size;
+  std::string destination;
+};
+
+EntryPreview::EntryPreview() = default;
+EntryPreview::~EntryPreview() = default;
+
+bool EntryPreview::Plan(ArchiveHandle* archive, const std::string& folder,
+                        UnpackReport* report) {
+  archive_ = archive;
+  files_.clear();
+  content_folder_ = folder;
+  if (!MayUnpack(archive, folder, report)) return false;
+  ArchiveEntry entry;
+  ArchiveGetEntry(archive, -1, &entry);
+  EntryPlanner planner(archive, folder);
+  EntryPlan plan;
+  for (int32_t i = 0, count = entry.index; i < count; ++i) {
+    if (!planner.Read(i, &plan, report)) return false;
+    if (plan.folder) continue;
+    ArchiveEntryFormat format;
+    if (ArchiveGetEntryFormat(archive, i, &format) == ArchiveOk &&
+        format.encrypted) {
+      *report = {
+          UnpackStatus::kEncrypted, plan.name, ArchiveWriteFailed, {}, i};
+      return false;
+    }
+    if (strcasecmp(GetFileNamePart(plan.destination).c_str(),
+                   kViewerMovieName) == 0) {
+      content_folder_ = GetDirPart(plan.destination);
+    }
+    files_.push_back({i, plan.size, std::move(plan.destination)});
+  }
+  return true;
+}
+
+bool EntryPreview::Write(const std::string& path, uint32_t max_size) {
+  bool written = false;
+  for (const File& file : files_) {
+    if (file.size > max_size || file.destination.size() != path.size() ||
+        strcasecmp(file.destination.c_str(), path.c_str()) != 0) {
+      continue;
+    }
+    UnpackReport report;
+    if (CreateDirPath(GetDirPart(file.destination)) != 1 ||
+        !ExtractFile(archive_, file.index, file.destination, &report)) {
+      return false;
+    }
+    written = true;
+  }
+  return written;
+}
+
 int UnpackArchiveInto(const std::string& archive_path,
                       const std::string& folder, std::string* content_folder,
                       UnpackReport* report, int workers) {

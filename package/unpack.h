@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "package/archive/archive.h"
 
@@ -80,6 +81,43 @@ int UnpackWorkers();
 int UnpackArchiveInto(const std::string& archive_path,
                       const std::string& folder, std::string* content_folder,
                       UnpackReport* report, int workers = 1);
+
+// The entries of an archive placed below a folder as UnpackArchiveInto
+// places them, for reading a few of them before the whole archive is
+// unpacked (the player reads its start page that way while the rest is
+// still being copied out).
+class EntryPreview {
+ public:
+  EntryPreview();
+  ~EntryPreview();
+  EntryPreview(const EntryPreview&) = delete;
+  EntryPreview& operator=(const EntryPreview&) = delete;
+
+  // Looks at every entry of archive in index order as UnpackArchiveInto
+  // does (the archive's bounds, each entry's record, its name, where it
+  // goes, whether it is encrypted, the content folder), and writes nothing.
+  // False, with *report set, for an archive that UnpackArchiveInto would
+  // stop at before reading any entry's data.
+  // REQUIRES: archive outlives this; folder does not end with a separator.
+  bool Plan(ArchiveHandle* archive, const std::string& folder,
+            UnpackReport* report);
+
+  // The content folder an unpack of the whole archive gives: folder, or
+  // the folder of the last file entry named "qzviewer.swf".
+  const std::string& content_folder() const { return content_folder_; }
+
+  // Writes the file entries whose full path is `path` (ignoring ASCII
+  // letter case), with the folders they need, in index order, so the last
+  // one wins as in a whole unpack. Entries larger than `max_size` are left
+  // out. True when at least one was written and none failed.
+  bool Write(const std::string& path, uint32_t max_size);
+
+ private:
+  struct File;
+  ArchiveHandle* archive_ = nullptr;
+  std::vector<File> files_;
+  std::string content_folder_;
+};
 
 // Creates a new work folder (mode 0700, exclusively, under a unique "QZ"
 // name in the temporary folder) and unpacks every entry of the archive at
