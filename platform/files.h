@@ -14,6 +14,8 @@
 #include <sys/statvfs.h>
 #include <sys/types.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -129,6 +131,38 @@ class ModuleOverride : public FileSystemWrapper {
 
  private:
   std::string module_;
+};
+
+// Another file system that stops creating and writing files once Stop() is
+// called (the call then fails with ECANCELED), so that work on another
+// thread that writes through it ends soon: a copy at its next write, an
+// unpack at its next file or folder. Reading and removing go on.
+class StoppableFiles : public FileSystemWrapper {
+ public:
+  explicit StoppableFiles(FileSystem* target) : FileSystemWrapper(target) {}
+  void Stop() { stopped_.store(true); }
+
+  int OpenAt(int dir_fd, const std::string& path, int flags,
+             mode_t mode) override {
+    if ((flags & O_CREAT) && Refused()) return -1;
+    return FileSystemWrapper::OpenAt(dir_fd, path, flags, mode);
+  }
+  ssize_t Write(int fd, const void* buffer, size_t count) override {
+    if (Refused()) return -1;
+    return FileSystemWrapper::Write(fd, buffer, count);
+  }
+  int MkdirAt(int dir_fd, const std::string& path, mode_t mode) override {
+    if (Refused()) return -1;
+    return FileSystemWrapper::MkdirAt(dir_fd, path, mode);
+  }
+
+ private:
+  bool Refused() {
+    if (!stopped_.load()) return false;
+    errno = ECANCELED;
+    return true;
+  }
+  std::atomic<bool> stopped_{false};
 };
 
 // The file system the core uses: the real one unless a test replaced it.
