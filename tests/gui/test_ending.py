@@ -119,12 +119,12 @@ class EndingTest(SessionTest):
                          ORANGE)
         self.assert_ends_clean(proc, signal.SIGALRM)
 
-    def test_signal_while_a_large_tour_unpacks(self):
+    def test_a_large_tour_shows_at_once_and_ends_clean_while_it_unpacks(self):
         s = self.session
         exe = os.path.join(s.work, "Large")
         pack_tour(self.player, exe, tour_files("Large", PAGE, 640, 480))
-        # A scene of 600 MB of zeros: a small package that takes a while
-        # to write out.
+        # Scenes of 1 GB of zeros in all: a small package that takes a
+        # while to write out.
         with open(exe, "rb") as f:
             f.seek(-4, os.SEEK_END)
             size = int.from_bytes(f.read(4), "little")
@@ -134,30 +134,34 @@ class EndingTest(SessionTest):
         with zipfile.ZipFile(zip_path, "w", zipfile.ZIP_DEFLATED) as z:
             for name, data in tour_files("Large", PAGE, 640, 480).items():
                 z.writestr(name, data)
-            with z.open("_flash/scenes/huge.jpg", "w", force_zip64=True) as big:
-                chunk = bytes(1 << 24)
-                for _ in range(36):
-                    big.write(chunk)
+            for scene in range(2):
+                with z.open("_flash/scenes/huge%d.jpg" % scene, "w",
+                            force_zip64=True) as big:
+                    chunk = bytes(1 << 24)
+                    for _ in range(32):
+                        big.write(chunk)
         with open(exe, "ab") as f, open(zip_path, "rb") as z:
             data = z.read()
             f.write(data)
             f.write(len(data).to_bytes(4, "little"))
         os.remove(zip_path)
 
-        proc = s.start([exe], MORVA_TRACE="1")
-        deadline = time.monotonic() + 20
-        huge = None
-        while huge is None and time.monotonic() < deadline:
-            for name in os.listdir(s.tmp):
-                path = os.path.join(s.tmp, name, "_flash", "scenes",
-                                    "huge.jpg")
-                if os.path.exists(path) and os.path.getsize(path) > 0:
-                    huge = path
-            time.sleep(0.01)
-        self.assertIsNotNone(huge, "the unpack never started")
-        self.assert_ends_clean(proc, signal.SIGTERM)
-        self.assertFalse([l for l in trace(proc) if "load finished" in l],
-                         "the unpack was over before the signal")
+        for end in ("signal", "close"):
+            with self.subTest(end=end):
+                proc = s.start([exe], MORVA_TRACE="1")
+                window = s.wait_window("^Large  -  Morva$")
+                # At its final place and size from its first moment.
+                self.assertEqual(s.geometry(window), (0, 0, 640, 480))
+                if end == "signal":
+                    self.assert_ends_clean(proc, signal.SIGTERM)
+                else:
+                    s.request_close(window)
+                    self.assertEqual(wait_exit(proc, 5), 0)
+                    self.assertEqual(s.leftovers(), [])
+                lines = trace(proc)
+                self.assertIn("stopping the unpack", lines,
+                              "the unpack was over before the end")
+                self.assertFalse([l for l in lines if "load finished" in l])
 
     def test_signal_in_the_first_moments(self):
         # A race: before the handlers, during the toolkit's start, the copy,
