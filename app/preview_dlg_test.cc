@@ -1,6 +1,7 @@
 #include "app/preview_dlg.h"
 
 #include "app/preview_app.h"
+#include "app/start_preview.h"
 #include "gtest/gtest.h"
 #include "platform/files.h"
 #include "tests/recording_window.h"
@@ -278,6 +279,45 @@ TEST_F(FullLaunchTest, AWindowShownWhileTheLaunchRunsGetsThePageOnlyAfterIt) {
   LaunchPackage(TourPackage());
   EXPECT_TRUE(window_.CallsStartingWith("Navigate").empty());
   EXPECT_TRUE(LeftInTemp().empty());
+}
+
+TEST_F(FullLaunchTest, WhatThePackageShowsFirstIsWhatTheUnpackLeaves) {
+  auto shows = [this](const testing::ZipWriter& zip) {
+    window_ = RecordingWindow();
+    bool ran = false;
+    window_.run_while_shown = [&ran](BackgroundWork* work) {
+      ran = true;
+      work->Run();
+      work->Done();
+    };
+    LaunchPackage(zip);
+    EXPECT_EQ(window_.CallsStartingWith("Navigate").size(), 1u);
+    EXPECT_TRUE(LeftInTemp().empty());
+    return ran;
+  };
+  // autorun.inf twice: the later one is what the unpack leaves.
+  testing::ZipWriter twice = TourPackage();
+  twice
+      .AddFile("_flash/Other.html",
+               "javascript:window.open('Tour%20page.html','w',"
+               "'width=300,height=200')")
+      .AddFile("_flash/autorun.inf", "[autorun]\nshellexecute=Other.html");
+  EXPECT_TRUE(shows(twice));
+  EXPECT_EQ(window_.CallsStartingWith("SetTitle"),
+            Calls(2, "SetTitle(Other  -  Morva)"));
+  EXPECT_EQ(window_.CallsStartingWith("SetWindowPos"),
+            Calls{"SetWindowPos(top,0,0,300,200,128)"});
+
+  // A launcher beyond what is read before the window shows: the launch
+  // runs whole first, as on any window.
+  testing::ZipWriter large = TourPackage();
+  large.AddFile("_flash/Tour name.html",
+                std::string(kPreviewMaxBytes, ' ') +
+                    "javascript:window.open('Tour%20page.html','w',"
+                    "'width=640,height=480')");
+  EXPECT_FALSE(shows(large));
+  EXPECT_EQ(window_.CallsStartingWith("SetWindowPos"),
+            Calls{"SetWindowPos(top,0,0,640,480,128)"});
 }
 
 TEST_F(FullLaunchTest, CleanupRemovesTheWholeWorkFolderWhereverTheViewerIs) {

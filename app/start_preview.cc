@@ -20,11 +20,11 @@ StartPageStatus ReadFromPreview(ArchiveHandle* archive,
     return StartPageStatus::kNoAutorun;
   }
   const std::string& content = preview.content_folder();
-  preview.Write(JoinPath(content, "autorun.inf"), kPreviewMaxEntry);
+  preview.Write(JoinPath(content, "autorun.inf"), kPreviewMaxBytes);
   StartPageStatus status = FindStartPage(content, scratch, nullptr, out);
   // The launcher's name is known now; nothing had it yet.
   if (status == StartPageStatus::kNoLauncher &&
-      preview.Write(out->launcher_path, kPreviewMaxEntry)) {
+      preview.Write(out->launcher_path, kPreviewMaxBytes)) {
     status = FindStartPage(content, scratch, nullptr, out);
   }
   return status;

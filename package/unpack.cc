@@ -425,21 +425,26 @@ bool EntryPreview::Plan(ArchiveHandle* archive, const std::string& folder,
   return true;
 }
 
-bool EntryPreview::Write(const std::string& path, uint32_t max_size) {
-  bool written = false;
-  for (const File& file : files_) {
-    if (file.size > max_size || file.destination.size() != path.size() ||
-        strcasecmp(file.destination.c_str(), path.c_str()) != 0) {
+bool EntryPreview::Write(const std::string& path, uint64_t max_bytes) {
+  // Of entries with the same destination the last one wins, as in index
+  // order; names that differ in letter case are different files.
+  std::unordered_set<std::string_view> done;
+  uint64_t bytes = 0;
+  for (auto file = files_.rbegin(); file != files_.rend(); ++file) {
+    if (file->destination.size() != path.size() ||
+        strcasecmp(file->destination.c_str(), path.c_str()) != 0 ||
+        !done.insert(file->destination).second) {
       continue;
     }
+    bytes += file->size;
     UnpackReport report;
-    if (CreateDirPath(GetDirPart(file.destination)) != 1 ||
-        !ExtractFile(archive_, file.index, file.destination, &report)) {
+    if (bytes > max_bytes ||
+        CreateDirPath(GetDirPart(file->destination)) != 1 ||
+        !ExtractFile(archive_, file->index, file->destination, &report)) {
       return false;
     }
-    written = true;
   }
-  return written;
+  return !done.empty();
 }
 
 int UnpackArchiveInto(const std::string& archive_path,

@@ -107,10 +107,11 @@ class EntryPreview {
   const std::string& content_folder() const { return content_folder_; }
 
   // Writes the file entries whose full path is `path` (ignoring ASCII
-  // letter case), with the folders they need, in index order, so the last
-  // one wins as in a whole unpack. Entries larger than `max_size` are left
-  // out. True when at least one was written and none failed.
-  bool Write(const std::string& path, uint32_t max_size);
+  // letter case), with the folders they need: of entries with the same
+  // destination only the last one, which an unpack leaves. True when at
+  // least one was written; false when none matched, one could not be
+  // written, or they hold more than `max_bytes` in all.
+  bool Write(const std::string& path, uint64_t max_bytes);
 
  private:
   struct File;
