@@ -86,7 +86,8 @@ bool CPreviewDlg::FinishLaunch() {
   if (placed_size_.right < 0) {
     Place();
   } else if (requested_size_ != placed_size_) {
-    // Only a crafted package reads otherwise unpacked than in place.
+    // Only a crafted package asks for another size once unpacked than it
+    // did in place.
     window_->SetWindowPos(ZOrder::kTop, requested_size_.left,
                           requested_size_.top,
                           requested_size_.right + 2 * frame_x_,

@@ -401,26 +401,36 @@ bool EntryPreview::Plan(ArchiveHandle* archive, const std::string& folder,
   archive_ = archive;
   files_.clear();
   content_folder_ = folder;
-  if (!MayUnpack(archive, folder, report)) return false;
   ArchiveEntry entry;
-  ArchiveGetEntry(archive, -1, &entry);
-  EntryPlanner planner(archive, folder);
-  EntryPlan plan;
+  if (ArchiveGetEntry(archive, -1, &entry) != ArchiveOk) return false;
+  const std::string prefix = folder + kPathSeparator;
+  // The central directory alone: the local headers lie all over the
+  // archive, and on a slow disk reading them all costs what the whole
+  // unpack saves.
+  ArchiveEntryFormat format;
+  std::string relative;
   for (int32_t i = 0, count = entry.index; i < count; ++i) {
-    if (!planner.Read(i, &plan, report)) return false;
-    if (plan.folder) continue;
-    ArchiveEntryFormat format;
-    if (ArchiveGetEntryFormat(archive, i, &format) == ArchiveOk &&
-        format.encrypted) {
-      *report = {
-          UnpackStatus::kEncrypted, plan.name, ArchiveWriteFailed, {}, i};
+    const ArchiveResult rc = ArchiveGetEntryFormat(archive, i, &format);
+    if (rc != ArchiveOk) {
+      *report = BadRecordReport(archive, i, rc);
       return false;
     }
-    if (strcasecmp(GetFileNamePart(plan.destination).c_str(),
-                   kViewerMovieName) == 0) {
-      content_folder_ = GetDirPart(plan.destination);
+    if (!NormalizeEntryName(format.name, &relative)) {
+      *report = {UnpackStatus::kUnsafeName, format.name, 0, {}, i};
+      return false;
     }
-    files_.push_back({i, plan.size, std::move(plan.destination)});
+    if (format.folder) continue;
+    if (format.encrypted) {
+      *report = {
+          UnpackStatus::kEncrypted, format.name, ArchiveWriteFailed, {}, i};
+      return false;
+    }
+    std::string destination = prefix + relative;
+    if (strcasecmp(GetFileNamePart(destination).c_str(), kViewerMovieName) ==
+        0) {
+      content_folder_ = GetDirPart(destination);
+    }
+    files_.push_back({i, format.uncompressed_size, std::move(destination)});
   }
   return true;
 }

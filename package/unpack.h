@@ -94,10 +94,12 @@ class EntryPreview {
   EntryPreview& operator=(const EntryPreview&) = delete;
 
   // Looks at every entry of archive in index order as UnpackArchiveInto
-  // does (the archive's bounds, each entry's record, its name, where it
-  // goes, whether it is encrypted, the content folder), and writes nothing.
-  // False, with *report set, for an archive that UnpackArchiveInto would
-  // stop at before reading any entry's data.
+  // does (its name, where it goes, whether it is encrypted, the content
+  // folder), from the central directory alone, and writes nothing. False,
+  // with *report set, for an archive that UnpackArchiveInto would stop at
+  // for an entry's central record, name or encryption. An archive that
+  // passes may still fail to unpack (a local header or data that cannot be
+  // read, a disk too small).
   // REQUIRES: archive outlives this; folder does not end with a separator.
   bool Plan(ArchiveHandle* archive, const std::string& folder,
             UnpackReport* report);
