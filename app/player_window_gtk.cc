@@ -1,11 +1,9 @@
 #include "app/player_window_gtk.h"
 
 #include <glib-unix.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <system_error>
 
@@ -253,23 +251,18 @@ void PlayerWindowGtk::RunWhileShown(BackgroundWork* work) {
 
 void PlayerWindowGtk::StartBackground() {
   if (background_ == nullptr) return;
-  // As the unpack's helpers: the signals stay with the window's thread.
-  sigset_t blocked, previous;
-  sigfillset(&blocked);
-  for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP})
-    sigdelset(&blocked, fault);
-  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
   try {
+    HelperSignalMask mask;
     background_thread_ = std::thread([this] {
       background_->Run();
       background_done_ = g_idle_add(OnBackgroundDone, this);
     });
+    return;
   } catch (const std::system_error&) {
-    // No thread to be had: the work runs here, before the window's loop.
-    background_->Run();
-    background_done_ = g_idle_add(OnBackgroundDone, this);
   }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  // No thread to be had: the work runs here, before the window's loop.
+  background_->Run();
+  background_done_ = g_idle_add(OnBackgroundDone, this);
 }
 
 gboolean PlayerWindowGtk::OnBackgroundDone(gpointer self) {

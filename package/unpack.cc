@@ -1,12 +1,10 @@
 #include "package/unpack.h"
 
-#include <pthread.h>
 #include <sched.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <mutex>
 #include <string_view>
 #include <system_error>
@@ -21,6 +19,7 @@
 #include "platform/attributes.h"
 #include "platform/files.h"
 #include "platform/path.h"
+#include "platform/signals.h"
 
 namespace morva {
 namespace {
@@ -192,14 +191,8 @@ class ParallelExtraction {
     std::vector<std::thread> threads;
     {
       // The helpers take no signals: the player's signal handling stays on
-      // the thread that runs the window (an ending signal stops the writes
-      // through the launch's file system, whatever thread makes them). A
-      // fault in a helper still ends the process as it would anywhere.
-      sigset_t blocked, previous;
-      sigfillset(&blocked);
-      for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP})
-        sigdelset(&blocked, fault);
-      pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+      // the thread that runs the window.
+      HelperSignalMask mask;
       for (int t = 1; t < workers; ++t) {
         try {
           threads.emplace_back([this] { WorkWithOwnHandle(); });
@@ -207,7 +200,6 @@ class ParallelExtraction {
           break;  // fewer helpers; the work gets done all the same
         }
       }
-      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     }
     Work(archive);
     for (std::thread& thread : threads) thread.join();

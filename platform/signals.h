@@ -25,6 +25,8 @@
 #ifndef MORVA_PLATFORM_SIGNALS_H_
 #define MORVA_PLATFORM_SIGNALS_H_
 
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -48,6 +50,22 @@ int EndRequestFd();
 // What an ending signal does, for callers that end the run themselves.
 // Async-signal-safe.
 void RequestEnd(int signal_number);
+
+// While it lives, threads that the creating thread starts take no
+// asynchronous signals, so that the ending signals stay with the thread that
+// runs the window (their handlers only note the request, and writes stop
+// through the launch's file system on any thread). The fault signals stay
+// open: a fault in a helper ends the process as it would anywhere.
+class HelperSignalMask {
+ public:
+  HelperSignalMask();
+  ~HelperSignalMask();
+  HelperSignalMask(const HelperSignalMask&) = delete;
+  HelperSignalMask& operator=(const HelperSignalMask&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 // The signals each way, for tests.
 std::vector<int> EndingSignals();

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -74,6 +75,18 @@ void RequestEnd(int signal_number) {
   if (g_pipe[1] >= 0 && write(g_pipe[1], "", 1) < 0) {
   }
   errno = saved_errno;
+}
+
+HelperSignalMask::HelperSignalMask() {
+  sigset_t blocked;
+  sigfillset(&blocked);
+  for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP})
+    sigdelset(&blocked, fault);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
+}
+
+HelperSignalMask::~HelperSignalMask() {
+  pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 }  // namespace morva
