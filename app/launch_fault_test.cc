@@ -3,6 +3,7 @@
 // stops before the window is placed, and what is left on disk after the
 // window is destroyed.
 #include <cerrno>
+#include <thread>
 
 #include "app/preview_dlg.h"
 #include "gtest/gtest.h"
@@ -236,6 +237,27 @@ TEST_F(LaunchFaultTest, DiskFillsUpInTheMiddleOfAnEntry) {
   EXPECT_EQ(window_.title, "Tour  -  Morva");
   EXPECT_TRUE(window_.CallsStartingWith("Navigate").empty());
   EXPECT_EQ(LeftInTemp(), Tree{});
+}
+
+TEST_F(LaunchFaultTest, AWindowClosedWhileTheUnpackRunsStopsItFirst) {
+  // The window's thread stops the work while it runs on its own, at
+  // whatever moment that is, waits for it, and destroys.
+  for (int round = 0; round < 3; ++round) {
+    FaultyFiles faults = Faults();
+    window_ = testing::RecordingWindow();
+    window_.run_while_shown = [](BackgroundWork* work) {
+      std::thread thread([work] { work->Run(); });
+      work->Stop();
+      thread.join();
+    };
+    {
+      ScopedFileSystem scope(&faults);
+      CPreviewDlg dlg(&window_);
+      EXPECT_EQ(dlg.DoModal(), 2);
+    }
+    EXPECT_TRUE(window_.CallsStartingWith("Navigate").empty());
+    EXPECT_EQ(LeftInTemp(), Tree{});
+  }
 }
 
 TEST_F(LaunchFaultTest, ReadErrorOnTheTemporaryArchive) {
