@@ -11,6 +11,7 @@
 #include "package/unpack.h"
 #include "platform/ansi_text.h"
 #include "platform/files.h"
+#include "platform/html_text.h"
 #include "platform/path.h"
 #include "platform/windows_names.h"
 
@@ -207,32 +208,6 @@ std::string AddressOf(std::string_view file_part, std::string_view rest) {
       escape(c);
     } else {
       out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-std::string EscapeHtml(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
     }
   }
   return out;
