@@ -475,9 +475,13 @@ bool MakeConventions(const std::string& folder_arg, const StartRequest& request,
   const std::string content_path =
       content.empty() ? folder : JoinPath(folder, content);
   const std::vector<std::string> names = SortedNames(content_path);
+  // An older launcher may go, unless it is the page itself.
+  const bool may_replace =
+      !replaceable.empty() &&
+      LowerAscii(JoinPath(content_path, replaceable)) != LowerAscii(file_path);
   auto taken = [&](const std::string& name) {
     const std::string lower = LowerAscii(name);
-    if (!replaceable.empty() && lower == LowerAscii(replaceable)) return false;
+    if (may_replace && lower == LowerAscii(replaceable)) return false;
     return std::any_of(names.begin(), names.end(), [&](const std::string& n) {
       return LowerAscii(n) == lower;
     });

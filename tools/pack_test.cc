@@ -1113,6 +1113,14 @@ TEST_F(PackTest, ConventionsOnlyWhereTheFolderLacksThem) {
   r = BuildFrom(tour_folder, tmp_.Join("t.run"));
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("  window size     640 x 480\n"), std::string::npos);
+
+  // The launcher an older autorun.inf names goes, but never the page.
+  tmp_.Write("web/autorun.inf", "[autorun]\r\nshellexecute=index.html\r\n");
+  r = Run({"init", web, "--page", "index.html", "--title", "index", "--force"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadFile(web + "/index.html"), "<title>Web</title>");
+  EXPECT_EQ(ReadFile(web + "/autorun.inf"),
+            "[autorun] \r\r\nshellexecute=index.start.html");
 }
 
 TEST_F(PackTest, CheckWarnsOfPannellumsStandaloneViewer) {
