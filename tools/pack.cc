@@ -286,19 +286,6 @@ std::string FindDefaultPlayer(const std::string& tool_path) {
 }
 
 int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
-  std::string player = options.player;
-  if (player.empty()) {
-    player = FindDefaultPlayer(RealFiles()->ModuleFileName());
-    if (player.empty()) {
-      err << kTool << ": no player \"morva\" beside morva-pack or in its "
-          << "build tree; name one with --player\n";
-      return 1;
-    }
-  }
-  if (!IsFile(player)) {
-    Complain(err, player, "the player is not a file");
-    return 1;
-  }
   const std::string source = WithoutTrailingSeparators(options.source);
   struct stat st;
   if (stat(source.c_str(), &st) != 0) {
@@ -342,6 +329,19 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
     }
   }
 
+  std::string player = options.player;
+  if (player.empty()) {
+    player = FindDefaultPlayer(RealFiles()->ModuleFileName());
+    if (player.empty()) {
+      err << kTool << ": no player \"morva\" beside morva-pack or in its "
+          << "build tree; name one with --player\n";
+      return 1;
+    }
+  }
+  if (!IsFile(player)) {
+    Complain(err, player, "the player is not a file");
+    return 1;
+  }
   const std::string output = AbsolutePath(options.output);
   const std::string output_folder = GetDirPart(output);
   const std::string real_output_folder = RealFolder(output_folder);
