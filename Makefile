@@ -8,6 +8,10 @@
 #   make fuzz   runs every fuzz target for FUZZ_SECONDS (60) each; fails on
 #               any crash. Logs, corpora and crashing inputs: build-fuzz/fuzz-*
 #   make format formats every C++ file under version control (.clang-format)
+#   make install    builds and installs into PREFIX (default: the build's
+#                   CMAKE_INSTALL_PREFIX, /usr/local), below DESTDIR if set
+#   make uninstall  removes what the last make install installed
+#   make package    builds the Debian package morva_VERSION_ARCH.deb here
 #   make windows-deps   installs the mingw-w64 cross compiler and Wine, and
 #               builds the libraries for Windows from Debian's sources into
 #               build-windows/deps (once; kept until build-windows/ goes)
@@ -29,7 +33,8 @@ CLANG_FORMAT ?= clang-format
 FORMAT_FILES = $(shell git ls-files -- '*.cc' '*.h')
 
 .PHONY: all deps build test test-asan demo bench fuzz fuzz-build fuzz-smoke \
-	format format-check clean windows-deps windows-check
+	format format-check clean install uninstall package windows-deps \
+	windows-check
 
 all: build
 
@@ -69,6 +74,29 @@ fuzz: fuzz-build
 # A few seconds per target, so that the harness keeps building and running.
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=5
+
+# cmake --install honours DESTDIR from the environment; PREFIX overrides the
+# prefix the build was configured with.
+PREFIX ?=
+DESTDIR ?=
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix "$(PREFIX)")
+
+# Every file the last install wrote, as CMake recorded them (below the same
+# DESTDIR, which the record leaves out); folders stay.
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || \
+	  { echo "uninstall: nothing installed from $(BUILD)" >&2; exit 1; }
+	sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt | xargs -d '\n' rm -fv --
+	@apps=$$(sed -n 's|/[^/]*\.desktop$$||p' $(BUILD)/install_manifest.txt); \
+	if [ -z "$(DESTDIR)" ] && [ -n "$$apps" ] && [ -d "$$apps" ] && \
+	   command -v update-desktop-database >/dev/null; then \
+	  update-desktop-database -q "$$apps"; fi
+
+# CPack's DEB generator in the build folder; the package is copied here.
+package: build
+	cd $(BUILD) && cpack -G DEB
+	cp $(BUILD)/morva_*.deb .
 
 demo: build
 	bash scripts/demo.sh $(BUILD)

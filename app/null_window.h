@@ -36,6 +36,7 @@ class NullWindow : public PlayerWindow {
   void ConfineBrowser(const std::string&) override {}
   void Navigate(const std::string&, unsigned, const std::string&,
                 const std::string&, const std::string&) override {}
+  void ShowNoTourPage() override {}
 };
 
 }  // namespace morva

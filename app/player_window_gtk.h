@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "app/no_tour_page_gtk.h"
 #include "app/window.h"
 #include "browser/html_ctrl.h"
 #include "browser/private_cache.h"
@@ -65,6 +66,7 @@ class PlayerWindowGtk : public PlayerWindow {
   void Navigate(const std::string& address, unsigned flags,
                 const std::string& target_frame, const std::string& headers,
                 const std::string& post_data) override;
+  void ShowNoTourPage() override;
 
   // The window while RunModal runs, else nullptr.
   GtkWindow* gtk_window() const { return GTK_WINDOW(window_); }
@@ -98,6 +100,7 @@ class PlayerWindowGtk : public PlayerWindow {
   // Declared before the browser so that it goes after it.
   std::unique_ptr<ScopedPrivateCache> cache_;
   CHtmlCtrl browser_;
+  std::unique_ptr<NoTourPage> no_tour_;  // goes with the window
   std::vector<MenuEntry> menu_;
   GSimpleAction* menu_action_ = nullptr;
   // Icon handles are indexes + 1 into this list; each icon is kept at the

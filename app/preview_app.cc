@@ -19,8 +19,9 @@ constexpr char kUsage[] = "Usage: morva [OPTIONS] [TOUR]\n";
 constexpr char kHelp[] =
     "Plays a virtual tour in a window: the package appended to TOUR (a tour\n"
     "made by morva-pack, or a tour executable made for Windows), or without\n"
-    "TOUR the one appended to this program. Nothing it unpacks outlives the\n"
-    "window.\n"
+    "TOUR the one appended to this program; a program that carries none\n"
+    "shows a page to open a tour from, or to drop one on. Nothing it unpacks\n"
+    "outlives the window.\n"
     "\n"
     "Options:\n"
     "  -h, --help     show this help and exit\n"
@@ -117,6 +118,7 @@ bool CPreviewApp::InitInstance() {
     scope.emplace(&*module);
   }
   CPreviewDlg dlg(window.get());
+  if (tour_.empty()) dlg.OfferTourChoice();
   modal_result_ = dlg.DoModal();
   // No application loop after the window: returning false ends the program.
   return false;

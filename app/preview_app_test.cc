@@ -1,8 +1,10 @@
 #include "app/preview_app.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "gtest/gtest.h"
+#include "platform/files.h"
 #include "tests/recording_window.h"
 #include "tests/test_util.h"
 
@@ -15,6 +17,15 @@ class NoDisplayWindow : public testing::RecordingWindow {
   int RunModal(DialogHandler*) override { return -1; }
 };
 
+// Hands its calls on when it goes.
+class RecordingWindowKeptAfter : public testing::RecordingWindow {
+ public:
+  ~RecordingWindowKeptAfter() override {
+    if (kept) *kept = calls;
+  }
+  std::vector<std::string>* kept = nullptr;
+};
+
 struct Outcome {
   int code = -1;
   std::string out;
@@ -22,7 +33,8 @@ struct Outcome {
   int windows = 0;
 };
 
-Outcome RunPlayer(std::vector<std::string> args, bool display = true) {
+Outcome RunPlayer(std::vector<std::string> args, bool display = true,
+                  std::vector<std::string>* calls = nullptr) {
   args.insert(args.begin(), "morva");
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
@@ -30,7 +42,9 @@ Outcome RunPlayer(std::vector<std::string> args, bool display = true) {
   CPreviewApp app([&]() -> std::unique_ptr<PlayerWindow> {
     ++o.windows;
     if (!display) return std::make_unique<NoDisplayWindow>();
-    return std::make_unique<testing::RecordingWindow>();
+    auto window = std::make_unique<RecordingWindowKeptAfter>();
+    window->kept = calls;
+    return window;
   });
   std::ostringstream out, err;
   o.code = app.Run(static_cast<int>(argv.size()), argv.data(), out, err);
@@ -79,6 +93,50 @@ TEST(PlayerCommandLineTest, AnswersWithoutAWindowAndRefusesWhatItCannotUse) {
   EXPECT_EQ(o.err.rfind("morva: cannot open display ", 0), 0u) << o.err;
   EXPECT_EQ(o.windows, 1);
   EXPECT_TRUE(tmp.List().empty());
+}
+
+TEST(PlayerCommandLineTest, OnlyAProgramWithoutAnyPackageOffersATourToOpen) {
+  testing::ScopedTempDir tmp;
+  testing::ZipWriter no_autorun;
+  no_autorun.AddFile("_flash/qzviewer.swf", "FWS");
+  struct Case {
+    const char* name;
+    std::string exe;  // empty: this test program, which carries none
+    bool tour_named;
+    bool offered;
+  } cases[] = {
+      {"a program whose last bytes name nothing", "", false, true},
+      {"a trailer past the start", "MZ" + testing::LittleEndian32(1000), false,
+       true},
+      {"a trailer naming bytes that are no archive",
+       testing::AppendPackage("MZ", "not a zip archive"), false, true},
+      {"a package that stops at its start page",
+       testing::AppendPackage("MZ", no_autorun.Bytes(tmp.path())), false,
+       false},
+      {"a program without a package named as TOUR", "", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string exe = RealFiles()->ModuleFileName();
+    if (!c.exe.empty()) exe = tmp.Write("tour.exe", c.exe);
+    std::vector<std::string> calls;
+    Outcome o;
+    if (c.tour_named) {
+      o = RunPlayer({exe}, true, &calls);
+    } else {
+      ModuleOverride module(exe);
+      ScopedFileSystem scope(&module);
+      o = RunPlayer({}, true, &calls);
+    }
+    EXPECT_EQ(o.code, 0);
+    const bool offered = std::find(calls.begin(), calls.end(),
+                                   "ShowNoTourPage()") != calls.end();
+    EXPECT_EQ(offered, c.offered);
+    for (const std::string& call : calls) {
+      EXPECT_NE(call.rfind("Navigate", 0), 0u) << call;
+    }
+    EXPECT_EQ(tmp.ListAllBut("tour.exe"), std::vector<std::string>{});
+  }
 }
 
 }  // namespace

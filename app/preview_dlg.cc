@@ -1,9 +1,11 @@
 #include "app/preview_dlg.h"
 
 #include "package/cleanup.h"
+#include "package/package_region.h"
 #include "package/temp_zip.h"
 #include "package/unpack.h"
 #include "platform/files.h"
+#include "platform/trace.h"
 #include "startpage/start_page.h"
 
 namespace morva {
@@ -91,6 +93,12 @@ void CPreviewDlg::OnDestroy() {
 
 bool CPreviewDlg::Stop(LaunchStop where) {
   launch_stop_ = where;
+  // Asked only now, so that the launch runs as it always has; a program
+  // without a package stops at the copy or the unpack.
+  if (offer_tour_choice_ && !CarriesPackage(Files()->ModuleFileName())) {
+    Trace("no package in %s", Files()->ModuleFileName().c_str());
+    window_->ShowNoTourPage();
+  }
   return true;
 }
 

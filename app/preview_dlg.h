@@ -45,6 +45,13 @@ class CPreviewDlg : public DialogHandler {
   // Runs the window modally; returns its end code.
   int DoModal();
 
+  // A launch that stops because the running executable carries no package
+  // at all shows the window's page for choosing a tour
+  // (PlayerWindow::ShowNoTourPage) instead of an empty one. Off by default:
+  // a tour named on the command line, or one that stops for any other
+  // reason, keeps the empty window. Call before DoModal.
+  void OfferTourChoice() { offer_tour_choice_ = true; }
+
   // DialogHandler.
   bool OnInitDialog() override;
   void OnDestroy() override;
@@ -73,6 +80,7 @@ class CPreviewDlg : public DialogHandler {
   bool Stop(LaunchStop where);
 
   PlayerWindow* window_;
+  bool offer_tour_choice_ = false;
 
   HtmlCtrlRef browser_;
   Rect client_rect_;

@@ -84,6 +84,12 @@ class PlayerWindow {
                         const std::string& target_frame,
                         const std::string& headers,
                         const std::string& post_data) = 0;
+
+  // Not a step of the launch: when the program carries no tour and none was
+  // named, the browser control shows the player's own page in place of an
+  // empty one, where the user picks a tour to play. Called at most once, in
+  // place of ConfineBrowser and Navigate.
+  virtual void ShowNoTourPage() = 0;
 };
 
 }  // namespace morva

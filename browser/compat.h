@@ -10,24 +10,23 @@
 #include <signal.h>
 #include <webkit2/webkit2.h>
 
-#include <string>
-
 namespace morva::compat {
 
-// The engine suspends its own threads with a signal, SIGUSR1 unless
-// JSC_SIGNAL_FOR_GC names another one, and its handler takes every such
-// signal for its own: a SIGUSR1 sent from outside makes it read a thread
-// that is not there, and the player dies of SIGSEGV. The player moves the
-// engine to a real-time signal that no one sends and ignores SIGUSR1 itself.
-// Returns that signal. The engine's option parser, which reads every JSC_*
-// variable, says "ERROR: invalid option: JSC_SIGNAL_FOR_GC=..." once in each
-// of its processes; the signal is taken all the same. Needed as long as the
-// engine's handler does not tell its own signals from others. REQUIRES: before
-// the engine starts and before any thread exists (it sets an environment
-// variable).
+// The engine suspends its own threads with a signal, SIGUSR1 by default,
+// and its handler takes every such signal for its own: a SIGUSR1 sent from
+// outside makes it read a thread that is not there, and the player dies of
+// SIGSEGV. The player moves the engine of its own process to a real-time
+// signal that no one sends and ignores SIGUSR1 itself. Returns that signal.
+// The engine's own call for this is exported but not declared in the 4.1
+// headers. (The JSC_SIGNAL_FOR_GC variable would move the web processes'
+// engines too, but their option parser then says "ERROR: invalid option" on
+// stderr in every process; signals from outside reach the player, not its
+// web processes.) Needed as long as the engine's handler does not tell its
+// own signals from others. REQUIRES: before the engine starts.
+extern "C" void JSConfigureSignalForGC(int signal);
 inline int ReserveEngineSignal() {
   const int signal_number = SIGRTMAX - 1;
-  g_setenv("JSC_SIGNAL_FOR_GC", std::to_string(signal_number).c_str(), TRUE);
+  JSConfigureSignalForGC(signal_number);
   return signal_number;
 }
 

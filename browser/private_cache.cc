@@ -119,4 +119,22 @@ void RestoreUserFolders(GAppLaunchContext* context) {
   }
 }
 
+gchar** UserEnvironment() {
+  gchar** environment = g_get_environ();
+  if (!changed) return environment;
+  auto restore = [&environment](const char* variable,
+                                const std::optional<std::string>& value) {
+    environment =
+        value ? g_environ_setenv(environment, variable, value->c_str(), TRUE)
+              : g_environ_unsetenv(environment, variable);
+  };
+  for (size_t i = 0; i < std::size(kPrivateVariables); ++i) {
+    restore(kPrivateVariables[i].variable, user_values[i]);
+  }
+  for (size_t i = 0; i < std::size(kLibrarySettings); ++i) {
+    restore(kLibrarySettings[i].variable, user_settings[i]);
+  }
+  return environment;
+}
+
 }  // namespace morva

@@ -56,6 +56,10 @@ class ScopedPrivateCache {
 // when none was made.
 void RestoreUserFolders(GAppLaunchContext* context);
 
+// This process's environment with those variables as they were, for a
+// program started on the user's behalf with g_spawn*. Free with g_strfreev.
+gchar** UserEnvironment();
+
 }  // namespace morva
 
 #endif  // MORVA_BROWSER_PRIVATE_CACHE_H_

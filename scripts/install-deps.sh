@@ -20,6 +20,7 @@ linux_packages=(
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core weston
   clang libclang-rt-14-dev clang-format
   zip unzip libarchive-tools time
+  librsvg2-bin desktop-file-utils appstream man-db dpkg-dev lintian
   python3
   haxe
 )

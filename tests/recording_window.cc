@@ -110,4 +110,6 @@ void RecordingWindow::Navigate(const std::string& address, unsigned flags,
                   target_frame + "," + headers + "," + post_data + ")");
 }
 
+void RecordingWindow::ShowNoTourPage() { calls.push_back("ShowNoTourPage()"); }
+
 }  // namespace morva::testing

@@ -48,6 +48,7 @@ class RecordingWindow : public PlayerWindow {
   void Navigate(const std::string& address, unsigned flags,
                 const std::string& target_frame, const std::string& headers,
                 const std::string& post_data) override;
+  void ShowNoTourPage() override;
 };
 
 }  // namespace morva::testing

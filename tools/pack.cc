@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "package/archive/archive.h"
-#include "package/archive/zip_end.h"
 #include "package/cleanup.h"
+#include "package/package_region.h"
 #include "package/paths.h"
 #include "package/trailer.h"
 #include "package/unpack.h"
@@ -132,25 +132,13 @@ int64_t AppendFile(int fd, const std::string& path, const std::string& to,
 // when the file carries a package.
 Region ArchiveRegionOf(const std::string& path, bool* package) {
   *package = false;
-  Region whole;
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return whole;  // the copy says why
-  const int64_t size = FileLength(fd);
-  unsigned char trailer[kTrailerSize];
-  Region region = whole;
-  if (size >= static_cast<int64_t>(kTrailerSize) && !ZipEndsAt(fd, 0, size) &&
-      pread(fd, trailer, kTrailerSize, size - kTrailerSize) ==
-          static_cast<ssize_t>(kTrailerSize)) {
-    const int64_t archive_end = size - static_cast<int64_t>(kTrailerSize);
-    const int64_t length = DecodeTrailer(trailer);
-    if (length <= archive_end &&
-        ZipEndsAt(fd, archive_end - length, archive_end)) {
-      region = {archive_end - length, length};
-      *package = true;
-    }
-  }
+  if (fd < 0) return {};  // the copy says why
+  PackageRegion found;
+  *package = FindPackageRegion(fd, &found);
   close(fd);
-  return region;
+  if (!*package) return {};
+  return {found.offset, found.length};
 }
 
 // One "  label           value" line of a report.

@@ -18,6 +18,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
 import zipfile
 
 SCREEN = (1280, 1024)
@@ -148,8 +149,59 @@ class _XClientMessageEvent(ctypes.Structure):
                 ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
 
 
+class _XSelectionRequestEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                ("owner", ctypes.c_ulong), ("requestor", ctypes.c_ulong),
+                ("selection", ctypes.c_ulong), ("target", ctypes.c_ulong),
+                ("property", ctypes.c_ulong), ("time", ctypes.c_ulong)]
+
+
+class _XSelectionEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                ("requestor", ctypes.c_ulong), ("selection", ctypes.c_ulong),
+                ("target", ctypes.c_ulong), ("property", ctypes.c_ulong),
+                ("time", ctypes.c_ulong)]
+
+
 class _XEvent(ctypes.Union):
-    _fields_ = [("xclient", _XClientMessageEvent), ("pad", ctypes.c_long * 24)]
+    _fields_ = [("type", ctypes.c_int), ("xclient", _XClientMessageEvent),
+                ("xselectionrequest", _XSelectionRequestEvent),
+                ("xselection", _XSelectionEvent), ("pad", ctypes.c_long * 24)]
+
+
+# Event types of Xlib.
+_SELECTION_REQUEST, _SELECTION_NOTIFY, _CLIENT_MESSAGE = 30, 31, 33
+
+
+def _xlib():
+    """libX11 with the prototypes the harness calls."""
+    xlib = ctypes.cdll.LoadLibrary("libX11.so.6")
+    p, ul, i = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int
+    for name, restype, argtypes in (
+            ("XOpenDisplay", p, [ctypes.c_char_p]),
+            ("XCloseDisplay", i, [p]),
+            ("XFlush", i, [p]),
+            ("XPending", i, [p]),
+            ("XNextEvent", i, [p, p]),
+            ("XInternAtom", ul, [p, ctypes.c_char_p, i]),
+            ("XDefaultRootWindow", ul, [p]),
+            ("XCreateSimpleWindow", ul, [p, ul, i, i, ctypes.c_uint,
+                                         ctypes.c_uint, ctypes.c_uint, ul,
+                                         ul]),
+            ("XDestroyWindow", i, [p, ul]),
+            ("XSendEvent", i, [p, ul, i, ctypes.c_long, p]),
+            ("XSetSelectionOwner", i, [p, ul, ul, ul]),
+            ("XChangeProperty", i, [p, ul, ul, ul, i, i, p, i]),
+            ("XGetWindowProperty", i, [p, ul, ul, ctypes.c_long,
+                                       ctypes.c_long, i, ul, p, p, p, p,
+                                       p]),
+            ("XFree", i, [p]),
+            ("XTranslateCoordinates", i, [p, ul, ul, i, i, p, p, p])):
+        getattr(xlib, name).restype = restype
+        getattr(xlib, name).argtypes = argtypes
+    return xlib
 
 
 class Session:
@@ -344,17 +396,7 @@ class Session:
 
     def request_close(self, window):
         """Sends WM_DELETE_WINDOW, as a window manager's close button does."""
-        xlib = ctypes.cdll.LoadLibrary("libX11.so.6")
-        xlib.XOpenDisplay.restype = ctypes.c_void_p
-        xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        xlib.XInternAtom.restype = ctypes.c_ulong
-        xlib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p,
-                                     ctypes.c_int]
-        xlib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
-                                    ctypes.c_int, ctypes.c_long,
-                                    ctypes.c_void_p]
-        xlib.XFlush.argtypes = [ctypes.c_void_p]
-        xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        xlib = _xlib()
         dpy = xlib.XOpenDisplay(self.display.encode())
         if not dpy:
             raise RuntimeError("cannot open " + self.display)
@@ -367,6 +409,98 @@ class Session:
         xlib.XSendEvent(dpy, window, 0, 0, ctypes.byref(event))
         xlib.XFlush(dpy)
         xlib.XCloseDisplay(dpy)
+
+
+    def drop_files(self, window, x, y, paths, timeout=10):
+        """Drags paths from a file manager of our own and drops them at
+        (x, y) of window, the way every X11 desktop drops files (the XDND
+        protocol, version 5, offering text/uri-list for a copy). Returns
+        whether the window took the drop; raises when it is no drop target
+        or stops answering."""
+        xlib = _xlib()
+        dpy = xlib.XOpenDisplay(self.display.encode())
+        if not dpy:
+            raise RuntimeError("cannot open " + self.display)
+        atom = {name: xlib.XInternAtom(dpy, name.encode(), 0) for name in (
+            "XdndAware", "XdndSelection", "XdndEnter", "XdndPosition",
+            "XdndStatus", "XdndLeave", "XdndDrop", "XdndFinished",
+            "XdndActionCopy", "text/uri-list")}
+        root = xlib.XDefaultRootWindow(dpy)
+        source = xlib.XCreateSimpleWindow(dpy, root, 0, 0, 1, 1, 0, 0, 0)
+        try:
+            actual, fmt = ctypes.c_ulong(), ctypes.c_int()
+            count, rest = ctypes.c_ulong(), ctypes.c_ulong()
+            data = ctypes.c_void_p()
+            xlib.XGetWindowProperty(dpy, window, atom["XdndAware"], 0, 1, 0, 0,
+                                    ctypes.byref(actual), ctypes.byref(fmt),
+                                    ctypes.byref(count), ctypes.byref(rest),
+                                    ctypes.byref(data))
+            if not count.value:
+                raise AssertionError("window %d takes no drops" % window)
+            version = min(5, ctypes.cast(data, ctypes.POINTER(
+                ctypes.c_ulong))[0])
+            xlib.XFree(data)
+            rx, ry, child = ctypes.c_int(), ctypes.c_int(), ctypes.c_ulong()
+            xlib.XTranslateCoordinates(dpy, window, root, x, y,
+                                       ctypes.byref(rx), ctypes.byref(ry),
+                                       ctypes.byref(child))
+            uri_list = "".join("file://%s\r\n" % urllib.parse.quote(p)
+                               for p in paths).encode()
+            xlib.XSetSelectionOwner(dpy, atom["XdndSelection"], source, 0)
+
+            def send(kind, *values):
+                event = _XEvent()
+                event.xclient.type = _CLIENT_MESSAGE
+                event.xclient.window = window
+                event.xclient.message_type = atom[kind]
+                event.xclient.format = 32
+                for n, value in enumerate((source,) + values):
+                    event.xclient.data[n] = value
+                xlib.XSendEvent(dpy, window, 0, 0, ctypes.byref(event))
+                xlib.XFlush(dpy)
+
+            def answer(kind):
+                """Serves the data until the window's `kind` message comes;
+                returns its data."""
+                deadline = time.monotonic() + timeout
+                event = _XEvent()
+                while time.monotonic() < deadline:
+                    if not xlib.XPending(dpy):
+                        time.sleep(0.01)
+                        continue
+                    xlib.XNextEvent(dpy, ctypes.byref(event))
+                    if (event.type == _CLIENT_MESSAGE and
+                            event.xclient.message_type == atom[kind]):
+                        return list(event.xclient.data)
+                    if event.type == _SELECTION_REQUEST:
+                        request = event.xselectionrequest
+                        reply = _XEvent()
+                        reply.xselection.type = _SELECTION_NOTIFY
+                        reply.xselection.requestor = request.requestor
+                        reply.xselection.selection = request.selection
+                        reply.xselection.target = request.target
+                        reply.xselection.time = request.time
+                        if request.target == atom["text/uri-list"]:
+                            xlib.XChangeProperty(
+                                dpy, request.requestor, request.property,
+                                request.target, 8, 0, uri_list, len(uri_list))
+                            reply.xselection.property = request.property
+                        xlib.XSendEvent(dpy, request.requestor, 0, 0,
+                                        ctypes.byref(reply))
+                        xlib.XFlush(dpy)
+                raise AssertionError("no %s from window %d" % (kind, window))
+
+            send("XdndEnter", version << 24, atom["text/uri-list"], 0, 0)
+            send("XdndPosition", 0, rx.value << 16 | ry.value, 0,
+                 atom["XdndActionCopy"])
+            if not answer("XdndStatus")[1] & 1:
+                send("XdndLeave", 0)
+                return False
+            send("XdndDrop", 0, 0)
+            return bool(answer("XdndFinished")[1] & 1)
+        finally:
+            xlib.XDestroyWindow(dpy, source)
+            xlib.XCloseDisplay(dpy)
 
 
 def wait_exit(proc, timeout):
