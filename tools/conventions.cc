@@ -317,9 +317,9 @@ bool ParseWindowSize(std::string_view text, int32_t* width, int32_t* height,
       values[i] =
           std::min<int64_t>(values[i] * 10 + (c - '0'), INT64_C(1) << 40);
     }
-    if (values[i] < 1 || values[i] > INT32_MAX) {
+    if (values[i] < 1 || values[i] > kMaxWindowSide) {
       *error = "the window size " + Quoted(text) +
-               ": width and height are 1 to 2147483647";
+               ": width and height are 1 to " + std::to_string(kMaxWindowSide);
       return false;
     }
   }

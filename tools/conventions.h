@@ -30,6 +30,10 @@ namespace morva::pack {
 
 inline constexpr int32_t kDefaultWidth = 1024;
 inline constexpr int32_t kDefaultHeight = 768;
+// The largest width or height --size takes: beyond the largest screens,
+// side by side, and within what the toolkit can draw a window at. A package
+// made elsewhere may ask for more; the player limits it to the screen.
+inline constexpr int32_t kMaxWindowSide = 16384;
 
 // What the author asks for on the command line.
 struct StartRequest {
@@ -67,7 +71,7 @@ std::string ContentFolderOf(const std::string& folder);
 // to `folder`; empty text when there is none.
 std::string FindAutorunIn(const std::string& folder);
 
-// Parses "WxH" (or "WXH"): two whole numbers from 1 to 2147483647. False,
+// Parses "WxH" (or "WXH"): two whole numbers from 1 to kMaxWindowSide. False,
 // with *error saying why, for anything else.
 bool ParseWindowSize(std::string_view text, int32_t* width, int32_t* height,
                      std::string* error);

@@ -747,7 +747,10 @@ int RunMorvaPack(int argc, const char* const* argv, std::ostream& out,
     CLI::Option* page = command->add_option("--page", start.page, page_help);
     CLI::Option* size_option = command->add_option(
         "--size", size,
-        "The window's content size, WIDTHxHEIGHT (default: 1024x768)");
+        "The window's content size, WIDTHxHEIGHT, each 1 to " +
+            std::to_string(kMaxWindowSide) +
+            " (default: " + std::to_string(kDefaultWidth) + "x" +
+            std::to_string(kDefaultHeight) + ")");
     CLI::Option* title = command->add_option(
         "--title", start.title,
         "The window title (default: the page's <title>, else the folder's "

@@ -1069,10 +1069,12 @@ TEST_F(PackTest, ConventionsOnlyWhereTheFolderLacksThem) {
       {{"build", web, "-o", "t", "--page", "index.html", "--size", "800"},
        "the window size \"800\" is not WIDTHxHEIGHT"},
       {{"build", web, "-o", "t", "--page", "index.html", "--size", "0x600"},
-       "1 to 2147483647"},
+       "1 to 16384"},
       {{"build", web, "-o", "t", "--page", "index.html", "--size",
-        "2147483648x1"},
-       "1 to 2147483647"},
+        "100000x100000"},
+       "1 to 16384"},
+      {{"init", web, "--page", "index.html", "--size", "16384x16385"},
+       "1 to 16384"},
   };
   for (const Usage& c : usage) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
