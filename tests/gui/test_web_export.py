@@ -142,10 +142,10 @@ class WebExportTest(SessionTest):
         })
         before = tree(folder)
         exe = self.build(folder, "--page", page, "--size", "640x480",
-                         "--title", "Web export")
+                         "--title", "L'été à 100%")
         self.assertEqual(tree(folder), before)
         proc = s.start([exe])
-        window = s.wait_window("^Web export  -  Morva$", timeout=30)
+        window = s.wait_window("^L'été à 100%  -  Morva$", timeout=30)
         self.assertEqual(s.geometry(window), (0, 0, 640, 480))
         seen = wait_near(s, window, 320, 240, PICTURE)
         self.assertTrue(near(seen, PICTURE), seen)
