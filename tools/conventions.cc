@@ -403,8 +403,13 @@ bool MakeConventions(const std::string& folder_arg, const StartRequest& request,
     start = end + 1;
   }
   const std::string file_path = JoinPath(folder, file);
+  if (file.empty()) {
+    *error = "the page " + page_arg + " names " + folder_arg +
+             " itself; name the page file in it";
+    return false;
+  }
   struct stat st;
-  if (file.empty() || lstat(file_path.c_str(), &st) != 0) {
+  if (lstat(file_path.c_str(), &st) != 0) {
     *error = "the page " + page_arg + " is not in " + folder_arg;
     return false;
   }

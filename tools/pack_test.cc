@@ -1000,6 +1000,7 @@ TEST_F(PackTest, PageNamesTheCallCarriesAndThoseItCannot) {
       {"page.html", "../src/page.html", "leads out of"},
       {"page.html", "/etc/passwd", "lies outside"},
       {"sub/page.html", "sub", "is not a file"},
+      {"page.html", "./", "names " + tmp_.Join("src") + " itself"},
   };
   for (const Refused& c : refused) {
     SCOPED_TRACE(c.page);
