@@ -2,6 +2,9 @@
 #   make test   installs what it needs, checks the C++ formatting, builds, runs
 #               every test (and the core's tests again under AddressSanitizer
 #               + UBSan)
+#   make test-tsan  the unpack's, the archive reader's and the launch's tests
+#               under ThreadSanitizer (build-tsan/); the unpack writes on
+#               several threads
 #   make demo   installs what it needs, packs the sample tour and plays it
 #   make bench  builds in Release (build-bench/) and runs every benchmark next
 #               to its reference tool; writes bench/RESULTS.md
@@ -20,6 +23,7 @@
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 BENCH_BUILD ?= build-bench
 # e.g. make bench BENCH_ARGS="--runs 3 --only launch_bench"
 BENCH_ARGS ?=
@@ -32,9 +36,9 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 CLANG_FORMAT ?= clang-format
 FORMAT_FILES = $(shell git ls-files -- '*.cc' '*.h')
 
-.PHONY: all deps build test test-asan demo bench fuzz fuzz-build fuzz-smoke \
-	format format-check clean install uninstall package windows-deps \
-	windows-check
+.PHONY: all deps build test test-asan test-tsan demo bench fuzz fuzz-build \
+	fuzz-smoke format format-check clean install uninstall package \
+	windows-deps windows-check
 
 all: build
 
@@ -60,6 +64,17 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+# The tests that run threads, built with ThreadSanitizer; any report fails
+# them. The core has no other threads of its own but the stale-folder sweep.
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DMORVA_GUI=OFF \
+	  -DMORVA_BENCH=OFF -DCMAKE_CXX_FLAGS="-fsanitize=thread -O1" \
+	  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
+	cmake --build $(TSAN_BUILD) --target morva_tests -j$(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  $(TSAN_BUILD)/tests/morva_tests \
+	  --gtest_filter='Unpack*:LaunchFault*:ArchiveTest.*:Bounds*:Stale*:PackTest.*'
 
 # The fuzz targets and the core under them, built with clang, libFuzzer,
 # AddressSanitizer and UBSan in their own folder.

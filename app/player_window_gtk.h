@@ -81,6 +81,7 @@ class PlayerWindowGtk : public PlayerWindow {
   void OnCommand(int command_id);
   void ApplyIcons();
 
+  static gboolean OnMapped(GtkWidget* widget, GdkEvent* event, gpointer unused);
   static void OnDestroyWindow(GtkWidget* widget, gpointer self);
   static gboolean OnKeyPress(GtkWidget* widget, GdkEventKey* event,
                              gpointer self);

@@ -1,14 +1,15 @@
 // Extraction speed of the archive reader against `unzip -q` (and, for
 // comparison, `bsdtar -xf`).
 //
-// Writes a tour-like archive once (a few hundred deflated files, mostly
-// incompressible image-like data plus some text, about 60 MB), then extracts
-// it into fresh folders with ArchiveExtractEntry and with `unzip -q`, in
-// alternating runs. Each run is its own process, started the same way for
-// both, so that wall time and peak RSS (from wait4) compare like with like.
-// Prints the medians, their ratio and the peak RSS of each side.
+// Takes the "tour" package of bench/tour_package.h (about 300 deflated files,
+// mostly JPEG tiles plus text, sounds and movies, about 60 MB), then extracts
+// it into fresh folders with ArchiveExtractEntry on one thread, entry after
+// entry, and with `unzip -q` and `bsdtar -xf`, in alternating runs. Each run is
+// its own process, started the same way for both, so that wall time and peak
+// RSS (from wait4) compare like with like. Prints the medians, their ratio and
+// the peak RSS of each side.
 //
-//   archive_bench [--work DIR] [--runs N] [--keep-archive]
+//   archive_bench [--work DIR] [--runs N]
 //   archive_bench --extract ARCHIVE FOLDER   (one run of ours; used internally)
 #include <fcntl.h>
 #include <minizip/zip.h>
@@ -81,27 +82,22 @@ int main(int argc, char** argv) {
   }
   std::string work;
   int runs = 7;
-  bool keep_archive = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--work" && i + 1 < argc) {
       work = argv[++i];
     } else if (arg == "--runs" && i + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++i]));
-    } else if (arg == "--keep-archive") {
-      keep_archive = true;
     } else {
-      std::fprintf(stderr,
-                   "usage: %s [--work DIR] [--runs N] [--keep-archive]\n",
-                   argv[0]);
+      std::fprintf(stderr, "usage: %s [--work DIR] [--runs N]\n", argv[0]);
       return 2;
     }
   }
   work = morva::bench::WorkFolder(work, "archive-bench");
-  const std::string archive = work + "/tour-large.zip";
-  if (!morva::bench::EnsureTourArchive(archive,
-                                       morva::bench::LargeTilesShape())) {
-    std::fprintf(stderr, "cannot write %s\n", archive.c_str());
+  const std::string archive = morva::bench::EnsureTourArchive(
+      morva::bench::CorpusFolder(), morva::bench::TourLikeShape());
+  if (archive.empty()) {
+    std::fprintf(stderr, "cannot write the tour package\n");
     return 1;
   }
   struct stat st;
@@ -147,9 +143,8 @@ int main(int argc, char** argv) {
                 r.max_rss_kib);
     // Deleting many files right before creating many slows ext4 down; move
     // the output aside and delete it all at the end.
-    trash.Take(out);
+    if (!trash.Take(out)) return 1;
   }
-  if (!keep_archive) unlink(archive.c_str());
 
   const double a = Median(times[0]), u = Median(times[1]), b = Median(times[2]);
   std::printf(

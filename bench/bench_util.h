@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -127,10 +128,16 @@ class Trash {
   Trash(const Trash&) = delete;
   Trash& operator=(const Trash&) = delete;
 
-  // Moves path into the trash; false when it cannot be moved.
+  // Moves path into the trash; false when it cannot be moved. Names left
+  // in the trash by an interrupted run are stepped over.
   bool Take(const std::string& path) {
-    const std::string target = JoinPath(folder_, std::to_string(count_++));
-    return std::rename(path.c_str(), target.c_str()) == 0;
+    for (int tries = 0; tries < 10000; ++tries) {
+      const std::string target = JoinPath(folder_, std::to_string(count_++));
+      if (std::rename(path.c_str(), target.c_str()) == 0) return true;
+      if (errno != EEXIST && errno != ENOTEMPTY) break;
+    }
+    std::fprintf(stderr, "bench: cannot move %s aside\n", path.c_str());
+    return false;
   }
 
  private:

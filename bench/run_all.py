@@ -186,6 +186,13 @@ def startpage_results(json_path, runs):
     return results
 
 
+def tagged(program, results):
+    """results, each marked with the program that measured it."""
+    for r in results:
+        r["program"] = program
+    return results
+
+
 def find_startup_bench(build):
     """The GUI startup benchmark's command, or None when there is none."""
     for path in sorted(glob.glob(os.path.join(build, "bench", "startup_bench*"))):
@@ -214,44 +221,56 @@ def format_rss(kib):
     return "%.1f MiB" % (int(kib) / 1024)
 
 
-def write_report(path, info, started, finished, loads, results, notes,
-                 command):
+def write_report(path, info, results, notes):
+    """Writes RESULTS.md. Each result carries the run that measured it
+    (result["run"]: command, start, end, loads, commit)."""
+    runs = []
+    for r in results:
+        if r["run"] not in runs:
+            runs.append(r["run"])
     met = sum(1 for r in results if r.get("met") == "yes")
     missed = [r["name"] for r in results if r.get("met") == "no"]
     out = []
     out.append("# Benchmark results")
     out.append("")
-    out.append("Written by `%s` on %s (finished %s). Every figure is a median "
-               "over several runs, each side measured next to its reference "
-               "tool in the same run, alternating; ratio = ours / reference "
-               "(lower is better)." % (command, started, finished))
+    out.append("Every figure is a median over several runs, each side "
+               "measured next to its reference tool in the same run, "
+               "alternating; ratio = ours / reference (lower is better). "
+               "Written by:")
     out.append("")
-    out.append("Machine: %s CPUs (%s), %s memory, Linux %s, work folder on %s; "
-               "commit %s; load average %s at the start, %s at the end. The "
-               "machine is shared, so single figures move by 10-20 %% between "
-               "runs." % (info["nproc"], info["cpu"], info["memory"],
-                          info["kernel"], info["filesystem"], info["commit"],
-                          loads[0], loads[1]))
+    for number, run in enumerate(runs, 1):
+        out.append("%d. `%s` on %s (finished %s), commit %s; load average "
+                   "%s at the start, %s at the end." % (
+                       number, run["command"], run["started"],
+                       run["finished"], run["commit"], run["loads"][0],
+                       run["loads"][1]))
+    out.append("")
+    out.append("Machine: %s CPUs (%s), %s memory, Linux %s, work folder on %s. "
+               "The machine is shared, so single figures move by 10-20 %% "
+               "between runs, and more while others write to the same disk."
+               % (info["nproc"], info["cpu"], info["memory"], info["kernel"],
+                  info["filesystem"]))
     out.append("")
     out.append("| Benchmark | What | Ours | Reference | Ours (median) | "
                "Reference (median) | Ratio | Target | Met | Peak RSS ours | "
-               "Peak RSS ref | Runs |")
-    out.append("|---|---|---|---|---|---|---|---|---|---|---|---|")
+               "Peak RSS ref | Runs | Written by |")
+    out.append("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for r in results:
         unit = r.get("unit", "s")
-        out.append("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+        out.append("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | "
+                   "%s | %d |" % (
             r.get("name", ""), r.get("what", ""), r.get("ours_label", ""),
             r.get("ref_label", ""), format_value(r.get("ours"), unit),
             format_value(r.get("ref"), unit), r.get("ratio", ""),
             re.sub(r"(<=|<)", r" \1 ", r.get("target", "-")), r.get("met", "-"),
             format_rss(r.get("rss_ours_kib")), format_rss(r.get("rss_ref_kib")),
-            r.get("runs", "")))
+            r.get("runs", ""), runs.index(r["run"]) + 1))
     out.append("")
     out.append("Targets met: %d of %d%s." % (
         met, sum(1 for r in results if r.get("met") in ("yes", "no")),
         ("; missed: " + ", ".join(missed)) if missed else ""))
     out.append("")
-    notes_with_rows = [n for n in notes if n]
+    notes_with_rows = [text for _, text in notes if text]
     notes_with_rows += [
         "%s: %s" % (r["name"], r["note"]) for r in results if r.get("note")]
     if notes_with_rows:
@@ -262,7 +281,9 @@ def write_report(path, info, started, finished, loads, results, notes,
         out.append("")
     out.append("Peak RSS is the child process's ru_maxrss from wait4 (the "
                "whole process, shared libraries included). Logs of each "
-               "program are in the build folder's bench-logs/.")
+               "program are in the build folder's bench-logs/. With --only, "
+               "the figures of the other programs are kept from their own "
+               "runs (bench/RESULTS.json holds them).")
     out.append("")
     with open(path, "w") as f:
         f.write("\n".join(out))
@@ -305,7 +326,7 @@ def main():
         program = os.path.join(bench_bin, name)
         if not os.access(program, os.X_OK):
             failed.append(name)
-            notes.append("%s: not built (%s missing)." % (name, program))
+            notes.append((name, "%s: not built (%s missing)." % (name, program)))
             continue
         if name == "startpage_bench":
             reps = args.runs if args.runs > 0 else 5
@@ -317,40 +338,69 @@ def main():
                 "--benchmark_out=" + json_path,
                 "--benchmark_out_format=json"], env, logs)
             if ok:
-                results += startpage_results(json_path, reps)
+                results += tagged(name, startpage_results(json_path, reps))
         elif name == "temp_zip_bench":
             reps = args.runs if args.runs > 0 else 7
             ok, output = run_program(name, [program, "200", str(reps)], env,
                                      logs)
-            results += parse_result_lines(output)
+            results += tagged(name, parse_result_lines(output))
         else:
             ok, output = run_program(name, [program] + runs_args, env, logs)
-            results += parse_result_lines(output)
+            results += tagged(name, parse_result_lines(output))
         if not ok:
             failed.append(name)
-            notes.append("%s failed; see its log." % name)
+            notes.append((name, "%s failed; see its log." % name))
 
     if not args.only or "startup_bench" in args.only:
         command = find_startup_bench(build)
         if command is None:
-            notes.append("startup_bench: no GUI startup benchmark in this "
-                         "tree (bench/startup_bench*); skipped.")
+            notes.append(("startup_bench", "startup_bench: no GUI startup "
+                          "benchmark in this tree (bench/startup_bench*); "
+                          "skipped."))
         else:
             ok, output = run_program("startup_bench", command, env, logs)
-            found = parse_result_lines(output)
+            found = tagged("startup_bench", parse_result_lines(output))
             results += found
             if not ok:
                 failed.append("startup_bench")
-                notes.append("startup_bench failed; see its log.")
+                notes.append(("startup_bench",
+                              "startup_bench failed; see its log."))
             elif not found:
-                notes.append("startup_bench ran but printed no RESULT line; "
-                             "see its log.")
+                notes.append(("startup_bench", "startup_bench ran but printed "
+                              "no RESULT line; see its log."))
 
     finished = datetime.datetime.now().astimezone().strftime("%H:%M %Z")
-    command = "make bench" if os.environ.get("MAKELEVEL") else \
-        "python3 bench/run_all.py"
-    write_report(args.out, info, started, finished, (load_start, load_average()),
-                 results, notes, command)
+    # The command as one would type it again, with the options that change
+    # what is measured.
+    chosen = []
+    if args.runs > 0:
+        chosen += ["--runs", str(args.runs)]
+    for name in args.only:
+        chosen += ["--only", name]
+    if os.environ.get("MAKELEVEL"):
+        command = "make bench" + (' BENCH_ARGS="%s"' % " ".join(chosen)
+                                  if chosen else "")
+    else:
+        command = " ".join(["python3 bench/run_all.py"] + chosen)
+    run = {"command": command, "started": started, "finished": finished,
+           "loads": [load_start, load_average()], "commit": info["commit"]}
+    for r in results:
+        r["run"] = run
+    # With --only, the other programs' figures stay, from their own runs.
+    sidecar = os.path.splitext(args.out)[0] + ".json"
+    if args.only and os.path.exists(sidecar):
+        with open(sidecar) as f:
+            previous = json.load(f)
+        results = [r for r in previous["results"]
+                   if r.get("program") not in args.only] + results
+        notes = [tuple(n) for n in previous["notes"]
+                 if n[0] not in args.only] + notes
+        order = PROGRAMS + ["startup_bench"]
+        results.sort(key=lambda r: order.index(r["program"])
+                     if r.get("program") in order else len(order))
+    with open(sidecar, "w") as f:
+        json.dump({"results": results, "notes": notes}, f, indent=1)
+    write_report(args.out, info, results, notes)
     print("\nwrote %s" % args.out)
     with open(args.out) as f:
         print(f.read())

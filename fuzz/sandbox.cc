@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -68,7 +69,7 @@ class GuardedFiles : public FileSystemWrapper {
 
   void set_module(std::string path) { module_ = std::move(path); }
   void ResetQuota() { written_ = 0; }
-  uint64_t written() const { return written_; }
+  uint64_t written() const { return written_.load(); }
 
   std::string ModuleFileName() override {
     return module_.empty() ? target()->ModuleFileName() : module_;
@@ -81,12 +82,15 @@ class GuardedFiles : public FileSystemWrapper {
     return target()->OpenAt(dir_fd, path, flags, mode);
   }
   ssize_t Write(int fd, const void* buffer, size_t count) override {
-    if (written_ >= kWriteQuota) {
+    // The unpack writes on several threads: each may overshoot the quota by
+    // one write, which bounds the total all the same.
+    const uint64_t written = written_.load();
+    if (written >= kWriteQuota) {
       errno = ENOSPC;
       return -1;
     }
     count =
-        static_cast<size_t>(std::min<uint64_t>(count, kWriteQuota - written_));
+        static_cast<size_t>(std::min<uint64_t>(count, kWriteQuota - written));
     const ssize_t n = target()->Write(fd, buffer, count);
     if (n > 0) written_ += static_cast<uint64_t>(n);
     return n;
@@ -140,7 +144,7 @@ class GuardedFiles : public FileSystemWrapper {
 
   std::string allowed_;
   std::string module_;
-  uint64_t written_ = 0;
+  std::atomic<uint64_t> written_{0};
 };
 
 GuardedFiles* guard = nullptr;

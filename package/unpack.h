@@ -43,6 +43,13 @@ struct UnpackReport {
 UnpackReport BadRecordReport(const ArchiveHandle* archive, int32_t index,
                              uint32_t result);
 
+// The most threads an unpack uses.
+constexpr int kMaxUnpackWorkers = 4;
+
+// The threads UnpackTempZip unpacks with: one per core this process may run
+// on, at most kMaxUnpackWorkers.
+int UnpackWorkers();
+
 // Unpacks every entry of the ZIP archive at archive_path below folder, which
 // must exist, with the rules UnpackTempZip uses: entry names use "/" or "\"
 // as folder separators, an entry name that would lead outside folder stops
@@ -51,18 +58,34 @@ UnpackReport BadRecordReport(const ArchiveHandle* archive, int32_t index,
 // is one and is left alone otherwise. Returns 1 when every entry was
 // unpacked, else 0 with *report saying where and why (kNotAnArchive when the
 // archive cannot be opened; kEncrypted or kUnsupportedMethod, by the entry's
-// name, when the reader refused an entry for that). Entries unpacked before
-// a failure stay; nothing of the failing entry or after it is written. The
-// archive file itself is left as it is.
+// name, when the reader refused an entry for that). The archive file itself
+// is left as it is.
+//
+// With one worker the entries are unpacked in index order: entries unpacked
+// before a failure stay, and nothing of the failing entry or after it is
+// written. With more, every entry is first looked at in index order (its
+// record, its name, whether it is encrypted, its folders, the content
+// folder); an entry refused there is reported once the files before it are
+// written, and nothing of it or after it is written. The files are written
+// on up to `workers` threads, each with its own handle on the archive, the
+// largest first, in batches: an entry whose file or folders would meet a
+// file not yet written (a name that comes twice, a folder named like a
+// file) waits until the files before it are, so that what ends up on disk
+// is what index order gives. No file is started after one has failed;
+// files under way at that moment are finished, and files after the failing
+// one in the archive's order may have been written before it. Which of the
+// files under way reports a failure they share (a full disk) depends on how
+// the threads ran. Either way, what was written before a failure stays.
 // REQUIRES: folder does not end with a separator.
 int UnpackArchiveInto(const std::string& archive_path,
                       const std::string& folder, std::string* content_folder,
-                      UnpackReport* report);
+                      UnpackReport* report, int workers = 1);
 
 // Creates a new work folder (mode 0700, exclusively, under a unique "QZ"
 // name in the temporary folder) and unpacks every entry of the archive at
 // *temp_zip_path below it. Entry names use "/" or "\" as folder separators.
 //
+// Unpacks as UnpackArchiveInto does with UnpackWorkers() threads.
 // Returns 1 when every entry was unpacked, else 0. *work_folder is set to
 // the folder when it was created (and only then), so the cleanup removes
 // exactly what was made. *content_folder becomes the work folder, or the

@@ -3,9 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "gtest/gtest.h"
+#include "package/archive/archive.h"
+#include "package/archive/entry_data.h"
 #include "platform/files.h"
 #include "tests/test_util.h"
 
@@ -13,6 +18,7 @@ namespace morva {
 namespace {
 
 using testing::ScopedTempDir;
+using testing::ZipEntryDef;
 using testing::ZipWriter;
 using Tree = std::vector<std::string>;
 
@@ -271,6 +277,180 @@ TEST_F(UnpackTest, UnpacksIntoAGivenFolderAndLeavesTheArchive) {
   testing::WriteFile(archive, "no archive");
   EXPECT_EQ(UnpackArchiveInto(archive, into, &content, &report_), 0);
   EXPECT_EQ(report_.status, UnpackStatus::kNotAnArchive);
+}
+
+// Bytes that deflate codes rather than stores, in sizes from a few bytes to
+// past the largest entry inflated whole.
+std::string Sample(size_t size, uint32_t seed) {
+  std::string out(size, '\0');
+  for (char& c : out) {
+    seed = seed * 1664525u + 1013904223u;
+    c = static_cast<char>((seed >> 24) & 0x3F);
+  }
+  return out;
+}
+
+// A package with what the threads must get right: folders with and without
+// their entries, nested and late, a backslash name, files stored and
+// deflated, small and larger than kWholeEntryLimit, a read-only file, times
+// from "UT" blocks, two viewer movies (the later one counts), a name that
+// comes twice (the later, larger entry wins), and a folder entry named as a
+// file before it (the file stays).
+ZipWriter MixedPackage() {
+  ZipWriter zip;
+  zip.AddDir("_flash/")
+      .AddFile("_flash/qzviewer.swf", "old viewer")
+      .AddFile("twice.txt", "first")
+      .AddFile("clash", "a file");
+  for (int i = 0; i < 60; ++i) {
+    ZipEntryDef e;
+    e.name = "_flash/scene" + std::to_string(i % 7) + "/f" + std::to_string(i);
+    e.data = Sample(static_cast<size_t>(i) * i * 97 + 1, i);
+    e.method = i % 5 == 0 ? 0 : 8;
+    if (i % 4 == 0) e.extra_local = testing::UtBlock(1, {1500000000 + i});
+    zip.Add(e);
+  }
+  ZipEntryDef large;
+  large.name = "_flash/pano/large.jpg";
+  large.data = Sample(kWholeEntryLimit + kWholeEntryLimit / 3, 99);
+  ZipEntryDef read_only;
+  read_only.name = "docs\\readme.txt";
+  read_only.data = "read me";
+  read_only.external_attributes = 0x81240000;  // regular file, 0444
+  zip.Add(large)
+      .Add(read_only)
+      .AddDir("_flash/scene3/")
+      .AddDir("empty/")
+      .AddFile("b/qzviewer.swf", "viewer")
+      .AddFile("twice.txt", Sample(50000, 7))
+      .AddDir("clash/");
+  return zip;
+}
+
+// Everything below folder: each path with its kind, mode, time and bytes.
+std::vector<std::string> Snapshot(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const std::string& path : ListTree(folder)) {
+    struct stat st;
+    const std::string full = folder + "/" + path;
+    EXPECT_EQ(lstat(full.c_str(), &st), 0) << full;
+    std::string line = path + " " + std::to_string(st.st_mode & 07777);
+    if (S_ISREG(st.st_mode)) {
+      line += " " + std::to_string(st.st_mtim.tv_sec) + " " +
+              std::to_string(std::hash<std::string>()(testing::ReadFile(full)));
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+// Lets a helper thread open the archive only when `allowed` says so.
+class ArchiveOpens : public FileSystemWrapper {
+ public:
+  ArchiveOpens(std::string archive, bool allowed)
+      : FileSystemWrapper(RealFiles()),
+        archive_(std::move(archive)),
+        allowed_(allowed) {}
+  int OpenAt(int dir_fd, const std::string& path, int flags,
+             mode_t mode) override {
+    if (path == archive_ && opens_++ > 0 && !allowed_) {
+      errno = EMFILE;
+      return -1;
+    }
+    return FileSystemWrapper::OpenAt(dir_fd, path, flags, mode);
+  }
+  int opens() const { return opens_; }
+
+ private:
+  std::string archive_;
+  bool allowed_;
+  std::atomic<int> opens_{0};
+};
+
+TEST(UnpackWorkersTest, SeveralThreadsUnpackWhatOneDoes) {
+  ScopedTempDir tmp;
+  const std::string archive = tmp.Join("tour.zip");
+  MixedPackage().Write(archive);
+  auto unpack = [&](const std::string& name, int workers, bool helpers_may_open,
+                    int* opens) {
+    const std::string into = tmp.Join(name);
+    EXPECT_TRUE(MakeFolder(into));
+    ArchiveOpens files(archive, helpers_may_open);
+    ScopedFileSystem scope(&files);
+    std::string content;
+    UnpackReport report;
+    EXPECT_EQ(UnpackArchiveInto(archive, into, &content, &report, workers), 1);
+    EXPECT_EQ(content, into + "/b");
+    *opens = files.opens();
+    return Snapshot(into);
+  };
+  int opens = 0;
+  const std::vector<std::string> one = unpack("one", 1, true, &opens);
+  EXPECT_EQ(opens, 1);
+  ASSERT_EQ(one.size(), 78u);
+  EXPECT_EQ(unpack("four", 4, true, &opens), one);
+  EXPECT_EQ(opens, 4) << "a handle of its own for each thread";
+  // Helpers that cannot open the archive leave the work to the others.
+  EXPECT_EQ(unpack("alone", 4, false, &opens), one);
+}
+
+// Refuses to create the file called `refused`; after that, counts every file
+// creation and makes each slow, so that a thread that went on starting
+// files after the failure could not go unseen.
+class RefusedFile : public FileSystemWrapper {
+ public:
+  explicit RefusedFile(std::string refused)
+      : FileSystemWrapper(RealFiles()), refused_(std::move(refused)) {}
+  int OpenAt(int dir_fd, const std::string& path, int flags,
+             mode_t mode) override {
+    if ((flags & O_CREAT) != 0) {
+      if (path.ends_with("/" + refused_)) {
+        refused_now_ = true;
+        errno = EACCES;
+        return -1;
+      }
+      if (refused_now_) {
+        // A few are enough to tell; refusing the rest ends a run that
+        // would go on.
+        if (++created_after_ > 3) {
+          errno = EACCES;
+          return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    }
+    return FileSystemWrapper::OpenAt(dir_fd, path, flags, mode);
+  }
+  int created_after() const { return created_after_; }
+
+ private:
+  std::string refused_;
+  std::atomic<bool> refused_now_{false};
+  std::atomic<int> created_after_{0};
+};
+
+TEST(UnpackWorkersTest, NoFileStartsAfterOneFailed) {
+  ScopedTempDir tmp;
+  const std::string archive = tmp.Join("tour.zip");
+  ZipWriter zip;
+  for (int i = 0; i < 100; ++i)
+    zip.AddFile("small/s" + std::to_string(i), Sample(1000, i));
+  zip.AddFile("big.jpg", Sample(300000, 1));  // the largest: written first
+  zip.Write(archive);
+  const std::string into = tmp.Join("out");
+  ASSERT_TRUE(MakeFolder(into));
+  RefusedFile files("big.jpg");
+  std::string content;
+  UnpackReport report;
+  {
+    ScopedFileSystem scope(&files);
+    EXPECT_EQ(UnpackArchiveInto(archive, into, &content, &report, 2), 0);
+  }
+  EXPECT_EQ(report.status, UnpackStatus::kEntryFailed);
+  EXPECT_EQ(report.entry, "big.jpg");
+  EXPECT_EQ(report.archive_result, ArchiveNoFile);
+  // The other thread may have been about to start one when it happened.
+  EXPECT_LE(files.created_after(), 1);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ namespace morva {
 struct DirEntry {
   std::string name;
   bool is_dir = false;  // a real folder; a link to a folder is not one
+  uint64_t inode = 0;   // as the folder lists it
 };
 
 class FileSystem {

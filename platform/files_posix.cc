@@ -91,6 +91,7 @@ class PosixFileSystem : public FileSystem {
         continue;
       DirEntry entry;
       entry.name = e->d_name;
+      entry.inode = e->d_ino;
       if (e->d_type == DT_UNKNOWN) {
         // Some file systems leave the type out; ask without following links.
         struct stat st;

@@ -14,7 +14,7 @@ target="${1:-linux}"
 
 linux_packages=(
   build-essential cmake pkg-config
-  zlib1g-dev libminizip-dev libre2-dev
+  zlib1g-dev libminizip-dev libdeflate-dev libre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core weston

@@ -20,12 +20,36 @@ PathMatch Is(const std::string& path) {
 
 FaultyFiles::FaultyFiles(FileSystem* target) : FileSystemWrapper(target) {}
 
-void FaultyFiles::FailWritesFrom(int nth) { fail_write_from_ = writes_ + nth; }
+int FaultyFiles::failed_writes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failed_writes_;
+}
+int FaultyFiles::failed_reads() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failed_reads_;
+}
+int FaultyFiles::refused_mkdirs() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return refused_mkdirs_;
+}
+int FaultyFiles::refused_unlinks() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return refused_unlinks_;
+}
 
-void FaultyFiles::FillAfter(uint64_t bytes) { write_budget_ = bytes; }
+void FaultyFiles::FailWritesFrom(int nth) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fail_write_from_ = writes_ + nth;
+}
+
+void FaultyFiles::FillAfter(uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  write_budget_ = bytes;
+}
 
 void FaultyFiles::FailReads(PathMatch match, int error, uint64_t begin,
                             uint64_t end) {
+  std::lock_guard<std::mutex> lock(mutex_);
   read_match_ = std::move(match);
   read_error_ = error;
   bad_begin_ = begin;
@@ -33,40 +57,57 @@ void FaultyFiles::FailReads(PathMatch match, int error, uint64_t begin,
 }
 
 void FaultyFiles::RefuseMkdir(PathMatch match, int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
   mkdir_match_ = std::move(match);
   mkdir_error_ = error;
 }
 
 void FaultyFiles::RefuseUnlink(PathMatch match, int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
   unlink_match_ = std::move(match);
   unlink_error_ = error;
 }
 
-void FaultyFiles::SetFreeSpace(uint64_t bytes) { free_space_ = bytes; }
+void FaultyFiles::SetFreeSpace(uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  free_space_ = bytes;
+}
 
-void FaultyFiles::FailStatVfs(int error) { statvfs_error_ = error; }
+void FaultyFiles::FailStatVfs(int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  statvfs_error_ = error;
+}
 
+// Descriptors are noted and forgotten under the lock together with the call
+// that makes or ends them: the moment one is closed, another thread may be
+// handed the same number.
 int FaultyFiles::OpenAt(int dir_fd, const std::string& path, int flags,
                         mode_t mode) {
+  std::lock_guard<std::mutex> lock(mutex_);
   const int fd = FileSystemWrapper::OpenAt(dir_fd, path, flags, mode);
   if (fd >= 0 && read_match_ && read_match_(path)) watched_.insert(fd);
   return fd;
 }
 
 int FaultyFiles::Dup(int fd) {
+  std::lock_guard<std::mutex> lock(mutex_);
   const int copy = FileSystemWrapper::Dup(fd);
   if (copy >= 0 && watched_.count(fd) != 0) watched_.insert(copy);
   return copy;
 }
 
 int FaultyFiles::Close(int fd) {
+  std::lock_guard<std::mutex> lock(mutex_);
   watched_.erase(fd);
   return FileSystemWrapper::Close(fd);
 }
 
 ssize_t FaultyFiles::Read(int fd, void* buffer, size_t count) {
-  if (count == 0 || watched_.count(fd) == 0)
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (count == 0 || watched_.count(fd) == 0) {
+    lock.unlock();  // no fault here: no need to hold the other threads up
     return FileSystemWrapper::Read(fd, buffer, count);
+  }
   const off_t at = FileSystemWrapper::Seek(fd, 0, SEEK_CUR);
   if (at < 0) return -1;
   const uint64_t position = static_cast<uint64_t>(at);
@@ -82,6 +123,7 @@ ssize_t FaultyFiles::Read(int fd, void* buffer, size_t count) {
 }
 
 ssize_t FaultyFiles::Write(int fd, const void* buffer, size_t count) {
+  std::lock_guard<std::mutex> lock(mutex_);
   ++writes_;
   const bool full = (fail_write_from_ && writes_ >= *fail_write_from_) ||
                     (write_budget_ && *write_budget_ == 0);
@@ -98,6 +140,7 @@ ssize_t FaultyFiles::Write(int fd, const void* buffer, size_t count) {
 }
 
 int FaultyFiles::MkdirAt(int dir_fd, const std::string& path, mode_t mode) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (mkdir_match_ && mkdir_match_(path)) {
     ++refused_mkdirs_;
     errno = mkdir_error_;
@@ -107,6 +150,7 @@ int FaultyFiles::MkdirAt(int dir_fd, const std::string& path, mode_t mode) {
 }
 
 int FaultyFiles::UnlinkAt(int dir_fd, const std::string& path, int flags) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (unlink_match_ && unlink_match_(path)) {
     ++refused_unlinks_;
     errno = unlink_error_;
@@ -116,6 +160,7 @@ int FaultyFiles::UnlinkAt(int dir_fd, const std::string& path, int flags) {
 }
 
 int FaultyFiles::StatVfs(const std::string& path, struct statvfs* st) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (statvfs_error_ != 0) {
     errno = statvfs_error_;
     return -1;

@@ -2,12 +2,14 @@
 // (the real one, or a ModuleOverride): a disk that fills up, read errors, a
 // folder that cannot be made, a file that cannot be deleted, a given amount
 // of free space. Everything else passes through unchanged, so the code under
-// test runs for real and only meets the fault.
+// test runs for real and only meets the fault. It may be used from several
+// threads at once, as the unpack does.
 #ifndef MORVA_TESTS_FAULTY_FILES_H_
 #define MORVA_TESTS_FAULTY_FILES_H_
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -50,10 +52,10 @@ class FaultyFiles : public FileSystemWrapper {
   void FailStatVfs(int error = EIO);
 
   // How often each fault struck.
-  int failed_writes() const { return failed_writes_; }
-  int failed_reads() const { return failed_reads_; }
-  int refused_mkdirs() const { return refused_mkdirs_; }
-  int refused_unlinks() const { return refused_unlinks_; }
+  int failed_writes() const;
+  int failed_reads() const;
+  int refused_mkdirs() const;
+  int refused_unlinks() const;
 
   int OpenAt(int dir_fd, const std::string& path, int flags,
              mode_t mode) override;
@@ -66,6 +68,7 @@ class FaultyFiles : public FileSystemWrapper {
   int StatVfs(const std::string& path, struct statvfs* st) override;
 
  private:
+  mutable std::mutex mutex_;  // guards everything below
   // Writes.
   int writes_ = 0;
   std::optional<int> fail_write_from_;

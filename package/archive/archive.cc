@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "package/archive/archive_io.h"
+#include "package/archive/entry_data.h"
 #include "platform/attributes.h"
 #include "platform/files.h"
 
@@ -23,15 +24,21 @@ struct ArchiveReader::Rep {
   bool current_failed = false;     // the memory entry could not be opened
   uint32_t current_remaining = 0;  // bytes the memory entry may still give
   std::unique_ptr<ArchiveSource> source;
-  EntryLimits limits;                   // entries refused from the start
-  std::vector<unsigned char> extra;     // the local extra field
-  std::unique_ptr<char[]> data_buffer;  // the streaming buffer
-  bool cached_encrypted = false;        // the cached entry is encrypted
+  uint64_t view_start = 0;  // where minizip's offsets start in the source
+  // Where the central record of each entry up to the furthest one walked
+  // lies (minizip's directory position), so that any of them can be gone
+  // back to at once: extraction on several handles takes entries in any
+  // order.
+  std::vector<uint64_t> directory_offsets;
+  EntryLimits limits;                     // entries refused from the start
+  StoredData cached_data;                 // of the cached entry
+  bool cached_encrypted = false;          // the cached entry is encrypted
+  std::vector<unsigned char> extra;       // the local extra field
+  std::unique_ptr<EntryDataReader> data;  // made at the first extraction
 };
 
 namespace {
 
-constexpr size_t kDataBufferSize = 16384;
 constexpr uint64_t kMaxEntries = 65535;
 
 ArchiveResult CheckHandle(const ArchiveHandle* handle) {
@@ -50,21 +57,45 @@ void CloseMemoryEntry(ArchiveReader* reader) {
   reader->rep->current_remaining = 0;
 }
 
-// Puts minizip on entry index. It only walks forwards, so going back starts
-// over from the first entry. False when the directory cannot be walked that
-// far; the position is then unknown and the next call starts over.
-bool Position(ArchiveReader* reader, int32_t index) {
-  if (reader->rep->position < 0 || index < reader->rep->position) {
-    reader->rep->position = -1;
-    if (unzGoToFirstFile(reader->archive) != UNZ_OK) return false;
-    reader->rep->position = 0;
+// Notes where the central record of the entry minizip is on lies, when it
+// is the next one not noted yet.
+void NoteDirectoryOffset(ArchiveReader* reader) {
+  std::vector<uint64_t>& offsets = reader->rep->directory_offsets;
+  unz64_file_pos at{};
+  if (static_cast<size_t>(reader->rep->position) == offsets.size() &&
+      unzGetFilePos64(reader->archive, &at) == UNZ_OK) {
+    offsets.push_back(at.pos_in_zip_directory);
   }
-  while (reader->rep->position < index) {
+}
+
+// Puts minizip on entry index. minizip itself only walks forwards; an entry
+// walked past before is gone back to directly. False when the directory
+// cannot be walked that far; the position is then unknown and the next call
+// starts over from the furthest entry known.
+bool Position(ArchiveReader* reader, int32_t index) {
+  ArchiveReader::Rep& rep = *reader->rep;
+  if (rep.position == index) return true;
+  const std::vector<uint64_t>& known = rep.directory_offsets;
+  const int32_t furthest = static_cast<int32_t>(known.size()) - 1;
+  if (index <= furthest || (furthest >= 0 && rep.position < furthest)) {
+    const int32_t target = std::min(index, furthest);
+    unz64_file_pos at{known[static_cast<size_t>(target)],
+                      static_cast<ZPOS64_T>(target)};
+    rep.position = -1;
+    if (unzGoToFilePos64(reader->archive, &at) != UNZ_OK) return false;
+    rep.position = target;
+  } else if (rep.position < 0) {
+    if (unzGoToFirstFile(reader->archive) != UNZ_OK) return false;
+    rep.position = 0;
+    NoteDirectoryOffset(reader);
+  }
+  while (rep.position < index) {
     if (unzGoToNextFile(reader->archive) != UNZ_OK) {
-      reader->rep->position = -1;
+      rep.position = -1;
       return false;
     }
-    ++reader->rep->position;
+    ++rep.position;
+    NoteDirectoryOffset(reader);
   }
   return true;
 }
@@ -154,20 +185,33 @@ bool IsSupportedMethod(uLong method) {
   return method == 0 || method == Z_DEFLATED;
 }
 
+// Opens the entry minizip is on without inflating, which reads its local
+// header and compares it with the central record `info`, and learns where
+// its stored data lies. The entry stays open for the caller to close.
+bool OpenStoredData(ArchiveReader* reader, const unz_file_info64& info,
+                    StoredData* data) {
+  if (unzOpenCurrentFile2(reader->archive, nullptr, nullptr, 1) != UNZ_OK)
+    return false;
+  data->offset =
+      reader->rep->view_start + unzGetCurrentFileZStreamPos64(reader->archive);
+  data->size = info.compressed_size;
+  data->method = static_cast<uint32_t>(info.compression_method);
+  return true;
+}
+
 // Bit 0 of the general-purpose flags: the data is encrypted. minizip would
 // hand out the cipher text as if it were the entry's data.
 constexpr uLong kEncryptedFlag = 0x1;
 
 ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
-                          ArchiveEntry* entry) {
+                          ArchiveEntry* entry, StoredData* data) {
   if (!Position(reader, index)) return ArchiveCorrupt;
   unz_file_info64 info{};
   char name[kArchiveNameSize] = {};
   if (!ReadCentralRecord(reader, &info, name)) return ArchiveCorrupt;
   // minizip would hand out the stored bytes of other methods as they are.
   if (!IsSupportedMethod(info.compression_method)) return ArchiveCorrupt;
-  // Opening the entry compares its local header with the central record.
-  if (unzOpenCurrentFile(reader->archive) != UNZ_OK) return ArchiveCorrupt;
+  if (!OpenStoredData(reader, info, data)) return ArchiveCorrupt;
   ArchiveResult result = ArchiveOk;
   size_t extra_length = 0;
   const int size = unzGetLocalExtrafield(reader->archive, nullptr, 0);
@@ -211,20 +255,29 @@ ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
   return ArchiveOk;
 }
 
-// The record of entry index, from the cache when it was the last one built.
+// The record of entry index, from the cache when it was the last one built,
+// and where its data lies (when data is not null).
 ArchiveResult ObtainRecord(ArchiveReader* reader, int32_t index,
-                           ArchiveEntry* entry) {
-  if (index != -1 && index == reader->cached_index) {
-    *entry = reader->cached_entry;
-    return ArchiveOk;
+                           ArchiveEntry* entry, StoredData* data = nullptr) {
+  if (index == -1 || index != reader->cached_index) {
+    ArchiveEntry built;
+    StoredData located;
+    const ArchiveResult result = BuildRecord(reader, index, &built, &located);
+    if (result != ArchiveOk) return result;
+    reader->cached_entry = built;
+    reader->cached_index = index;
+    reader->rep->cached_data = located;
   }
-  ArchiveEntry built;
-  const ArchiveResult result = BuildRecord(reader, index, &built);
-  if (result != ArchiveOk) return result;
-  reader->cached_entry = built;
-  reader->cached_index = index;
-  *entry = built;
+  *entry = reader->cached_entry;
+  if (data != nullptr) *data = reader->rep->cached_data;
   return ArchiveOk;
+}
+
+EntryDataReader* DataReader(ArchiveReader* reader) {
+  if (!reader->rep->data)
+    reader->rep->data =
+        std::make_unique<EntryDataReader>(reader->rep->source.get());
+  return reader->rep->data.get();
 }
 
 // Creates the file at path for writing, or opens an existing one to replace
@@ -267,41 +320,15 @@ void SetFileTimes(int fd, const ArchiveEntry& entry) {
   Files()->Futimens(fd, times);
 }
 
-// Reads the data of the open entry through the reader's buffer and hands it
-// to take(const char* bytes, size_t n), which returns false to stop. Never
-// hands on more than `declared` bytes: data beyond them ends the read as a
-// failure. False when reading failed, take stopped, or the data was longer
-// than declared; *total is the bytes handed on. minizip itself ends an
-// entry quietly when its data runs out early, so a caller compares *total
-// with what it expects.
-template <typename Take>
-bool ReadEntryData(ArchiveReader* reader, uint32_t declared, uint64_t* total,
-                   Take take) {
-  std::unique_ptr<char[]>& buffer = reader->rep->data_buffer;
-  if (!buffer) buffer.reset(new char[kDataBufferSize]);
-  *total = 0;
-  for (;;) {
-    const int n =
-        unzReadCurrentFile(reader->archive, buffer.get(), kDataBufferSize);
-    if (n < 0) return false;
-    if (n == 0) return true;
-    const uint64_t allowed = declared - std::min<uint64_t>(*total, declared);
-    const size_t count = static_cast<size_t>(
-        std::min<uint64_t>(static_cast<uint64_t>(n), allowed));
-    if (count > 0 && !take(buffer.get(), count)) return false;
-    *total += count;
-    if (count < static_cast<size_t>(n)) return false;
-  }
-}
-
-// Streams the open entry into fd. False when reading or writing failed or
+// Writes the entry's data into fd. False when reading or writing failed or
 // the data did not have the declared size; never writes beyond that size.
-bool CopyEntryData(ArchiveReader* reader, int fd, uint32_t declared) {
+bool CopyEntryData(ArchiveReader* reader, const StoredData& data, int fd,
+                   uint32_t declared) {
   uint64_t total = 0;
-  return ReadEntryData(reader, declared, &total,
-                       [fd](const char* bytes, size_t n) {
-                         return WriteFully(fd, bytes, n);
-                       }) &&
+  return DataReader(reader)->Read(data, declared, &total,
+                                  [fd](const char* bytes, size_t n) {
+                                    return WriteFully(fd, bytes, n);
+                                  }) &&
          total == declared;
 }
 
@@ -310,7 +337,8 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index,
   CloseMemoryEntry(reader);
   if (index < 0 || index >= reader->rep->count) return ArchiveBadArguments;
   ArchiveEntry entry;
-  const ArchiveResult result = ObtainRecord(reader, index, &entry);
+  StoredData data;
+  const ArchiveResult result = ObtainRecord(reader, index, &entry, &data);
   if (result != ArchiveOk) return result;
   if ((entry.attributes & kAttrDirectory) != 0) return ArchiveOk;
   // Nothing is created: the data could only be read as cipher text.
@@ -326,9 +354,7 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index,
   }
   if (fd < 0) return ArchiveNoFile;
 
-  bool ok = Position(reader, index) &&
-            unzOpenCurrentFile(reader->archive) == UNZ_OK &&
-            CopyEntryData(reader, fd, entry.uncompressed_size);
+  const bool ok = CopyEntryData(reader, data, fd, entry.uncompressed_size);
   if (ok) {
     // A file we created is a regular file; a caller's descriptor may be a
     // pipe or a terminal, which has no times to set.
@@ -338,8 +364,6 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index,
     }
   }
   if (by_name) Files()->Close(fd);
-  // The CRC-32 comparison minizip makes here does not count.
-  unzCloseCurrentFile(reader->archive);
   return ok ? ArchiveOk : ArchiveWriteFailed;
 }
 
@@ -388,7 +412,8 @@ ArchiveResult VerifyEntry(ArchiveReader* reader, int32_t index,
   if (index < 0 || index >= reader->rep->count || check == nullptr)
     return ArchiveBadArguments;
   ArchiveEntry entry;
-  const ArchiveResult result = ObtainRecord(reader, index, &entry);
+  StoredData data;
+  const ArchiveResult result = ObtainRecord(reader, index, &entry, &data);
   if (result != ArchiveOk) return result;
   // The record leaves the CRC-32 out; the central record has it.
   unz_file_info64 info{};
@@ -398,16 +423,15 @@ ArchiveResult VerifyEntry(ArchiveReader* reader, int32_t index,
   *check = ArchiveEntryCheck{};
   check->recorded_crc = static_cast<uint32_t>(info.crc);
   check->recorded_size = entry.uncompressed_size;
-  if (unzOpenCurrentFile(reader->archive) != UNZ_OK) return ArchiveOk;
+  // The same read as extraction's, with the CRC-32 that it leaves out.
   uLong crc = crc32(0, nullptr, 0);
   uint64_t size = 0;
-  check->readable = ReadEntryData(
-      reader, check->recorded_size, &size, [&crc](const char* bytes, size_t n) {
+  check->readable = DataReader(reader)->Read(
+      data, check->recorded_size, &size, [&crc](const char* bytes, size_t n) {
         crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes),
                     static_cast<uInt>(n));
         return true;
       });
-  unzCloseCurrentFile(reader->archive);
   check->crc = static_cast<uint32_t>(crc);
   check->size = static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX));
   return ArchiveOk;
@@ -438,8 +462,8 @@ ArchiveHandle* ArchiveOpen(const void* source, uint32_t length,
       break;
   }
   if (reader->rep->source == nullptr) return nullptr;
-  reader->archive =
-      OpenArchive(reader->rep->source.get(), kMaxEntries, &reader->rep->limits);
+  reader->archive = OpenArchive(reader->rep->source.get(), kMaxEntries,
+                                &reader->rep->limits, &reader->rep->view_start);
   if (reader->archive == nullptr) return nullptr;
   // The reader's destructor closes what is open.
   unz_global_info64 global{};
@@ -489,13 +513,12 @@ ArchiveResult ArchiveGetEntrySpan(ArchiveHandle* handle, int32_t index,
       !IsSupportedMethod(info.compression_method)) {
     return ArchiveCorrupt;
   }
-  // Opened raw, minizip only reads and checks the local header; where it
-  // puts the data is where extraction will read it from. The header's offset
-  // is not in its public interface, but the header's fixed part, name and
+  // Where extraction reads the data from. The local header's offset is not
+  // in minizip's public interface, but the header's fixed part, name and
   // extra field lie right in front of the data.
-  if (unzOpenCurrentFile2(reader->archive, nullptr, nullptr, 1) != UNZ_OK)
-    return ArchiveCorrupt;
-  const uint64_t data_start = unzGetCurrentFileZStreamPos64(reader->archive);
+  StoredData data;
+  if (!OpenStoredData(reader, info, &data)) return ArchiveCorrupt;
+  const uint64_t data_start = data.offset - reader->rep->view_start;
   const int extra = unzGetLocalExtrafield(reader->archive, nullptr, 0);
   unzCloseCurrentFile(reader->archive);
   constexpr uint64_t kLocalHeaderSize = 30;

@@ -352,11 +352,10 @@ void ArchiveSource::ApplyMends(uint64_t offset, void* bytes, size_t n) const {
 }
 
 unzFile OpenArchive(ArchiveSource* source, uint64_t max_entries,
-                    EntryLimits* limits) {
-  uint64_t base = 0;
-  unzFile archive = OpenArchiveView(source, &base);
+                    EntryLimits* limits, uint64_t* view_start) {
+  unzFile archive = OpenArchiveView(source, view_start);
   if (archive != nullptr)
-    MendCentralRecords(archive, source, base, max_entries, limits);
+    MendCentralRecords(archive, source, *view_start, max_entries, limits);
   return archive;
 }
 

@@ -93,9 +93,11 @@ std::unique_ptr<ArchiveSource> OpenMemorySource(const void* data,
                                                 uint32_t length);
 
 // Opens the archive in source for minizip, on a view that starts where the
-// archive proper starts, positioned on the first entry. Returns nullptr when
-// minizip finds no usable end-of-central-directory record. The source must
-// outlive the archive.
+// archive proper starts, positioned on the first entry; *view_start is
+// where that is in the source (the offsets minizip reports, as
+// unzGetCurrentFileZStreamPos64 does, count from there). Returns nullptr
+// when minizip finds no usable end-of-central-directory record. The source
+// must outlive the archive.
 //
 // minizip 1.1 reads the ZIP64 extra block of a central record but, on a
 // 64-bit system, never uses it: it compares the record's 32-bit fields with
@@ -107,7 +109,7 @@ std::unique_ptr<ArchiveSource> OpenMemorySource(const void* data,
 // whose values do not fit, or whose record lacks the block, go into
 // *limits.
 unzFile OpenArchive(ArchiveSource* source, uint64_t max_entries,
-                    EntryLimits* limits);
+                    EntryLimits* limits, uint64_t* view_start);
 
 }  // namespace morva
 

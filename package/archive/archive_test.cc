@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "package/archive/entry_data.h"
 #include "platform/attributes.h"
 #include "platform/file_times.h"
 #include "platform/files.h"
@@ -445,6 +446,36 @@ TEST_F(ArchiveTest, RepeatedIndexIsServedFromTheCache) {
   EXPECT_EQ(archive->reader->cached_index, 0);
   EXPECT_STREQ(Get(archive.get(), 2).name, "f2");
   EXPECT_STREQ(Get(archive.get(), 1).name, "f1") << "going back starts over";
+}
+
+TEST_F(ArchiveTest, EntriesComeInAnyOrderOnAnyNumberOfHandles) {
+  // Long names make a central directory of about 50 KB: walking it from the
+  // first record takes many reads, going back to a record seen takes one
+  // or two.
+  constexpr int kEntries = 200;
+  ZipWriter zip;
+  for (int i = 0; i < kEntries; ++i) {
+    zip.Add(Entry(std::string(200, 'n') + std::to_string(i),
+                  "entry " + std::to_string(i), i % 2 == 0 ? 8 : 0));
+  }
+  zip.Write(archive_path());
+  CountingFiles files;
+  ScopedFileSystem scoped(&files);
+  ArchivePtr first = OpenByName(archive_path());
+  ArchivePtr second = OpenByName(archive_path());
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  // Backwards, alternating between the handles, as threads that share out
+  // the entries largest first would.
+  for (int i = kEntries - 1; i >= 0; --i) {
+    ArchiveHandle* archive = i % 3 == 0 ? first.get() : second.get();
+    const std::string path = tmp_.Join("out" + std::to_string(i));
+    ASSERT_EQ(ExtractTo(archive, i, path), ArchiveOk) << i;
+    EXPECT_EQ(ReadFile(path), "entry " + std::to_string(i));
+  }
+  files.reads = 0;
+  EXPECT_EQ(Get(first.get(), 150).name, std::string(200, 'n') + "150");
+  EXPECT_LE(files.reads, 2) << "no walk from the first record";
 }
 
 TEST_F(ArchiveTest, AttributesFromExternalAttributes) {
@@ -1004,8 +1035,7 @@ TEST_F(ArchiveTest, NeverWritesMoreThanDeclared) {
 }
 
 TEST_F(ArchiveTest, DataLongerThanDeclaredIsCutThereForEveryKind) {
-  // Past the 16 KiB streaming buffer, so the cut falls inside a later chunk:
-  // a stored entry with more bytes than declared, and deflate streams that
+  // A stored entry with more bytes than declared, and deflate streams that
   // inflate beyond the declared size (noise, and a megabyte of zeros).
   constexpr uint32_t kDeclared = 40000;
   const std::string noise = Noise(100000, 7);
@@ -1042,6 +1072,97 @@ TEST_F(ArchiveTest, DataLongerThanDeclaredIsCutThereForEveryKind) {
     std::vector<ArchiveResult> chunks(8, ArchiveMore);
     chunks.push_back(ArchiveOk);
     EXPECT_EQ(results, chunks);
+  }
+}
+
+// Data that deflate codes with Huffman tables rather than storing it, so that
+// inflating it is real work: bytes of six bits.
+std::string Coded(size_t size, uint32_t seed) {
+  std::string out = Noise(size, seed);
+  for (char& c : out) c = static_cast<char>(c & 0x3F);
+  return out;
+}
+
+// Raw deflate of data in two parts: the first `split` bytes end on a full
+// flush, so the second part's bytes can be damaged without touching what
+// the first part inflates to. *second is where the second part starts.
+std::string RawDeflateInTwo(const std::string& data, size_t split,
+                            size_t* second) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY),
+            Z_OK);
+  std::string out(deflateBound(&z, data.size()) + 64, '\0');
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(split);
+  EXPECT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
+  *second = z.total_out;
+  z.avail_in = static_cast<uInt>(data.size() - split);
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+TEST_F(ArchiveTest, LargeAndSmallEntriesGiveTheSameResults) {
+  // Entries up to kWholeEntryLimit are inflated whole, larger ones streamed:
+  // every kind of data gives the same result and the same bytes either way.
+  for (const size_t size : {kWholeEntryLimit / 4, kWholeEntryLimit * 3 / 2}) {
+    SCOPED_TRACE(size);
+    const std::string data = Coded(size, static_cast<uint32_t>(size));
+    const uint32_t full = static_cast<uint32_t>(size);
+    size_t second = 0;
+    std::string tail_damaged = RawDeflateInTwo(data, size / 2, &second);
+    for (size_t at = second + 10; at < tail_damaged.size(); at += 97)
+      tail_damaged[at] = '\xFF';
+    const std::string deflated = RawDeflate(data);
+    struct Case {
+      const char* what;
+      ZipEntryDef entry;
+      ArchiveResult result;
+      std::string expected;  // the file's bytes (a prefix for a failure)
+    } cases[] = {
+        {"intact", RawEntry("intact", deflated, 8, full, Crc(data)), ArchiveOk,
+         data},
+        {"longer than declared",
+         RawEntry("longer", deflated, 8, full - 1000, 0), ArchiveOk,
+         data.substr(0, size - 1000)},
+        {"damaged after the declared bytes",
+         RawEntry("tail", tail_damaged, 8, full / 2, 0), ArchiveOk,
+         data.substr(0, size / 2)},
+        {"ends before the declared bytes",
+         RawEntry("shorter", deflated, 8, full + 1000, 0), ArchiveWriteFailed,
+         data},
+        {"stored bytes cut short",
+         RawEntry("cut", deflated.substr(0, deflated.size() / 2), 8, full, 0),
+         ArchiveWriteFailed, data.substr(0, size / 2)},
+        {"stored", RawEntry("stored", data, 0, full - 1, 0), ArchiveOk,
+         data.substr(0, size - 1)},
+        // All of it from the first few stored bytes.
+        {"compressed to little",
+         RawEntry("zeros", RawDeflate(std::string(size, '\0')), 8, full, 0),
+         ArchiveOk, std::string(size, '\0')},
+    };
+    ZipWriter zip;
+    for (const Case& c : cases) zip.Add(c.entry);
+    ArchivePtr archive = OpenWritten(zip);
+    ASSERT_NE(archive, nullptr);
+    for (int32_t i = 0; i < static_cast<int32_t>(std::size(cases)); ++i) {
+      const Case& c = cases[i];
+      SCOPED_TRACE(c.what);
+      const std::string path = tmp_.Join(c.entry.name);
+      EXPECT_EQ(ExtractTo(archive.get(), i, path), c.result);
+      const std::string written = ReadFile(path);
+      if (c.result == ArchiveOk) {
+        EXPECT_TRUE(written == c.expected) << written.size();
+      } else {
+        // As far as the data could be inflated, and right that far.
+        EXPECT_LT(written.size(), Get(archive.get(), i).uncompressed_size);
+        EXPECT_GE(written.size(), c.expected.size() / 2);
+        EXPECT_TRUE(written == data.substr(0, written.size()));
+      }
+    }
   }
 }
 
