@@ -46,9 +46,16 @@ bool IsDisplayLost(const GLogField* fields, gsize count) {
   return false;
 }
 
+void (*g_stop)() = nullptr;
+
+void StopAndRemove() {
+  if (g_stop != nullptr) g_stop();
+  RemoveRememberedNow();
+}
+
 GLogWriterOutput OnLog(GLogLevelFlags level, const GLogField* fields,
                        gsize count, gpointer /*data*/) {
-  if (IsDisplayLost(fields, count)) RemoveRememberedNow();
+  if (IsDisplayLost(fields, count)) StopAndRemove();
   return g_log_writer_default(level, fields, count, nullptr);
 }
 
@@ -56,7 +63,7 @@ GLogWriterOutput OnLog(GLogLevelFlags level, const GLogField* fields,
 XIOErrorHandler g_gdk_io_error_handler = nullptr;
 
 int OnXIoError(Display* display) {
-  RemoveRememberedNow();
+  StopAndRemove();
   if (g_gdk_io_error_handler != nullptr) return g_gdk_io_error_handler(display);
   _exit(1);
 }
@@ -64,10 +71,11 @@ int OnXIoError(Display* display) {
 
 }  // namespace
 
-void RemoveRememberedOnDisplayLoss() {
+void RemoveRememberedOnDisplayLoss(void (*stop)()) {
   static bool installed = false;
   if (installed) return;
   installed = true;
+  g_stop = stop;
   g_log_set_writer_func(OnLog, nullptr, nullptr);
 #ifdef GDK_WINDOWING_X11
   if (GDK_IS_X11_DISPLAY(gdk_display_get_default())) {

@@ -6,14 +6,16 @@
 // after logging why. Neither runs a destructor or an exit hook, so the
 // player's own cleanup never would. Both are watched here, and the
 // last-resort removal (platform/last_resort.h) runs before GTK ends the
-// process, which keeps its exit status (1).
+// process, which keeps its exit status (1). Work that still writes into
+// what the removal removes is stopped first, by `stop` (on the thread that
+// runs the display's connection).
 #ifndef MORVA_APP_DISPLAY_LOSS_GTK_H_
 #define MORVA_APP_DISPLAY_LOSS_GTK_H_
 
 namespace morva {
 
 // REQUIRES: after gtk_init; once per process (later calls do nothing).
-void RemoveRememberedOnDisplayLoss();
+void RemoveRememberedOnDisplayLoss(void (*stop)());
 
 }  // namespace morva
 

@@ -3,6 +3,7 @@
 // stops before the window is placed, and what is left on disk after the
 // window is destroyed.
 #include <cerrno>
+#include <thread>
 
 #include "app/preview_dlg.h"
 #include "gtest/gtest.h"
@@ -74,9 +75,16 @@ class LaunchFaultTest : public ::testing::Test {
   // Faults over the fake module, so that the launch reads our executable.
   FaultyFiles Faults() { return FaultyFiles(&module_); }
 
-  // The whole launch: initialisation, modal run, destroy.
-  void Launch(FaultyFiles* faults) {
+  // The whole launch: initialisation, modal run, destroy. With `shown`, on a
+  // window that shows while the copy and the unpack run.
+  void Launch(FaultyFiles* faults, bool shown = false) {
     window_ = testing::RecordingWindow();
+    if (shown) {
+      window_.run_while_shown = [](BackgroundWork* work) {
+        work->Run();
+        work->Done();
+      };
+    }
     ScopedFileSystem scope(faults);
     CPreviewDlg dlg(&window_);
     EXPECT_EQ(dlg.DoModal(), 2);
@@ -218,6 +226,39 @@ TEST_F(LaunchFaultTest, DiskFillsUpInTheMiddleOfAnEntry) {
   ExpectStoppedBeforeThePlacement();
   EXPECT_EQ(window_.title, "Morva") << "the start page is never read";
   EXPECT_EQ(LeftInTemp(), Tree{});
+
+  // Met once the window shows with the package's title and size: it stays
+  // so, without the page.
+  FaultyFiles late = Faults();
+  late.FillAfter(budget);
+  Launch(&late, true);
+  EXPECT_EQ(window_.CallsStartingWith("RunWhileShown").size(), 1u);
+  EXPECT_EQ(window_.CallsStartingWith("SetWindowPos"),
+            std::vector<std::string>{"SetWindowPos(top,0,0,800,600,128)"});
+  EXPECT_EQ(window_.title, "Tour  -  Morva");
+  EXPECT_TRUE(window_.CallsStartingWith("Navigate").empty());
+  EXPECT_EQ(LeftInTemp(), Tree{});
+}
+
+TEST_F(LaunchFaultTest, AWindowClosedWhileTheUnpackRunsStopsItFirst) {
+  // The window's thread stops the work while it runs on its own, at
+  // whatever moment that is, waits for it, and destroys.
+  for (int round = 0; round < 3; ++round) {
+    FaultyFiles faults = Faults();
+    window_ = testing::RecordingWindow();
+    window_.run_while_shown = [](BackgroundWork* work) {
+      std::thread thread([work] { work->Run(); });
+      work->Stop();
+      thread.join();
+    };
+    {
+      ScopedFileSystem scope(&faults);
+      CPreviewDlg dlg(&window_);
+      EXPECT_EQ(dlg.DoModal(), 2);
+    }
+    EXPECT_TRUE(window_.CallsStartingWith("Navigate").empty());
+    EXPECT_EQ(LeftInTemp(), Tree{});
+  }
 }
 
 TEST_F(LaunchFaultTest, ReadErrorOnTheTemporaryArchive) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <system_error>
 
 #include "app/about_dlg_gtk.h"
 #include "app/display_loss_gtk.h"
@@ -101,7 +102,11 @@ void CloseOtherWindows(GtkWidget* player, bool destroy) {
 PlayerWindowGtk::PlayerWindowGtk(std::string private_folder)
     : private_folder_(std::move(private_folder)) {}
 
+// The window whose background work the display's loss stops.
+static PlayerWindowGtk* g_running = nullptr;
+
 PlayerWindowGtk::~PlayerWindowGtk() {
+  StopBackground();
   if (close_timer_) g_source_remove(close_timer_);
   if (end_source_) g_source_remove(end_source_);
   if (window_) gtk_widget_destroy(window_);
@@ -119,8 +124,9 @@ int PlayerWindowGtk::RunModal(DialogHandler* handler) {
   // window's class on X11, its application id on Wayland.
   g_set_prgname(kApplicationId);
   if (!gtk_init_check(nullptr, nullptr)) return -1;
-  RemoveRememberedOnDisplayLoss();
+  RemoveRememberedOnDisplayLoss(StopRunningBackground);
   handler_ = handler;
+  g_running = this;
   // Watched before the launch: a request that arrives while the package
   // unpacks stops the unpack (the launch's file system refuses to write on)
   // and is answered here as soon as the launch returns.
@@ -136,6 +142,7 @@ int PlayerWindowGtk::RunModal(DialogHandler* handler) {
   } else {
     shown_ = true;
     gtk_widget_show(window_);
+    StartBackground();
     loop_ = g_main_loop_new(nullptr, FALSE);
     g_main_loop_run(loop_);
     g_main_loop_unref(loop_);
@@ -147,6 +154,7 @@ int PlayerWindowGtk::RunModal(DialogHandler* handler) {
   end_source_ = 0;
   handler_ = nullptr;
   shown_ = false;
+  g_running = nullptr;
   return 2;  // closed, as by the close button
 }
 
@@ -186,6 +194,8 @@ gboolean PlayerWindowGtk::OnMapped(GtkWidget* /*widget*/, GdkEvent* /*event*/,
 
 void PlayerWindowGtk::OnDestroyWindow(GtkWidget* /*widget*/, gpointer self) {
   auto* player = static_cast<PlayerWindowGtk*>(self);
+  // Whatever the work left is the destroy handling's to remove.
+  player->StopBackground();
   player->no_tour_.reset();
   // Runs before GTK destroys the children: the web view still exists while
   // the handler cleans up.
@@ -233,6 +243,52 @@ gboolean PlayerWindowGtk::CloseStep(gpointer self) {
   // the delete event itself is dropped while another window holds a grab.
   gtk_widget_destroy(player->window_);
   return G_SOURCE_REMOVE;
+}
+
+void PlayerWindowGtk::RunWhileShown(BackgroundWork* work) {
+  background_ = work;
+}
+
+void PlayerWindowGtk::StartBackground() {
+  if (background_ == nullptr) return;
+  try {
+    HelperSignalMask mask;
+    background_thread_ = std::thread([this] {
+      background_->Run();
+      background_done_ = g_idle_add(OnBackgroundDone, this);
+    });
+    return;
+  } catch (const std::system_error&) {
+  }
+  // No thread to be had: the work runs here, before the window's loop.
+  background_->Run();
+  background_done_ = g_idle_add(OnBackgroundDone, this);
+}
+
+gboolean PlayerWindowGtk::OnBackgroundDone(gpointer self) {
+  auto* player = static_cast<PlayerWindowGtk*>(self);
+  if (player->background_thread_.joinable()) player->background_thread_.join();
+  player->background_done_ = 0;
+  BackgroundWork* work = player->background_;
+  player->background_ = nullptr;
+  if (work != nullptr) work->Done();
+  return G_SOURCE_REMOVE;
+}
+
+void PlayerWindowGtk::StopBackground() {
+  if (background_thread_.joinable()) {
+    if (background_thread_.get_id() == std::this_thread::get_id()) return;
+    Trace("stopping the unpack");
+    background_->Stop();
+    background_thread_.join();
+  }
+  if (background_done_ != 0) g_source_remove(background_done_);
+  background_done_ = 0;
+  background_ = nullptr;
+}
+
+void PlayerWindowGtk::StopRunningBackground() {
+  if (g_running != nullptr) g_running->StopBackground();
 }
 
 gboolean PlayerWindowGtk::OnKeyPress(GtkWidget* /*widget*/, GdkEventKey* event,

@@ -13,6 +13,10 @@
 //   show does; RunModal shows the window once OnInitDialog has returned, as
 //   a dialog's modal loop would, already at its final place and size.
 // - SetWindowPos limits the window to the work area of the screen it is on.
+// - RunWhileShown's work starts on its thread as RunModal shows the window;
+//   its Done runs from the window's loop. The window's destruction, however
+//   it comes, stops the work and waits for it first; so does the display
+//   going away, before the last-resort removal.
 // - A request to end (platform/signals.h) closes the window as the close
 //   button does, at any moment: what the window opened is closed first (a
 //   dialog's own loop, such as the About box's or the print dialog's, ends
@@ -25,6 +29,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/no_tour_page_gtk.h"
@@ -67,6 +72,8 @@ class PlayerWindowGtk : public PlayerWindow {
                 const std::string& target_frame, const std::string& headers,
                 const std::string& post_data) override;
   void ShowNoTourPage() override;
+  bool CanRunWhileShown() override { return true; }
+  void RunWhileShown(BackgroundWork* work) override;
 
   // The window while RunModal runs, else nullptr.
   GtkWindow* gtk_window() const { return GTK_WINDOW(window_); }
@@ -92,6 +99,11 @@ class PlayerWindowGtk : public PlayerWindow {
                            gpointer self);
   static gboolean OnEndRequest(gint fd, GIOCondition condition, gpointer self);
   static gboolean CloseStep(gpointer self);
+  void StartBackground();
+  // Stops the background work and waits for it; nothing when none runs.
+  void StopBackground();
+  static gboolean OnBackgroundDone(gpointer self);
+  static void StopRunningBackground();
 
   GtkWidget* window_ = nullptr;
   DialogHandler* handler_ = nullptr;
@@ -112,6 +124,10 @@ class PlayerWindowGtk : public PlayerWindow {
   guint end_source_ = 0;
   guint close_timer_ = 0;
   gint64 close_started_ = 0;  // monotonic microseconds; 0 while not closing
+  BackgroundWork* background_ = nullptr;  // until Done or stopped
+  std::thread background_thread_;
+  // The idle source that calls Done; set by the thread as it ends.
+  guint background_done_ = 0;
 };
 
 }  // namespace morva

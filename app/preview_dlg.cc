@@ -1,5 +1,6 @@
 #include "app/preview_dlg.h"
 
+#include "app/start_preview.h"
 #include "package/cleanup.h"
 #include "package/package_region.h"
 #include "package/temp_zip.h"
@@ -57,27 +58,42 @@ bool CPreviewDlg::OnInitDialog() {
   start_address_.clear();
   requested_size_ = Rect{0, 0, kDefaultClientWidth, kDefaultClientHeight};
 
-  const int frame_x = window_->GetSystemMetrics(kSmCxSizeFrame);
-  const int frame_y = window_->GetSystemMetrics(kSmCySizeFrame);
-  const int caption = window_->GetSystemMetrics(kSmCyCaption);
+  frame_x_ = window_->GetSystemMetrics(kSmCxSizeFrame);
+  frame_y_ = window_->GetSystemMetrics(kSmCySizeFrame);
+  caption_ = window_->GetSystemMetrics(kSmCyCaption);
 
-  if (CreateTempZip() == 0) return Stop(LaunchStop::kCreateTempZip);
-  if (UnpackTempZip() == 0) return Stop(LaunchStop::kUnpack);
-  if (content_folder_.empty()) return Stop(LaunchStop::kNoContentFolder);
-  if (ReadStartPage() == 0) return Stop(LaunchStop::kStartPage);
+  StartPage preview;
+  if (window_->CanRunWhileShown() && PreviewStartPage(&preview)) {
+    window_->SetTitle(preview.title);
+    requested_size_ = Rect{0, 0, preview.width, preview.height};
+    Place();
+    stoppable_ = std::make_unique<StoppableFiles>(Files());
+    stoppable_scope_ = std::make_unique<ScopedFileSystem>(stoppable_.get());
+    window_->RunWhileShown(this);
+    return true;
+  }
+
+  if (CreateTempZip() == 0) return StopLaunch(LaunchStop::kCreateTempZip);
+  if (UnpackTempZip() == 0) return StopLaunch(LaunchStop::kUnpack);
+  return FinishLaunch();
+}
+
+bool CPreviewDlg::FinishLaunch() {
+  if (content_folder_.empty()) return StopLaunch(LaunchStop::kNoContentFolder);
+  if (ReadStartPage() == 0) return StopLaunch(LaunchStop::kStartPage);
   launch_stop_ = LaunchStop::kNone;
 
-  window_->CenterWindow();
-  client_rect_ = window_->GetClientRect();
-  window_->MoveChild(kIdBrowserPlaceholder, client_rect_, true);
-  window_->ShowWindow(kSwShowNormal);
-
-  const int outer_width = requested_size_.right + 2 * frame_x;
-  const int outer_height = requested_size_.bottom + caption + 2 * frame_y;
-  // Placed and hidden in one call; the modal run shows the window again once
-  // initialisation has returned, so it appears at its final place and size.
-  window_->SetWindowPos(ZOrder::kTop, requested_size_.left, requested_size_.top,
-                        outer_width, outer_height, kSwpHideWindow);
+  if (placed_size_.right < 0) {
+    Place();
+  } else if (requested_size_ != placed_size_) {
+    // Only a crafted package asks for another size once unpacked than it
+    // did in place.
+    window_->SetWindowPos(ZOrder::kTop, requested_size_.left,
+                          requested_size_.top,
+                          requested_size_.right + 2 * frame_x_,
+                          requested_size_.bottom + caption_ + 2 * frame_y_, 0);
+    placed_size_ = requested_size_;
+  }
 
   // The tour is a stranger's: it reaches the files it brought, no others.
   browser_.ConfineTo(work_folder_);
@@ -85,13 +101,50 @@ bool CPreviewDlg::OnInitDialog() {
   return true;
 }
 
+void CPreviewDlg::Place() {
+  window_->CenterWindow();
+  client_rect_ = window_->GetClientRect();
+  window_->MoveChild(kIdBrowserPlaceholder, client_rect_, true);
+  window_->ShowWindow(kSwShowNormal);
+
+  const int outer_width = requested_size_.right + 2 * frame_x_;
+  const int outer_height = requested_size_.bottom + caption_ + 2 * frame_y_;
+  // Placed and hidden in one call; the modal run shows the window again once
+  // initialisation has returned, so it appears at its final place and size.
+  window_->SetWindowPos(ZOrder::kTop, requested_size_.left, requested_size_.top,
+                        outer_width, outer_height, kSwpHideWindow);
+  placed_size_ = requested_size_;
+}
+
+void CPreviewDlg::Run() {
+  copied_ = CreateTempZip();
+  if (copied_ != 0) unpacked_ = UnpackTempZip();
+}
+
+void CPreviewDlg::Stop() { stoppable_->Stop(); }
+
+void CPreviewDlg::Done() {
+  stoppable_scope_.reset();
+  stoppable_.reset();
+  if (copied_ == 0) {
+    StopLaunch(LaunchStop::kCreateTempZip);
+  } else if (unpacked_ == 0) {
+    StopLaunch(LaunchStop::kUnpack);
+  } else {
+    FinishLaunch();
+  }
+}
+
 void CPreviewDlg::OnDestroy() {
+  // The window has stopped the copy and unpack and waited for them.
+  stoppable_scope_.reset();
+  stoppable_.reset();
   // Exactly the work folder this run made, whatever the content folder is,
   // and the temporary archive should its path still be set.
   RemoveLaunchFiles(work_folder_, temp_zip_path_);
 }
 
-bool CPreviewDlg::Stop(LaunchStop where) {
+bool CPreviewDlg::StopLaunch(LaunchStop where) {
   launch_stop_ = where;
   // Asked only now, so that the launch runs as it always has; a program
   // without a package stops at the copy or the unpack.

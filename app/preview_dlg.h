@@ -3,10 +3,12 @@
 #ifndef MORVA_APP_PREVIEW_DLG_H_
 #define MORVA_APP_PREVIEW_DLG_H_
 
+#include <memory>
 #include <string>
 
 #include "app/window.h"
 #include "package/unpack.h"
+#include "platform/files.h"
 #include "startpage/start_page.h"
 
 namespace morva {
@@ -37,7 +39,16 @@ class HtmlCtrlRef {
   PlayerWindow* window_;
 };
 
-class CPreviewDlg : public DialogHandler {
+// On a window that can show while part of the launch runs
+// (PlayerWindow::CanRunWhileShown), the title and size are first read
+// straight from the package in the executable (app/start_preview.h): the
+// window is placed and titled with them and shows at once, while the copy
+// and the unpack run on a thread of their own; then the start-page step
+// runs on the unpacked folder as always, and only then does the browser
+// navigate, so the page never sees a folder half unpacked. A package whose
+// start page cannot be read that way launches as a whole before the window
+// shows, as on every other window.
+class CPreviewDlg : public DialogHandler, private BackgroundWork {
  public:
   // REQUIRES: window outlives the player object.
   explicit CPreviewDlg(PlayerWindow* window);
@@ -77,7 +88,18 @@ class CPreviewDlg : public DialogHandler {
 
  private:
   // Notes where the launch stopped; returns OnInitDialog's result.
-  bool Stop(LaunchStop where);
+  bool StopLaunch(LaunchStop where);
+  // The launch after the unpack: the content folder, the start page, the
+  // placement unless the window has it already, the navigation.
+  bool FinishLaunch();
+  // Steps 8 to 12: the window centred, the browser over it, then placed at
+  // the requested size.
+  void Place();
+
+  // BackgroundWork: the copy and the unpack while the window shows.
+  void Run() override;
+  void Stop() override;
+  void Done() override;
 
   PlayerWindow* window_;
   bool offer_tour_choice_ = false;
@@ -92,6 +114,19 @@ class CPreviewDlg : public DialogHandler {
   // The work folder this run created itself, so that the cleanup removes
   // exactly that folder and nothing else. Empty when none was created.
   std::string work_folder_;
+
+  // The frame metrics the placement adds.
+  int frame_x_ = 0;
+  int frame_y_ = 0;
+  int caption_ = 0;
+  // The size the window was placed at; right stays -1 until it is.
+  Rect placed_size_{0, 0, -1, -1};
+  // While the copy and unpack run on their thread: what they write
+  // through, so that a window closing stops them.
+  std::unique_ptr<StoppableFiles> stoppable_;
+  std::unique_ptr<ScopedFileSystem> stoppable_scope_;
+  int copied_ = 0;
+  int unpacked_ = 0;
 
   // Why the launch stopped, for the packer's check.
   LaunchStop launch_stop_ = LaunchStop::kNotRun;

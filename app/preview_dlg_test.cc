@@ -1,6 +1,7 @@
 #include "app/preview_dlg.h"
 
 #include "app/preview_app.h"
+#include "app/start_preview.h"
 #include "gtest/gtest.h"
 #include "platform/files.h"
 #include "platform/path.h"
@@ -216,6 +217,11 @@ TEST_F(FullLaunchTest, EachFailingStepStopsBeforeTheWindowIsPlaced) {
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
     window_ = RecordingWindow();
+    // What the package shows of itself before it is unpacked stops the
+    // launch before the window shows, as on any window.
+    window_.run_while_shown = [](BackgroundWork*) {
+      ADD_FAILURE() << "the window showed first";
+    };
     LaunchPackage(c.zip);
     for (const char* op : {"CenterWindow", "ShowWindow", "SetWindowPos",
                            "ConfineBrowser", "Navigate"}) {
@@ -227,6 +233,93 @@ TEST_F(FullLaunchTest, EachFailingStepStopsBeforeTheWindowIsPlaced) {
     EXPECT_TRUE(LeftInTemp().empty());
     EXPECT_FALSE(testing::Exists(tmp_.path() + "/../escape"));
   }
+}
+
+TEST_F(FullLaunchTest, AWindowShownWhileTheLaunchRunsGetsThePageOnlyAfterIt) {
+  window_.metrics = {
+      {kSmCxSizeFrame, 4}, {kSmCySizeFrame, 5}, {kSmCyCaption, 23}};
+  window_.client_rect = Rect{0, 0, 592, 437};
+  Calls shown;
+  std::vector<std::string> left_when_shown;
+  size_t calls_after_run = 0;
+  window_.run_while_shown = [&](BackgroundWork* work) {
+    shown = window_.calls;
+    left_when_shown = LeftInTemp();
+    work->Run();
+    calls_after_run = window_.calls.size();
+    work->Done();
+  };
+  LaunchPackage(TourPackage());
+  // Titled and placed as a whole launch places it, from the package alone:
+  // nothing copied out yet, and the preview's own files gone.
+  Calls expected = Opening(true);
+  for (const char* c :
+       {"SetTitle(Tour name  -  Morva)", "CenterWindow", "GetClientRect",
+        "MoveChild(1000,0,0,592,437,repaint)", "ShowWindow(1)",
+        "SetWindowPos(top,0,0,1032,801,128)", "RunWhileShown"}) {
+    expected.push_back(c);
+  }
+  EXPECT_EQ(shown, expected);
+  EXPECT_EQ(left_when_shown, std::vector<std::string>{});
+  // The page comes once the unpack is over, and the window stays put.
+  EXPECT_EQ(calls_after_run, shown.size());
+  const Calls navigate = window_.CallsStartingWith("Navigate");
+  ASSERT_EQ(navigate.size(), 1u);
+  EXPECT_NE(navigate[0].find(".tmp/_flash/Tour page.html,0,_self,,)"),
+            std::string::npos);
+  EXPECT_EQ(window_.CallsStartingWith("SetWindowPos").size(), 1u);
+  EXPECT_EQ(stop_, LaunchStop::kNone);
+  EXPECT_TRUE(LeftInTemp().empty());
+
+  // Stopped before it could run (the window closed at once): nothing is
+  // written, no page comes, nothing is left.
+  window_ = RecordingWindow();
+  window_.run_while_shown = [](BackgroundWork* work) {
+    work->Stop();
+    work->Run();
+  };
+  LaunchPackage(TourPackage());
+  EXPECT_TRUE(window_.CallsStartingWith("Navigate").empty());
+  EXPECT_TRUE(LeftInTemp().empty());
+}
+
+TEST_F(FullLaunchTest, WhatThePackageShowsFirstIsWhatTheUnpackLeaves) {
+  auto shows = [this](const testing::ZipWriter& zip) {
+    window_ = RecordingWindow();
+    bool ran = false;
+    window_.run_while_shown = [&ran](BackgroundWork* work) {
+      ran = true;
+      work->Run();
+      work->Done();
+    };
+    LaunchPackage(zip);
+    EXPECT_EQ(window_.CallsStartingWith("Navigate").size(), 1u);
+    EXPECT_TRUE(LeftInTemp().empty());
+    return ran;
+  };
+  // autorun.inf twice: the later one is what the unpack leaves.
+  testing::ZipWriter twice = TourPackage();
+  twice
+      .AddFile("_flash/Other.html",
+               "javascript:window.open('Tour%20page.html','w',"
+               "'width=300,height=200')")
+      .AddFile("_flash/autorun.inf", "[autorun]\nshellexecute=Other.html");
+  EXPECT_TRUE(shows(twice));
+  EXPECT_EQ(window_.CallsStartingWith("SetTitle"),
+            Calls(2, "SetTitle(Other  -  Morva)"));
+  EXPECT_EQ(window_.CallsStartingWith("SetWindowPos"),
+            Calls{"SetWindowPos(top,0,0,300,200,128)"});
+
+  // A launcher beyond what is read before the window shows: the launch
+  // runs whole first, as on any window.
+  testing::ZipWriter large = TourPackage();
+  large.AddFile("_flash/Tour name.html",
+                std::string(kPreviewMaxBytes, ' ') +
+                    "javascript:window.open('Tour%20page.html','w',"
+                    "'width=640,height=480')");
+  EXPECT_FALSE(shows(large));
+  EXPECT_EQ(window_.CallsStartingWith("SetWindowPos"),
+            Calls{"SetWindowPos(top,0,0,640,480,128)"});
 }
 
 TEST_F(FullLaunchTest, CleanupRemovesTheWholeWorkFolderWhereverTheViewerIs) {

@@ -46,6 +46,21 @@ class DialogHandler {
   virtual void OnDestroy() = 0;
 };
 
+// A part of the launch that runs off the window's thread while the window
+// shows.
+class BackgroundWork {
+ public:
+  virtual ~BackgroundWork() = default;
+  // On a thread of its own.
+  virtual void Run() = 0;
+  // On the window's thread while Run may be running: Run is to return as
+  // soon as it can, leaving nothing half made that the destroy handling
+  // does not remove.
+  virtual void Stop() = 0;
+  // On the window's thread, once Run has returned.
+  virtual void Done() = 0;
+};
+
 class PlayerWindow {
  public:
   virtual ~PlayerWindow() = default;
@@ -84,6 +99,20 @@ class PlayerWindow {
                         const std::string& target_frame,
                         const std::string& headers,
                         const std::string& post_data) = 0;
+
+  // Whether the window can show while a part of the launch runs
+  // (RunWhileShown). A window that cannot shows once the launch is over.
+  virtual bool CanRunWhileShown() { return false; }
+  // Runs work->Run() on a thread of its own as the window shows, then
+  // work->Done() on the window's thread. A window closing before Done (its
+  // close button, a request to end, the display going away) calls
+  // work->Stop() and waits for Run to return before its destroy handling;
+  // Done is then never called. Called at most once, from OnInitDialog.
+  // This default runs both at once.
+  virtual void RunWhileShown(BackgroundWork* work) {
+    work->Run();
+    work->Done();
+  }
 
   // Not a step of the launch: when the program carries no tour and none was
   // named, the browser control shows the player's own page in place of an

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/html_text.h"
 #include "platform/trace.h"
 
 extern "C" {
@@ -140,32 +141,6 @@ void ServeRuntimeFile(WebKitURISchemeRequest* request, gpointer /*data*/) {
   g_object_unref(response);
   g_object_unref(stream);
   g_bytes_unref(bytes);
-}
-
-std::string EscapeHtml(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
 }
 
 std::string_view PathOf(std::string_view uri) {

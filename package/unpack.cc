@@ -191,10 +191,8 @@ class ParallelExtraction {
     std::vector<std::thread> threads;
     {
       // The helpers take no signals: the player's signal handling stays on
-      // the thread that runs the window (an ending signal stops the writes
-      // through the launch's file system, whatever thread makes them). A
-      // fault in a helper still ends the process as it would anywhere.
-      ScopedHelperSignalMask helpers;
+      // the thread that runs the window.
+      HelperSignalMask mask;
       for (int t = 1; t < workers; ++t) {
         try {
           threads.emplace_back([this] { WorkWithOwnHandle(); });
@@ -373,6 +371,76 @@ UnpackReport BadRecordReport(const ArchiveHandle* archive, int32_t index,
                              uint32_t result) {
   return {UnpackStatus::kBadRecord, IndexName(index), result,
           ArchiveEntryProblem(archive, index), index};
+}
+
+struct EntryPreview::File {
+  int32_t index;
+  uint32_t size;
+  std::string destination;
+};
+
+EntryPreview::EntryPreview() = default;
+EntryPreview::~EntryPreview() = default;
+
+bool EntryPreview::Plan(ArchiveHandle* archive, const std::string& folder,
+                        UnpackReport* report) {
+  archive_ = archive;
+  files_.clear();
+  content_folder_ = folder;
+  ArchiveEntry entry;
+  if (ArchiveGetEntry(archive, -1, &entry) != ArchiveOk) return false;
+  const std::string prefix = folder + kPathSeparator;
+  // The central directory alone: the local headers lie all over the
+  // archive, and on a slow disk reading them all costs what the whole
+  // unpack saves.
+  ArchiveEntryFormat format;
+  std::string relative;
+  for (int32_t i = 0, count = entry.index; i < count; ++i) {
+    const ArchiveResult rc = ArchiveGetEntryFormat(archive, i, &format);
+    if (rc != ArchiveOk) {
+      *report = BadRecordReport(archive, i, rc);
+      return false;
+    }
+    if (!NormalizeEntryName(format.name, &relative)) {
+      *report = {UnpackStatus::kUnsafeName, format.name, 0, {}, i};
+      return false;
+    }
+    if (format.folder) continue;
+    if (format.encrypted) {
+      *report = {
+          UnpackStatus::kEncrypted, format.name, ArchiveWriteFailed, {}, i};
+      return false;
+    }
+    std::string destination = prefix + relative;
+    if (strcasecmp(GetFileNamePart(destination).c_str(), kViewerMovieName) ==
+        0) {
+      content_folder_ = GetDirPart(destination);
+    }
+    files_.push_back({i, format.uncompressed_size, std::move(destination)});
+  }
+  return true;
+}
+
+bool EntryPreview::Write(const std::string& path, uint64_t max_bytes) {
+  // Of entries with the same destination the last one wins, as in index
+  // order; names that differ in letter case are different files.
+  std::unordered_set<std::string_view> done;
+  uint64_t bytes = 0;
+  for (auto file = files_.rbegin(); file != files_.rend(); ++file) {
+    if (file->destination.size() != path.size() ||
+        strcasecmp(file->destination.c_str(), path.c_str()) != 0 ||
+        !done.insert(file->destination).second) {
+      continue;
+    }
+    bytes += file->size;
+    UnpackReport report;
+    if (bytes > max_bytes ||
+        CreateDirPath(GetDirPart(file->destination)) != 1 ||
+        !ExtractFile(archive_, file->index, file->destination, &report)) {
+      return false;
+    }
+  }
+  return !done.empty();
 }
 
 int UnpackArchiveInto(const std::string& archive_path,

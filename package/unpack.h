@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "package/archive/archive.h"
 
@@ -80,6 +81,46 @@ int UnpackWorkers();
 int UnpackArchiveInto(const std::string& archive_path,
                       const std::string& folder, std::string* content_folder,
                       UnpackReport* report, int workers = 1);
+
+// The entries of an archive placed below a folder as UnpackArchiveInto
+// places them, for reading a few of them before the whole archive is
+// unpacked (the player reads its start page that way while the rest is
+// still being copied out).
+class EntryPreview {
+ public:
+  EntryPreview();
+  ~EntryPreview();
+  EntryPreview(const EntryPreview&) = delete;
+  EntryPreview& operator=(const EntryPreview&) = delete;
+
+  // Looks at every entry of archive in index order as UnpackArchiveInto
+  // does (its name, where it goes, whether it is encrypted, the content
+  // folder), from the central directory alone, and writes nothing. False,
+  // with *report set, for an archive that UnpackArchiveInto would stop at
+  // for an entry's central record, name or encryption. An archive that
+  // passes may still fail to unpack (a local header or data that cannot be
+  // read, a disk too small).
+  // REQUIRES: archive outlives this; folder does not end with a separator.
+  bool Plan(ArchiveHandle* archive, const std::string& folder,
+            UnpackReport* report);
+
+  // The content folder an unpack of the whole archive gives: folder, or
+  // the folder of the last file entry named "qzviewer.swf".
+  const std::string& content_folder() const { return content_folder_; }
+
+  // Writes the file entries whose full path is `path` (ignoring ASCII
+  // letter case), with the folders they need: of entries with the same
+  // destination only the last one, which an unpack leaves. True when at
+  // least one was written; false when none matched, one could not be
+  // written, or they hold more than `max_bytes` in all.
+  bool Write(const std::string& path, uint64_t max_bytes);
+
+ private:
+  struct File;
+  ArchiveHandle* archive_ = nullptr;
+  std::vector<File> files_;
+  std::string content_folder_;
+};
 
 // Creates a new work folder (mode 0700, exclusively, under a unique "QZ"
 // name in the temporary folder) and unpacks every entry of the archive at

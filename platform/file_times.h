@@ -29,6 +29,12 @@ constexpr int64_t kFileTimeTicksPerSecond = 10000000;
 // (seconds + 11644473600) * 10^7. Seconds before 1601 give 0.
 FileTime UnixSecondsToFileTime(int64_t seconds);
 
+// Whole seconds since 1970 (before it, negative).
+inline int64_t FileTimeToUnixSeconds(FileTime time) {
+  return static_cast<int64_t>(time.value() / kFileTimeTicksPerSecond) -
+         kSecondsFrom1601To1970;
+}
+
 timespec FileTimeToTimespec(FileTime time);
 // Times before 1601 give 0.
 FileTime TimespecToFileTime(const timespec& time);

@@ -11,6 +11,8 @@
 #ifndef MORVA_PLATFORM_FILES_H_
 #define MORVA_PLATFORM_FILES_H_
 
+#include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -204,6 +206,39 @@ class ModuleOverride : public FileSystemWrapper {
   std::string module_;
 };
 
+// Another file system that stops creating and writing files once Stop() is
+// called (the call then fails with ECANCELED), so that work on another
+// thread that writes through it ends soon: a copy at its next write, an
+// unpack at its next file or folder. Reading and removing go on.
+class StoppableFiles : public FileSystemWrapper {
+ public:
+  explicit StoppableFiles(FileSystem* target) : FileSystemWrapper(target) {}
+  void Stop() { stopped_.store(true); }
+
+  FileHandle OpenAt(FileHandle folder, const std::string& path, uint32_t flags,
+                    uint32_t permissions) override {
+    if ((flags & kOpenCreate) && Refused()) return kNoFile;
+    return FileSystemWrapper::OpenAt(folder, path, flags, permissions);
+  }
+  int64_t Write(FileHandle file, const void* buffer, size_t count) override {
+    if (Refused()) return -1;
+    return FileSystemWrapper::Write(file, buffer, count);
+  }
+  int MakeFolderAt(FileHandle folder, const std::string& path,
+                   uint32_t permissions) override {
+    if (Refused()) return -1;
+    return FileSystemWrapper::MakeFolderAt(folder, path, permissions);
+  }
+
+ private:
+  bool Refused() {
+    if (!stopped_.load()) return false;
+    errno = ECANCELED;
+    return true;
+  }
+  std::atomic<bool> stopped_{false};
+};
+
 // The file system the core uses: the real one unless a test replaced it.
 FileSystem* Files();
 // The real one, whatever is installed.
@@ -267,8 +302,13 @@ std::string Utf8FromWide(const wchar_t* text, size_t length);
 
 // True when this user may run the file at path (on Windows: any file).
 bool CanExecute(const std::string& path);
+// Gives the open file `permissions` less the umask, as a file created with
+// them would have; nothing on Windows.
+int SetPermissionsAsNew(FileHandle file, uint32_t permissions);
 // Lets everyone the umask allows run the open file; nothing on Windows.
-int MakeExecutable(FileHandle file);
+inline int MakeExecutable(FileHandle file) {
+  return SetPermissionsAsNew(file, 0777);
+}
 
 // Creates a new empty file "<folder>/<prefix><hex digits>.tmp" exclusively
 // (exclusively, only for this user), trying other names on a clash. Returns its

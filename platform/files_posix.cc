@@ -286,10 +286,10 @@ bool CanExecute(const std::string& path) {
   return access(path.c_str(), X_OK) == 0;
 }
 
-int MakeExecutable(FileHandle file) {
+int SetPermissionsAsNew(FileHandle file, uint32_t permissions) {
   const mode_t mask = umask(0);
   umask(mask);
-  return fchmod(static_cast<int>(file), 0777 & ~mask);
+  return fchmod(static_cast<int>(file), permissions & ~mask & 07777);
 }
 
 }  // namespace morva

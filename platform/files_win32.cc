@@ -693,6 +693,6 @@ bool CanExecute(const std::string& path) {
   return GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-int MakeExecutable(FileHandle) { return 0; }
+int SetPermissionsAsNew(FileHandle, uint32_t) { return 0; }
 
 }  // namespace morva

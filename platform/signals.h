@@ -25,6 +25,8 @@
 #ifndef MORVA_PLATFORM_SIGNALS_H_
 #define MORVA_PLATFORM_SIGNALS_H_
 
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -49,24 +51,26 @@ int EndRequestFd();
 // Async-signal-safe.
 void RequestEnd(int signal_number);
 
-// The signals each way, for tests.
-std::vector<int> EndingSignals();
-std::vector<int> IgnoredSignals(int spare);
-
-// While it lives, the calling thread takes no signals but the faults
-// (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP), and threads it starts
-// meanwhile inherit that: helper threads leave the signal handling to the
-// thread that runs the window. Nothing on Windows.
-class ScopedHelperSignalMask {
+// While it lives, threads that the creating thread starts take no
+// asynchronous signals, so that the ending signals stay with the thread that
+// runs the window (their handlers only note the request, and writes stop
+// through the launch's file system on any thread). The fault signals stay
+// open: a fault in a helper ends the process as it would anywhere. Nothing
+// on Windows, which has no asynchronous signals to steer.
+class HelperSignalMask {
  public:
-  ScopedHelperSignalMask();
-  ~ScopedHelperSignalMask();
-  ScopedHelperSignalMask(const ScopedHelperSignalMask&) = delete;
-  ScopedHelperSignalMask& operator=(const ScopedHelperSignalMask&) = delete;
+  HelperSignalMask();
+  ~HelperSignalMask();
+  HelperSignalMask(const HelperSignalMask&) = delete;
+  HelperSignalMask& operator=(const HelperSignalMask&) = delete;
 
  private:
   alignas(8) unsigned char previous_[128];  // the mask before
 };
+
+// The signals each way, for tests.
+std::vector<int> EndingSignals();
+std::vector<int> IgnoredSignals(int spare);
 
 }  // namespace morva
 

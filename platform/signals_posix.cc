@@ -77,7 +77,7 @@ void RequestEnd(int signal_number) {
   errno = saved_errno;
 }
 
-ScopedHelperSignalMask::ScopedHelperSignalMask() {
+HelperSignalMask::HelperSignalMask() {
   static_assert(sizeof(sigset_t) <= sizeof previous_);
   sigset_t blocked;
   sigfillset(&blocked);
@@ -86,7 +86,7 @@ ScopedHelperSignalMask::ScopedHelperSignalMask() {
   pthread_sigmask(SIG_BLOCK, &blocked, reinterpret_cast<sigset_t*>(previous_));
 }
 
-ScopedHelperSignalMask::~ScopedHelperSignalMask() {
+HelperSignalMask::~HelperSignalMask() {
   pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(previous_), nullptr);
 }
 

@@ -51,7 +51,7 @@ void RequestEnd(int signal_number) {
   g_end_signal.compare_exchange_strong(none, signal_number);
 }
 
-ScopedHelperSignalMask::ScopedHelperSignalMask() : previous_{} {}
-ScopedHelperSignalMask::~ScopedHelperSignalMask() = default;
+HelperSignalMask::HelperSignalMask() : previous_{} {}
+HelperSignalMask::~HelperSignalMask() = default;
 
 }  // namespace morva

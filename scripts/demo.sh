@@ -27,7 +27,10 @@ cmake --build "$build" -j"$jobs" --target morva morva-pack sample_tour flash_tou
 
 tour=$build/sample-tour
 flash_tour=$build/flash-tour
-"$build/tools/morva-pack" build "$build/examples/sample-tour" -o "$tour"
+# The panorama tour is a web export: morva-pack adds the launcher for its
+# page.
+"$build/tools/morva-pack" build "$build/examples/sample-tour" -o "$tour" \
+  --page index.html
 "$build/tools/morva-pack" build "$build/examples/flash-tour" -o "$flash_tour"
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then

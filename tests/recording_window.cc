@@ -31,6 +31,11 @@ int RecordingWindow::RunModal(DialogHandler* handler) {
   return 2;
 }
 
+void RecordingWindow::RunWhileShown(BackgroundWork* work) {
+  calls.push_back("RunWhileShown");
+  run_while_shown(work);
+}
+
 std::string RecordingWindow::LoadText(int string_id) {
   auto it = strings.find(string_id);
   return it == strings.end() ? std::string() : it->second;

@@ -3,6 +3,7 @@
 #ifndef MORVA_TESTS_RECORDING_WINDOW_H_
 #define MORVA_TESTS_RECORDING_WINDOW_H_
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ class RecordingWindow : public PlayerWindow {
   std::vector<std::string> CallsStartingWith(const std::string& prefix) const;
   std::string title;  // last title set, "Morva" before
   bool init_result = false;
+  // When set, the window shows while part of the launch runs, and this
+  // stands in for the window's thread and loop: it gets the work (which it
+  // may run, stop or finish as it likes) once the call is recorded.
+  std::function<void(BackgroundWork*)> run_while_shown;
 
   int RunModal(DialogHandler* handler) override;
   std::string LoadText(int string_id) override;
@@ -49,6 +54,8 @@ class RecordingWindow : public PlayerWindow {
                 const std::string& target_frame, const std::string& headers,
                 const std::string& post_data) override;
   void ShowNoTourPage() override;
+  bool CanRunWhileShown() override { return run_while_shown != nullptr; }
+  void RunWhileShown(BackgroundWork* work) override;
 };
 
 }  // namespace morva::testing

@@ -76,10 +76,7 @@ std::string Native(std::string path) {
   return path;
 }
 
-int64_t UnixSeconds(FileTime time) {
-  return static_cast<int64_t>(time.value() / kFileTimeTicksPerSecond) -
-         kSecondsFrom1601To1970;
-}
+int64_t UnixSeconds(FileTime time) { return FileTimeToUnixSeconds(time); }
 
 bool SetFileTimes(const std::string& path, int64_t access, int64_t write) {
   FileSystem* fs = RealFiles();

@@ -4,9 +4,10 @@
 #
 #   check_under_wine_test.sh MORVA_PACK MORVA_PACK_EXE SAMPLE_TOUR_DIR SCRATCH_DIR
 #
-# Also checks a tour whose names are in Windows-1252 and one that would not
-# play, so that the failure reports are compared too. Exits 77 (skipped)
-# when the sample tour could not be assembled.
+# The sample tour is packed with --page; a copy given its files by init and
+# then robbed of its page is a tour that would not play, so that the failure
+# reports are compared too. Exits 77 (skipped) when the sample tour could not
+# be assembled.
 set -euo pipefail
 
 if [ $# -ne 4 ]; then
@@ -17,7 +18,7 @@ pack=$(realpath "$1")
 pack_exe=$(realpath "$2")
 tour_dir=$(realpath "$3")
 here=$(cd "$(dirname "$0")/.." && pwd)
-if [ ! -f "$tour_dir/_flash/qzviewer.swf" ]; then
+if [ ! -f "$tour_dir/index.html" ]; then
   echo "SKIPPED: no assembled sample tour in $tour_dir" >&2
   exit 77
 fi
@@ -35,11 +36,13 @@ fail() {
 
 printf '#!/bin/sh\necho "stand-in player"\n' >player
 chmod +x player
-"$pack" build --player ./player -o sample.exe "$tour_dir" >/dev/null
+"$pack" build --player ./player --page index.html -o sample.exe "$tour_dir" \
+  >/dev/null
 
 # A tour that would not play: its launcher names a tour page that is missing.
 cp -R "$tour_dir/." broken/
-find broken -name '*.html' ! -name '*Start*' -delete
+"$pack" init --page index.html broken >/dev/null
+rm broken/index.html
 "$pack" build --force --player ./player -o broken.exe broken >/dev/null 2>&1
 
 for tour in sample.exe broken.exe; do

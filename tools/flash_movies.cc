@@ -16,9 +16,10 @@ namespace {
 const RE2& MovieAddress() {
   static const RE2 pattern(
       // a quoted string, or an attribute value without quotes
-      // (a script's string may escape the closing quote: \")
+      // (a script's string may escape the closing quote: \"); the
+      // extension ends a word, so minified code's "a=b.splice(" is none
       R"((?:["']([^"'<>\r\n]*?\.(?:swf|spl)(?:[?#][^"'\\<>\r\n]*)?)\\?["'])|)"
-      R"((?:=\s*([^"'\\\s<>=]+\.(?:swf|spl)(?:[?#][^"'\\\s<>]*)?)))",
+      R"((?:=\s*([^"'\\\s<>=]+\.(?:swf|spl)\b(?:[?#][^"'\\\s<>]*)?)))",
       [] {
         RE2::Options options(RE2::Latin1);
         options.set_case_sensitive(false);
@@ -146,9 +147,14 @@ std::vector<std::string> FlashMovieAddresses(std::string_view page) {
   return found;
 }
 
-std::vector<FlashMovie> FindFlashMovies(const std::string& work_folder) {
+std::vector<std::string> FindTourPages(const std::string& work_folder) {
   std::vector<std::string> pages;
   FindPages(work_folder, "", &pages);
+  return pages;
+}
+
+std::vector<FlashMovie> FindFlashMovies(const std::string& work_folder) {
+  const std::vector<std::string> pages = FindTourPages(work_folder);
   std::map<std::string, FlashMovie> movies;
   for (const std::string& page : pages) {
     std::string text;

@@ -27,6 +27,11 @@ struct FlashMovie {
 // order of appearance: quoted strings and unquoted attribute values.
 std::vector<std::string> FlashMovieAddresses(std::string_view page);
 
+// Every page (.htm, .html, .xhtml, any letter case) below `work_folder`,
+// relative to it ("/"-separated) and sorted; symbolic links are not
+// followed.
+std::vector<std::string> FindTourPages(const std::string& work_folder);
+
 // Searches every page (.htm, .html, .xhtml, any letter case) below
 // `work_folder`, never following symbolic links, and returns the movies
 // they embed sorted by path. Relative addresses resolve against the page's

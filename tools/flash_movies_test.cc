@@ -30,6 +30,11 @@ TEST(FlashMovieAddressesTest, FindsMoviesInMarkupAndScripts) {
               ElementsAre("qzviewer.swf", "intro.SWF?lang=en", "old/banner.spl",
                           "Menu%20Bar.swf#top", "x.swf"));
   EXPECT_THAT(FlashMovieAddresses("no movies here .swf"), ElementsAre());
+  // Minified viewers of today: a method whose name starts like an
+  // extension is none.
+  EXPECT_THAT(FlashMovieAddresses("<script>c&&U[a].splice(0,1);var t=!1,"
+                                  "T.splice(c,1),y=v.swf2d</script>"),
+              ElementsAre());
   // Bytes of any code page pass through as they are.
   EXPECT_THAT(FlashMovieAddresses("<embed src=\"f\xfchrung.swf\">"),
               ElementsAre("f\xfchrung.swf"));

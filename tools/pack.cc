@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,8 @@
 #include "platform/attributes.h"
 #include "platform/files.h"
 #include "platform/path.h"
+#include "startpage/profile.h"
+#include "startpage/start_page.h"
 #include "tools/tour_check.h"
 #include "tools/zip_folder.h"
 
@@ -132,6 +135,13 @@ Region ArchiveRegionOf(const std::string& path, bool* package) {
   return {found.offset, found.length};
 }
 
+// One "  label           value" line of a report.
+void Row(std::ostream& out, const char* label, const std::string& value) {
+  char padded[32];
+  std::snprintf(padded, sizeof padded, "  %-16s", label);
+  out << padded << value << "\n";
+}
+
 void PrintCheck(const std::string& tour, const TourCheck& check,
                 std::ostream& out, std::ostream& err) {
   if (check.intact()) {
@@ -143,9 +153,7 @@ void PrintCheck(const std::string& tour, const TourCheck& check,
   }
   // Names from the package show as the window shows the title.
   auto row = [&](const char* label, const std::string& value) {
-    char padded[32];
-    std::snprintf(padded, sizeof padded, "  %-16s", label);
-    out << padded << AnsiToUtf8(value) << "\n";
+    Row(out, label, AnsiToUtf8(value));
   };
   if (!check.title.empty()) row("title", check.title);
   if (!check.start_page.empty()) row("tour page", check.start_page);
@@ -260,6 +268,49 @@ std::string FindDefaultPlayer(const std::string& tool_path) {
 }
 
 int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
+  const std::string source = WithoutTrailingSeparators(options.source);
+  FileInfo st;
+  if (!StatPath(source, &st)) {
+    Complain(err, source, ErrnoMessage("stat", source));
+    return 1;
+  }
+  if (st.kind != FileKind::kFolder && st.kind != FileKind::kFile) {
+    Complain(err, source, "neither a tour folder nor a ZIP archive");
+    return 1;
+  }
+  // The conventions: the folder's own, or made for --page.
+  const std::string autorun =
+      st.kind == FileKind::kFolder ? FindAutorunIn(source) : std::string();
+  Conventions conventions;
+  if (options.start) {
+    if (st.kind != FileKind::kFolder) {
+      Complain(err, source,
+               "--page is for a folder; a ZIP archive or a tour carries "
+               "its own autorun.inf and launcher");
+      return 2;
+    }
+    if (!autorun.empty()) {
+      Complain(err, source,
+               "has its own " + autorun +
+                   ", whose launcher names the page and the window size; "
+                   "--page, --size and --title are for a folder without one");
+      return 2;
+    }
+    if (const std::string problem = TitleProblem(options.start->title);
+        !options.start->title.empty() && !problem.empty()) {
+      Complain(err, "--title " + options.start->title, problem);
+      return 2;
+    }
+    std::string error;
+    if (!MakeConventions(source, *options.start, "", &conventions, &error)) {
+      Complain(err, source, error);
+      return 1;
+    }
+    for (const std::string& note : conventions.notes) {
+      err << kTool << ": note: " << note << "\n";
+    }
+  }
+
   std::string player = options.player;
   if (player.empty()) {
     player = FindDefaultPlayer(RealFiles()->ModuleFileName());
@@ -273,17 +324,6 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
     Complain(err, player, "the player is not a file");
     return 1;
   }
-  const std::string source = WithoutTrailingSeparators(options.source);
-  FileInfo st;
-  if (!StatPath(source, &st)) {
-    Complain(err, source, ErrnoMessage("stat", source));
-    return 1;
-  }
-  if (st.kind != FileKind::kFolder && st.kind != FileKind::kFile) {
-    Complain(err, source, "neither a tour folder nor a ZIP archive");
-    return 1;
-  }
-
   const std::string output = AbsolutePath(options.output);
   const std::string output_folder = GetDirPart(output);
   const std::string real_output_folder = RealPath(output_folder);
@@ -294,7 +334,7 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
   if (st.kind == FileKind::kFolder) {
     const std::string real_source = RealPath(source);
     if (real_output_folder == real_source ||
-        real_output_folder.rfind(real_source + "/", 0) == 0) {
+        real_output_folder.rfind(real_source + kPathSeparator, 0) == 0) {
       Complain(err, options.output,
                "lies inside the tour folder " + source +
                    ", so the next build would pack it; write it elsewhere");
@@ -322,7 +362,10 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
     int32_t entries = 0;
     std::vector<std::string> notes;
     std::string error;
-    const bool zipped = ZipFolder(source, archive, &entries, &notes, &error);
+    std::vector<AddedFile> added;
+    if (options.start) added = {conventions.autorun, conventions.launcher};
+    const bool zipped =
+        ZipFolder(source, archive, &entries, &notes, &error, added);
     for (const std::string& note : notes)
       err << kTool << ": note: " << note << "\n";
     if (!zipped) {
@@ -389,12 +432,22 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
     Complain(err, options.output,
              "not written: the tour would not play intact (--force writes it "
              "anyway)");
+    if (st.kind == FileKind::kFolder && autorun.empty() && !options.start) {
+      Complain(err, source,
+               "has no autorun.inf; for a web export, name its start page "
+               "and morva-pack writes the rest: --page index.html");
+    }
     return 1;
   }
   if (MoveIntoPlace(partial, output) != 0) {
     Complain(err, options.output, ErrnoMessage("rename", partial));
     RemoveFile(partial);
     return 1;
+  }
+  if (options.start) {
+    Row(out, "added",
+        conventions.autorun.name + ", " + conventions.launcher.name +
+            " (in the archive; " + source + " is as it was)");
   }
   out << "wrote " << options.output << ": " << player_size
       << " bytes of player, " << archive_size << " bytes of archive, 4 bytes "
@@ -403,6 +456,106 @@ int Build(const BuildOptions& options, std::ostream& out, std::ostream& err) {
     Complain(err, options.output,
              "written with --force; it will not play intact");
   }
+  return 0;
+}
+
+namespace {
+
+// Writes `bytes` to a new file beside `path` and renames it to `path`, so
+// that path is either what it was or all of the new bytes.
+bool ReplaceFile(const std::string& path, const std::string& bytes,
+                 std::string* error) {
+  const std::string prefix = "." + GetFileNamePart(path) + ".";
+  const std::string partial = CreateUniqueTempFile(GetDirPart(path), prefix);
+  const FileHandle fd = partial.empty()
+                            ? kNoFile
+                            : Files()->OpenAt(kCurrentFolder, partial,
+                                              kOpenWrite | kOpenNoFollow, 0);
+  if (fd < 0) {
+    *error = ErrnoMessage("open", JoinPath(GetDirPart(path), prefix + "*.tmp"));
+    if (!partial.empty()) RemoveFile(partial);
+    return false;
+  }
+  bool ok = WriteFully(fd, bytes.data(), bytes.size());
+  if (!ok) *error = ErrnoMessage("write", partial);
+  if (ok && SetPermissionsAsNew(fd, 0666) != 0) {
+    *error = ErrnoMessage("chmod", partial);
+    ok = false;
+  }
+  if (Files()->Close(fd) != 0 && ok) {
+    *error = ErrnoMessage("close", partial);
+    ok = false;
+  }
+  if (ok && MoveIntoPlace(partial, path) != 0) {
+    *error = ErrnoMessage("rename", partial);
+    ok = false;
+  }
+  if (!ok) RemoveFile(partial);
+  return ok;
+}
+
+}  // namespace
+
+int Init(const std::string& folder_arg, const StartRequest& request, bool force,
+         std::ostream& out, std::ostream& err) {
+  const std::string folder = WithoutTrailingSeparators(folder_arg);
+  FileInfo st;
+  if (!StatPath(folder, &st)) {
+    Complain(err, folder_arg, ErrnoMessage("stat", folder));
+    return 1;
+  }
+  if (st.kind != FileKind::kFolder) {
+    Complain(err, folder_arg, "not a folder");
+    return 1;
+  }
+  if (const std::string problem = TitleProblem(request.title);
+      !request.title.empty() && !problem.empty()) {
+    Complain(err, "--title " + request.title, problem);
+    return 2;
+  }
+  const std::string autorun = FindAutorunIn(folder);
+  std::string old_launcher;
+  if (!autorun.empty()) {
+    if (!force) {
+      Complain(err, folder_arg,
+               "has an autorun.inf already (" + autorun +
+                   "); --force replaces it and the launcher it names");
+      return 1;
+    }
+    std::string value;
+    GetProfileValue(JoinPath(folder, autorun), "autorun", "shellexecute",
+                    &value);
+    if (value.find_first_of("/\\") == std::string::npos) old_launcher = value;
+  }
+  Conventions conventions;
+  std::string error;
+  if (!MakeConventions(folder, request, old_launcher, &conventions, &error)) {
+    Complain(err, folder_arg, error);
+    return 1;
+  }
+  for (const std::string& note : conventions.notes) {
+    err << kTool << ": note: " << note << "\n";
+  }
+  // The launcher first: autorun.inf never names a launcher that is not
+  // there.
+  for (const AddedFile* file : {&conventions.launcher, &conventions.autorun}) {
+    if (!ReplaceFile(JoinPath(folder, file->name), file->bytes, &error)) {
+      err << kTool << ": " << error << "\n";
+      return 1;
+    }
+  }
+  // An AUTORUN.INF in another letter case would stand beside the new one.
+  if (!autorun.empty() && autorun != conventions.autorun.name &&
+      !RemoveFile(JoinPath(folder, autorun))) {
+    Complain(err, JoinPath(folder, autorun), ErrnoMessage("unlink", autorun));
+    return 1;
+  }
+  out << "wrote " << JoinPath(folder, conventions.autorun.name) << " and "
+      << JoinPath(folder, conventions.launcher.name) << "\n";
+  Row(out, "title", conventions.title + kTitleSuffix);
+  Row(out, "tour page", conventions.page);
+  Row(out, "window size",
+      std::to_string(request.width) + " x " + std::to_string(request.height));
   return 0;
 }
 
@@ -582,6 +735,40 @@ int RunMorvaPack(int argc, const char* const* argv, std::ostream& out,
                     "The player executable (default: morva beside morva-pack)");
   build->add_flag("--force", build_options.force,
                   "Write the tour even when it would not play intact");
+  StartRequest start;
+  std::string size;
+  auto add_start_options = [&](CLI::App* command, const char* page_help) {
+    CLI::Option* page = command->add_option("--page", start.page, page_help);
+    CLI::Option* size_option = command->add_option(
+        "--size", size,
+        "The window's content size, WIDTHxHEIGHT, each 1 to " +
+            std::to_string(kMaxWindowSide) +
+            " (default: " + std::to_string(kDefaultWidth) + "x" +
+            std::to_string(kDefaultHeight) + ")");
+    CLI::Option* title = command->add_option(
+        "--title", start.title,
+        "The window title (default: the page's <title>, else the folder's "
+        "name); no \".\" in it");
+    return std::array<CLI::Option*, 3>{page, size_option, title};
+  };
+  const auto build_start = add_start_options(
+      build,
+      "For a folder without autorun.inf (a web export): its tour page, "
+      "relative to the folder; the packer adds autorun.inf and a launcher "
+      "to the archive");
+
+  std::string init_folder;
+  bool force_init = false;
+  CLI::App* init = app.add_subcommand(
+      "init",
+      "Write autorun.inf and a launcher page into a folder, to keep and "
+      "edit.");
+  init->add_option("FOLDER", init_folder, "The tour folder")->required();
+  const auto init_start =
+      add_start_options(init, "The tour page, relative to the folder");
+  init_start[0]->required();
+  init->add_flag("--force", force_init,
+                 "Replace an autorun.inf and the launcher it names");
 
   std::string tour;
   CLI::App* check = app.add_subcommand(
@@ -623,7 +810,27 @@ int RunMorvaPack(int argc, const char* const* argv, std::ostream& out,
     // Help and version are no errors; everything else is a usage error.
     return app.exit(e, out, err) == 0 ? 0 : 2;
   }
-  if (*build) return Build(build_options, out, err);
+  for (const auto& options : {build_start, init_start}) {
+    if (options[0]->count() == 0 &&
+        (options[1]->count() > 0 || options[2]->count() > 0)) {
+      err << kTool << ": --size and --title describe the launcher that "
+          << "--page makes; without --page the folder's own autorun.inf and "
+          << "launcher say them\n";
+      return 2;
+    }
+    if (options[0]->count() > 0 && options[1]->count() > 0) {
+      std::string error;
+      if (!ParseWindowSize(size, &start.width, &start.height, &error)) {
+        err << kTool << ": " << error << "\n";
+        return 2;
+      }
+    }
+  }
+  if (*build) {
+    if (build_start[0]->count() > 0) build_options.start = start;
+    return Build(build_options, out, err);
+  }
+  if (*init) return Init(init_folder, start, force_init, out, err);
   if (*check) return Check(tour, out, err);
   if (*list) return List(tour, out, err);
   if (*extract) return Extract(tour, folder, force_extract, out, err);

@@ -5,8 +5,11 @@
 #ifndef MORVA_TOOLS_PACK_H_
 #define MORVA_TOOLS_PACK_H_
 
+#include <optional>
 #include <ostream>
 #include <string>
+
+#include "tools/conventions.h"
 
 namespace morva::pack {
 
@@ -15,13 +18,27 @@ struct BuildOptions {
   std::string output;
   std::string player;  // empty: FindDefaultPlayer
   bool force = false;  // write a tour that would not play intact
+  // Set (--page): the conventions the folder lacks are made for this page
+  // and added to the archive (see MakeConventions); the folder is left as
+  // it is.
+  std::optional<StartRequest> start;
 };
 
 // Writes the player's bytes, the archive and its length as 4 bytes
 // little-endian to a temporary file beside OUTPUT, checks it as Check does,
 // and renames it to OUTPUT (mode 0777 less the umask) when it plays intact
-// or `force` is set; otherwise nothing is left behind.
+// or `force` is set; otherwise nothing is left behind. With `start`, a
+// source that is no folder, or one that has an autorun.inf, is a usage
+// error (2).
 int Build(const BuildOptions& options, std::ostream& out, std::ostream& err);
+
+// Writes the conventions for `request` (MakeConventions) into `folder`:
+// autorun.inf and the launcher page, in its content folder. A folder that
+// has an autorun.inf is refused unless `force` is set; then autorun.inf and
+// the launcher it named are replaced. Each file is replaced only once its
+// new bytes are complete.
+int Init(const std::string& folder, const StartRequest& request, bool force,
+         std::ostream& out, std::ostream& err);
 
 // Says what the player would do with the tour: CheckTour, reported.
 int Check(const std::string& tour, std::ostream& out, std::ostream& err);

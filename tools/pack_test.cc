@@ -1,6 +1,7 @@
 #include "tools/pack.h"
 
 #include <cerrno>
+#include <map>
 #include <sstream>
 
 #include "gtest/gtest.h"
@@ -691,7 +692,11 @@ TEST_F(PackTest, BuildRefusesATourThatWouldPlayEmptyAndWritesNothing) {
                 "morva-pack: " +
                 tour +
                 ": not written: the tour would not play intact (--force "
-                "writes it anyway)\n");
+                "writes it anyway)\n"
+                "morva-pack: " +
+                src +
+                ": has no autorun.inf; for a web export, name its start "
+                "page and morva-pack writes the rest: --page index.html\n");
   ExpectOnly({"player", "src"});
 
   // An older tour of that name stays as it was.
@@ -850,6 +855,297 @@ class DenyingFiles : public FileSystemWrapper {
  private:
   std::string path_;
 };
+
+// The files below a folder with their bytes, to see that a build left it
+// as it was.
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const std::string& name : ListTree(folder)) {
+    files[name] = name.back() == '/' ? "" : ReadFile(folder + "/" + name);
+  }
+  return files;
+}
+
+TEST_F(PackTest, AWebExportBuildsWithConventionsMadeForItsPage) {
+  tmp_.Write("export/index.html",
+             "<!DOCTYPE html><html><head><TITLE lang=en>\n  Harbour &amp; "
+             "Hills\n</TITLE></head><body><img src=\"pano.png\"></body>"
+             "</html>");
+  tmp_.Write("export/pano.png", std::string(5000, 'p'));
+  tmp_.Write("export/data/scene.json", "{}");
+  const std::string src = tmp_.Join("export");
+  const auto before = Snapshot(src);
+  const std::string tour = tmp_.Join("tour.run");
+  Result r =
+      BuildFrom(src, tour, {"--page", "index.html", "--size", "800x600"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  for (const std::string& line : std::vector<std::string>{
+           ": plays intact\n", "  title           Harbour & Hills  -  Morva\n",
+           "  tour page       index.html\n", "  window size     800 x 600\n",
+           "  launcher page   Harbour & Hills.html\n",
+           "  added           autorun.inf, Harbour & Hills.html (in the "
+           "archive; " +
+               src + " is as it was)\n"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+  }
+  EXPECT_EQ(r.out.find("note"), std::string::npos) << r.out;
+  EXPECT_EQ(Snapshot(src), before);
+  ExpectOnly({"export", "player", "tour.run"});
+
+  // What the archive holds: the folder and the two files, in the form
+  // packages carry them.
+  const std::string out = tmp_.Join("out");
+  ASSERT_EQ(Run({"extract", tour, out}).code, 0);
+  Tree expected = ListTree(src);
+  expected.insert(expected.begin(), "Harbour & Hills.html");
+  expected.insert(expected.begin() + 1, "autorun.inf");
+  EXPECT_EQ(ListTree(out), expected);
+  EXPECT_EQ(ReadFile(out + "/autorun.inf"),
+            "[autorun] \r\r\nshellexecute=Harbour & Hills.html");
+  const std::string launcher = ReadFile(out + "/Harbour & Hills.html");
+  EXPECT_NE(launcher.find("<title>Harbour &amp; Hills</title>"),
+            std::string::npos)
+      << launcher;
+  EXPECT_NE(launcher.find("javascript:window.open('index.html','_blank',"
+                          "'status=yes,resizable=yes,top=0,left=0,"
+                          "width=800,height=600')"),
+            std::string::npos)
+      << launcher;
+
+  // The same folder and request give the same tour, byte for byte, and
+  // init writes the same two files into the folder.
+  ASSERT_EQ(BuildFrom(src, tmp_.Join("again.run"),
+                      {"--page", "index.html", "--size", "800x600"})
+                .code,
+            0);
+  EXPECT_EQ(ReadFile(tmp_.Join("again.run")), ReadFile(tour));
+  r = Run({"init", src, "--page", "index.html", "--size", "800x600"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadFile(src + "/autorun.inf"), ReadFile(out + "/autorun.inf"));
+  EXPECT_EQ(ReadFile(src + "/Harbour & Hills.html"), launcher);
+  // Now the folder has them: it builds as it is, and --page says why not.
+  EXPECT_EQ(BuildFrom(src, tmp_.Join("kept.run")).code, 0);
+  r = BuildFrom(src, tmp_.Join("x.run"), {"--page", "index.html"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, "morva-pack: " + src +
+                       ": has its own autorun.inf, whose launcher names the "
+                       "page and the window size; --page, --size and "
+                       "--title are for a folder without one\n");
+
+  // Without <title>: the folder's name, and the default size.
+  tmp_.Write("Old Town/start.htm", "<p>no title</p>");
+  r = BuildFrom(tmp_.Join("Old Town"), tmp_.Join("old.run"),
+                {"--page", "start.htm"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("  title           Old Town  -  Morva\n"
+                       "  tour page       start.htm\n"
+                       "  window size     1024 x 768\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(PackTest, PageNamesTheCallCarriesAndThoseItCannot) {
+  // Blanks, "%", letters beyond ASCII, a folder, a fragment; a name in a
+  // Windows code page; a page beside a content folder made by a viewer
+  // movie elsewhere.
+  struct Plays {
+    std::string file, page, shown;
+  } plays[] = {
+      {"Vue à 100% été.html", "Vue à 100% été.html", "Vue à 100% été.html"},
+      {"sub dir/Tour%.html", "./sub dir/Tour%.html#scene=2",
+       "sub dir/Tour%.html#scene=2"},
+      {"caf\xe9.html", "caf\xe9.html", "café.html"},
+  };
+  for (const Plays& c : plays) {
+    SCOPED_TRACE(c.file);
+    tmp_.Write("src/" + c.file, "<title>Names</title>");
+    Result r =
+        BuildFrom(tmp_.Join("src"), tmp_.Join("t.run"), {"--page", c.page});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find(": plays intact\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  tour page       " + c.shown + "\n"),
+              std::string::npos)
+        << r.out;
+    ASSERT_TRUE(RemoveTree(tmp_.Join("src")));
+  }
+  tmp_.Write("movie/_flash/qzviewer.swf", "FWS");
+  tmp_.Write("movie/index.html", "<title>Movie</title>");
+  Result r = BuildFrom(tmp_.Join("movie"), tmp_.Join("t.run"),
+                       {"--page", tmp_.Join("movie/index.html")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("  tour page       _flash/../index.html\n"
+                       "  window size     1024 x 768\n"
+                       "  content folder  _flash (in the work folder)\n"
+                       "  launcher page   _flash/Movie.html\n"),
+            std::string::npos)
+      << r.out;
+
+  // What the call cannot name is refused, and nothing is written.
+  struct Refused {
+    std::string file, page, reason;
+  } refused[] = {
+      {"l'été.html", "l'été.html",
+       "the launcher's pop-up call cannot name the page \"l'été.html\": it "
+       "holds an apostrophe ('), which ends the name in the call; rename "
+       "the file"},
+      {"a%20b.html", "a%20b.html",
+       "holds \"%20\", which the player reads as a blank"},
+      {"x<y.html", "x<y.html", "could end the launcher's script"},
+      {"page.html", "page.html?who='me'", "holds an apostrophe"},
+      {"page.html", "missing.html", "the page \"missing.html\" is not in "},
+      {"page.html", "../src/page.html", "leads out of"},
+      {"page.html", "/etc/passwd", "lies outside"},
+      {"sub/page.html", "sub", "is not a file"},
+      {"page.html", "./", "names " + tmp_.Join("src") + " itself"},
+  };
+  for (const Refused& c : refused) {
+    SCOPED_TRACE(c.page);
+    tmp_.Write("src/" + c.file, "<title>Names</title>");
+    r = BuildFrom(tmp_.Join("src"), tmp_.Join("r.run"), {"--page", c.page});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    ExpectOnly({"movie", "player", "src", "t.run"});
+    ASSERT_TRUE(RemoveTree(tmp_.Join("src")));
+  }
+}
+
+TEST_F(PackTest, TitlesAreLauncherNamesSoSomeAreRefusedOrMadeToFit) {
+  tmp_.Write("src/Tour.html", "<title>Tour 2.0: Paris / Rome&#x2026;</title>");
+  const std::string src = tmp_.Join("src");
+  for (const char* title : {"v1.2", "a/b", "Why?", "  ", "tab\there"}) {
+    SCOPED_TRACE(title);
+    Result r = BuildFrom(src, tmp_.Join("t.run"),
+                         {"--page", "Tour.html", "--title", title});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err.rfind("morva-pack: --title ", 0), 0u) << r.err;
+    r = Run({"init", src, "--page", "Tour.html", "--title", title});
+    EXPECT_EQ(r.code, 2);
+  }
+  ExpectOnly({"player", "src"});
+
+  // Taken from the page, a title is made to fit and says so; its launcher
+  // stays clear of the page's own name.
+  Result r = BuildFrom(src, tmp_.Join("t.run"), {"--page", "Tour.html"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("  title           Tour 2\u20240 Paris Rome\u2026  -  "
+                       "Morva\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("note: the title \"Tour 2.0: Paris / Rome\u2026\" "
+                       "(the page's <title>) is written"),
+            std::string::npos)
+      << r.err;
+  r = BuildFrom(src, tmp_.Join("t.run"),
+                {"--page", "Tour.html", "--title", " Tour "});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("  title           Tour  -  Morva\n"
+                       "  tour page       Tour.html\n"
+                       "  window size     1024 x 768\n"
+                       "  content folder  . (the top of the work folder)\n"
+                       "  launcher page   Tour.start.html\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(PackTest, ConventionsOnlyWhereTheFolderLacksThem) {
+  const std::string tour_folder = TourFolder("src");
+  const std::string zip = tmp_.Join("src.zip");
+  TourZip().Write(zip);
+  tmp_.Write("web/index.html", "<title>Web</title>");
+  const std::string web = tmp_.Join("web");
+  struct Usage {
+    std::vector<std::string> args;
+    std::string says;
+  } usage[] = {
+      {{"build", zip, "-o", "t", "--page", "a.html"}, "--page is for a folder"},
+      {{"build", web, "-o", "t", "--size", "800x600"},
+       "--size and --title describe the launcher that --page makes"},
+      {{"build", web, "-o", "t", "--title", "Web"}, "without --page"},
+      {{"init", web, "--title", "Web"}, "--page"},
+      {{"build", web, "-o", "t", "--page", "index.html", "--size", "800"},
+       "the window size \"800\" is not WIDTHxHEIGHT"},
+      {{"build", web, "-o", "t", "--page", "index.html", "--size", "0x600"},
+       "1 to 16384"},
+      {{"build", web, "-o", "t", "--page", "index.html", "--size",
+        "100000x100000"},
+       "1 to 16384"},
+      {{"init", web, "--page", "index.html", "--size", "16384x16385"},
+       "1 to 16384"},
+  };
+  for (const Usage& c : usage) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    Result r = Run(c.args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+
+  ExpectOnly({"player", "src", "src.zip", "web"});
+
+  // init keeps what is there unless forced; forced, it replaces autorun.inf
+  // (whatever its letter case) and the launcher it names, and only those.
+  const auto before = Snapshot(tour_folder);
+  Result r = Run({"init", tour_folder, "--page", "_flash/Tour page.html"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "morva-pack: " + tour_folder +
+                       ": has an autorun.inf already (_flash/autorun.inf); "
+                       "--force replaces it and the launcher it names\n");
+  EXPECT_EQ(Snapshot(tour_folder), before);
+  ASSERT_EQ(rename(tmp_.Join("src/_flash/autorun.inf").c_str(),
+                   tmp_.Join("src/_flash/AUTORUN.INF").c_str()),
+            0);
+  for (int run = 0; run < 2; ++run) {
+    r = Run({"init", tour_folder, "--page", "_flash/Tour page.html", "--title",
+             "Tour name", "--size", "640x480", "--force"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "wrote " + tour_folder + "/_flash/autorun.inf and " +
+                         tour_folder +
+                         "/_flash/Tour name.html\n"
+                         "  title           Tour name  -  Morva\n"
+                         "  tour page       Tour%20page.html\n"
+                         "  window size     640 x 480\n");
+  }
+  EXPECT_EQ(ListTree(tour_folder),
+            (Tree{"_flash/", "_flash/Tour name.html", "_flash/Tour page.html",
+                  "_flash/autorun.inf", "_flash/qzviewer.swf", "_flash/scenes/",
+                  "_flash/scenes/s1.jpg"}));
+  r = BuildFrom(tour_folder, tmp_.Join("t.run"));
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("  window size     640 x 480\n"), std::string::npos);
+
+  // The launcher an older autorun.inf names goes, but never the page.
+  tmp_.Write("web/autorun.inf", "[autorun]\r\nshellexecute=index.html\r\n");
+  r = Run({"init", web, "--page", "index.html", "--title", "index", "--force"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadFile(web + "/index.html"), "<title>Web</title>");
+  EXPECT_EQ(ReadFile(web + "/autorun.inf"),
+            "[autorun] \r\r\nshellexecute=index.start.html");
+}
+
+TEST_F(PackTest, CheckWarnsOfPannellumsStandaloneViewer) {
+  ZipWriter zip;
+  for (const auto& [name, data] : TourFiles()) zip.AddFile(name, data);
+  zip.AddFile("_flash/viewer/pannellum.htm",
+              "<script>\"file:\"==window.location.protocol?anError(\"Due to "
+              "browser security restrictions, Pannellum can't be run from "
+              "the local filesystem; some sort of web server must be "
+              "used.\"):parseURLParameters()</script>");
+  zip.AddFile("_flash/pano.html",
+              "<iframe src=\"viewer/Pannellum.htm#config=tour.json\">");
+  const std::string tour = HandMadeTour("tour.run", zip);
+  Result r = Run({"check", tour});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("  note            \"_flash/pano.html\" opens "
+                       "Pannellum's standalone viewer"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("  note            \"_flash/viewer/pannellum.htm\" "
+                       "is Pannellum's standalone viewer (configuration from "
+                       "a file), which refuses to run from files"),
+            std::string::npos)
+      << r.out;
+}
 
 TEST_F(PackTest, CommandLine) {
   struct Case {

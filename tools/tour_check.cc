@@ -79,6 +79,43 @@ bool ReadTrailer(const std::string& tour, uint32_t* size, int64_t* length) {
   return ok;
 }
 
+// The standalone viewer of the Pannellum panorama library (pannellum.htm),
+// which reads its configuration from a file named in its address, refuses
+// to start in any page loaded from a file: it shows this text instead.
+constexpr char kPannellumRefusal[] =
+    "from the local filesystem; some sort of web server must be used";
+
+// Notes on pages that will not run from files whatever the player does:
+// Pannellum's standalone viewer, and pages that open it with a
+// configuration in its address.
+std::vector<std::string> PagesThatNeedAServer(const std::string& work_folder) {
+  std::vector<std::string> notes;
+  for (const std::string& page : FindTourPages(work_folder)) {
+    std::string text;
+    if (!ReadWholeFile(JoinPath(work_folder, page), &text)) continue;
+    std::string lower = text;
+    for (char& c : lower)
+      c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    if (text.find(kPannellumRefusal) != std::string::npos) {
+      notes.push_back(
+          Quoted(page) +
+          " is Pannellum's standalone viewer (configuration from a file), "
+          "which refuses to run from files and shows \"Pannellum can't be "
+          "run from the local filesystem\"; call pannellum.viewer() with "
+          "the configuration in a page of the tour instead");
+    } else if (lower.find("pannellum.htm?") != std::string::npos ||
+               lower.find("pannellum.htm#") != std::string::npos) {
+      notes.push_back(
+          Quoted(page) +
+          " opens Pannellum's standalone viewer (pannellum.htm with its "
+          "configuration in the address), which refuses to run from files; "
+          "call pannellum.viewer() with the configuration in the page "
+          "instead");
+    }
+  }
+  return notes;
+}
+
 }  // namespace
 
 std::string RefusedFormText(bool encrypted, uint32_t method) {
@@ -303,6 +340,8 @@ TourCheck CheckTour(const std::string& tour_path) {
       // What is on disk while the window would show.
       if (!dlg.work_folder().empty()) {
         check.flash_movies = FindFlashMovies(dlg.work_folder());
+        for (const std::string& note : PagesThatNeedAServer(dlg.work_folder()))
+          check.notes.push_back(note);
       }
       FileInfo st;
       const std::string& file = dlg.start_page().page_file;
@@ -388,7 +427,10 @@ TourCheck CheckTour(const std::string& tour_path) {
                               " embeds is not in the package");
       }
     }
-    if (check.content_folder == "." && check.stop != LaunchStop::kUnpack) {
+    // Said where it explains why the start page was not found; a web
+    // export that plays has no viewer movie to speak of.
+    if (check.content_folder == "." && check.stop == LaunchStop::kStartPage &&
+        dlg.start_page_status() != StartPageStatus::kNoAutorun) {
       check.notes.push_back(
           "the package holds no qzviewer.swf, so the content folder is the "
           "top of the package");

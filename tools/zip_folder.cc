@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include "package/archive/archive.h"
@@ -77,9 +78,11 @@ bool IsUtf8BeyondAscii(const std::string& name) {
 
 class FolderZipper {
  public:
-  FolderZipper(std::string source, std::vector<std::string>* notes,
-               std::string* error)
-      : source_(std::move(source)), notes_(notes), error_(error) {}
+  FolderZipper(std::string source, const std::vector<AddedFile>& added,
+               std::vector<std::string>* notes, std::string* error)
+      : source_(std::move(source)), notes_(notes), error_(error) {
+    for (const AddedFile& file : added) added_[file.name] = &file;
+  }
 
   bool Run(const std::string& archive_path, int32_t* entries) {
     // The folder named on the command line may be a link; what lies in it
@@ -94,6 +97,10 @@ class FolderZipper {
     }
     bool ok = AddFolderContents(root, "");
     fs_->Close(root);
+    if (ok && !added_.empty()) {
+      ok = Fail(JoinPath(source_, added_.begin()->first) +
+                ": cannot be added; the folder has no folder for it");
+    }
     if (zipClose(zip_, nullptr) != ZIP_OK && ok) {
       ok = Fail(ErrnoMessage("zipClose", archive_path));
     }
@@ -128,11 +135,37 @@ class FolderZipper {
     }
     std::vector<std::string> names;
     for (DirEntry& entry : entries) names.push_back(std::move(entry.name));
+    for (auto it = added_.lower_bound(prefix);
+         it != added_.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+         ++it) {
+      const std::string name = it->first.substr(prefix.size());
+      if (name.find('/') != std::string::npos) continue;
+      if (std::find(names.begin(), names.end(), name) != names.end()) {
+        return Fail(PathOf(it->first) +
+                    ": exists already; it cannot be added as well");
+      }
+      names.push_back(name);
+    }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-      if (!AddItem(dir_fd, name, prefix + name)) return false;
+      const auto added = added_.find(prefix + name);
+      if (added != added_.end()) {
+        if (!AddMemoryFile(*added->second)) return false;
+        added_.erase(added);
+      } else if (!AddItem(dir_fd, name, prefix + name)) {
+        return false;
+      }
     }
     return true;
+  }
+
+  bool AddMemoryFile(const AddedFile& file) {
+    FileInfo st;
+    st.kind = FileKind::kFile;
+    st.permissions = 0644;
+    st.write_time = UnixSecondsToFileTime(file.mtime);
+    st.size = file.bytes.size();
+    return AddEntry(file.name, st, kNoFile, &file.bytes);
   }
 
   bool AddItem(FileHandle dir_fd, const std::string& name,
@@ -176,8 +209,10 @@ class FolderZipper {
     return ok;
   }
 
+  // The data comes from fd, or from `bytes` when fd is kNoFile and bytes
+  // is set; a folder has none.
   bool AddEntry(const std::string& entry_name, const FileInfo& st,
-                FileHandle fd) {
+                FileHandle fd, const std::string* bytes = nullptr) {
     const std::string path = PathOf(entry_name);
     if (entry_name.size() >= static_cast<size_t>(kArchiveNameSize)) {
       return Fail(path + ": the entry name is " +
@@ -192,9 +227,7 @@ class FolderZipper {
       return Fail(path + ": 4 GiB or more; a package holds smaller files only");
     }
 
-    const int64_t mtime =
-        static_cast<int64_t>(st.write_time.value() / kFileTimeTicksPerSecond) -
-        kSecondsFrom1601To1970;
+    const int64_t mtime = FileTimeToUnixSeconds(st.write_time);
     zip_fileinfo info{};
     info.dosDate = DosDateTimeUtc(mtime);
     // The Unix mode in the high word, as packs made on any system carry it.
@@ -225,6 +258,11 @@ class FolderZipper {
       return Fail(path + ": cannot add it to the archive");
     }
     bool ok = true;
+    if (bytes != nullptr &&
+        zipWriteInFileInZip(zip_, bytes->data(),
+                            static_cast<unsigned>(bytes->size())) != ZIP_OK) {
+      ok = Fail(path + ": cannot write it into the archive");
+    }
     if (fd >= 0) {
       if (!buffer_) buffer_ = std::make_unique<char[]>(kChunk);
       for (;;) {
@@ -255,6 +293,8 @@ class FolderZipper {
   zipFile zip_ = nullptr;
   int32_t count_ = 0;
   std::unique_ptr<char[]> buffer_;
+  // The added files not written yet, by entry name.
+  std::map<std::string, const AddedFile*> added_;
 };
 
 }  // namespace
@@ -274,12 +314,12 @@ uint32_t DosDateTimeUtc(int64_t seconds) {
 
 bool ZipFolder(const std::string& source, const std::string& archive_path,
                int32_t* entries, std::vector<std::string>* notes,
-               std::string* error) {
+               std::string* error, const std::vector<AddedFile>& added) {
   error->clear();
   std::string folder = source;
   while (folder.size() > 1 && folder.back() == kPathSeparator)
     folder.pop_back();
-  return FolderZipper(folder, notes, error).Run(archive_path, entries);
+  return FolderZipper(folder, added, notes, error).Run(archive_path, entries);
 }
 
 }  // namespace morva::pack

@@ -6,6 +6,7 @@
 
 #include "gtest/gtest.h"
 #include "package/archive/archive.h"
+#include "platform/files.h"
 #include "tests/posix_calls.h"
 #include "tests/test_util.h"
 
@@ -143,6 +144,39 @@ TEST_F(ZipFolderTest, EntriesSortedFoldersFirstWithUnixModesAndTimes) {
   const std::string first = testing::ReadFile(archive_);
   ASSERT_TRUE(Zip(src)) << error_;
   EXPECT_EQ(testing::ReadFile(archive_), first);
+}
+
+TEST_F(ZipFolderTest, AddedFilesJoinTheirFolderInOrder) {
+  tmp_.Write("src/b.txt", "bee");
+  tmp_.Write("src/sub/z.txt", "zed");
+  const std::string src = tmp_.Join("src");
+  const std::vector<AddedFile> added = {
+      {"a.txt", "added at the top", 1592223840},
+      {"sub/y.txt", "added below", 1592223840}};
+  ASSERT_TRUE(ZipFolder(src, archive_, &entries_, &notes_, &error_, added))
+      << error_;
+  std::vector<std::string> names;
+  for (const CentralRecord& r : ReadCentral(archive_)) {
+    names.push_back(r.name);
+    if (r.name == "a.txt" || r.name == "sub/y.txt") {
+      EXPECT_EQ(r.external, uLong{0100644} << 16) << r.name;
+      EXPECT_EQ(r.dos_date, 0x50CF6300u) << r.name;
+    }
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt", "sub/",
+                                             "sub/y.txt", "sub/z.txt"}));
+  EXPECT_EQ(ListTree(src),
+            (std::vector<std::string>{"b.txt", "sub/", "sub/z.txt"}));
+
+  // A name the folder has, or a folder it lacks: refused, no archive.
+  for (const AddedFile& clash :
+       {AddedFile{"sub/z.txt", "again", 0}, AddedFile{"new/x.txt", "x", 0}}) {
+    EXPECT_FALSE(
+        ZipFolder(src, archive_, &entries_, &notes_, &error_, {clash}));
+    EXPECT_NE(error_.find(src + "/" + clash.name + ": "), std::string::npos)
+        << error_;
+    EXPECT_FALSE(testing::Exists(archive_));
+  }
 }
 
 TEST_F(ZipFolderTest, Utf8NamesAreFlagged) {

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Assembles the sample tour folder: the committed pages, Pannellum from the
-# npm registry and the generated panoramas.
+# Assembles the sample tour folder, a web export as panorama tools write
+# them: the committed page, Pannellum from the npm registry and the
+# generated panoramas.
 #
 #   build.sh OUT_DIR [CACHE_DIR]
 #
-# OUT_DIR receives _flash/ and everything in it; zip the contents of OUT_DIR
-# (not OUT_DIR itself) to make a package. CACHE_DIR keeps the downloaded
+# OUT_DIR receives index.html, pannellum/ and scene/; morva-pack build
+# OUT_DIR -o TOUR --page index.html makes the tour. CACHE_DIR keeps the downloaded
 # Pannellum between runs (default: OUT_DIR.cache). Only the first run needs
 # the network; later runs copy a few files and skip the panoramas when they
 # are newer than the script that draws them.
@@ -23,13 +24,16 @@ if [ $# -lt 1 ] || [ $# -gt 2 ]; then
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 python=${PYTHON:-python3}
-mkdir -p "$1/_flash"
+mkdir -p "$1"
 out=$(cd "$1" && pwd)
 # Never inside OUT_DIR: whatever lies there ends up in the package.
 cache=${2:-$out.cache}
 mkdir -p "$cache"
 cache=$(cd "$cache" && pwd)
-content=$out/_flash
+# A folder assembled before the tour was a web export kept it all in
+# _flash/, beside a viewer movie that would still mark it as the content
+# folder.
+rm -rf "$out/_flash"
 
 # Pannellum: fetched once, checked against the pinned digest, unpacked once.
 unpacked=$cache/pannellum-$PANNELLUM_VERSION
@@ -45,17 +49,17 @@ elif [ $status -ne 0 ]; then
   exit 1
 fi
 
-# The committed pages. cp -p keeps their times, so a package built twice
-# from the same checkout carries the same entries.
+# The committed page. cp -p keeps its time, so a package built twice from
+# the same checkout carries the same entries.
 cp -Rp "$here/tour/." "$out/"
-mkdir -p "$content/pannellum"
+mkdir -p "$out/pannellum"
 for f in build/pannellum.js build/pannellum.css COPYING; do
-  cp -p "$unpacked/package/$f" "$content/pannellum/"
+  cp -p "$unpacked/package/$f" "$out/pannellum/"
 done
 
 # The panoramas take a few seconds; redraw them only when the drawing script
 # changed or one is missing.
-scenes=$content/scene
+scenes=$out/scene
 redraw=0
 for name in courtyard harbour; do
   if [ ! -f "$scenes/$name.png" ] || [ "$here/make_panoramas.py" -nt "$scenes/$name.png" ]; then

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Checks that the committed sample tour still follows the package conventions
-the player relies on, and that the panorama generator still draws what the
-tour page loads.
+"""Checks that the committed sample tour is still a plain web export, which
+morva-pack packs with --page, and that the panorama generator still draws
+what the tour page loads.
 
-Usage: check_tour.py TOUR_DIR   (the committed folder that holds _flash/)
+Usage: check_tour.py TOUR_DIR   (the committed folder that holds index.html)
 """
 
 import os
@@ -15,8 +15,6 @@ import tempfile
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-POPUP = re.compile(rb"javascript:window\.open\('([^']+)','[^']+','.+width=(\d+).+height=(\d+)'",
-                   re.S)
 failures = []
 
 
@@ -26,40 +24,22 @@ def check(ok, what):
     return ok
 
 
-def text_mode(data):
-    """The launcher as the player reads it: lines joined without their ends."""
-    data = data.split(b"\x1a", 1)[0]
-    return b"".join(line[:-1] if line.endswith(b"\r") else line
-                    for line in data.split(b"\n"))
-
-
 def check_package(tour):
-    content = os.path.join(tour, "_flash")
-    movies = [os.path.relpath(os.path.join(d, f), tour)
-              for d, _, files in os.walk(tour) for f in files if f.lower() == "qzviewer.swf"]
-    check(movies == [os.path.join("_flash", "qzviewer.swf")],
-          "exactly one viewer movie, at _flash/qzviewer.swf; found %r" % movies)
-
-    with open(os.path.join(content, "autorun.inf"), "rb") as f:
-        autorun = f.read()
-    m = re.fullmatch(rb"\[autorun\] \r\r\nshellexecute=([^\r\n]+\.html)", autorun)
-    if not check(m, "autorun.inf is not '[autorun] ' CR CR LF 'shellexecute=NAME.html': %r" % autorun):
-        return
-    launcher = os.path.join(content, m.group(1).decode())
-    if not check(os.path.isfile(launcher), "launcher %s is missing" % launcher):
-        return
-
-    with open(launcher, "rb") as f:
-        page = text_mode(f.read())
-    calls = list(POPUP.finditer(page.lower()))
-    if not check(len(calls) == 1, "launcher holds %d pop-up calls, wants 1" % len(calls)):
-        return
-    span = calls[0]
-    name = page[span.start(1):span.end(1)].replace(b"%20", b" ").decode()
-    size = (int(page[span.start(2):span.end(2)]), int(page[span.start(3):span.end(3)]))
-    check(os.path.isfile(os.path.join(content, name)), "tour page %s is missing" % name)
-    check(size == (1024, 768), "pop-up size %r, wants 1024x768" % (size,))
-    return os.path.join(content, name)
+    """The page is there with the title the launcher is named after, and
+    nothing of the player's own conventions is committed: the packer makes
+    them."""
+    page = os.path.join(tour, "index.html")
+    if not check(os.path.isfile(page), "no tour page %s" % page):
+        return None
+    with open(page, encoding="utf-8") as f:
+        title = re.search(r"<title>([^<]*)</title>", f.read())
+    check(title and title.group(1) == "Sample Tour",
+          "the page's <title> is %r, wants 'Sample Tour'" % (title and title.group(1)))
+    player_files = [os.path.relpath(os.path.join(d, f), tour)
+                    for d, _, files in os.walk(tour) for f in files
+                    if f.lower() in ("autorun.inf", "qzviewer.swf")]
+    check(player_files == [], "the packer makes these, not the repository: %r" % player_files)
+    return page
 
 
 def png_pixels(data):

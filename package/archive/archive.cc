@@ -98,6 +98,21 @@ bool Position(ArchiveReader* reader, int32_t index) {
   return true;
 }
 
+uint32_t AttributesFromExternal(uint32_t external);
+
+// The attributes of the central record `info` with its name.
+uint32_t RecordAttributes(const unz_file_info64& info, const char* name) {
+  uint32_t attributes =
+      AttributesFromExternal(static_cast<uint32_t>(info.external_fa));
+  // Some writers (Java's among them) give folder entries no folder bits. No
+  // file system makes a file whose name ends in a separator, so such a name
+  // with no data is a folder, whatever the attributes say.
+  const char last = info.size_filename > 0 ? name[info.size_filename - 1] : 0;
+  if ((last == '/' || last == '\\') && info.uncompressed_size == 0)
+    attributes |= kAttrDirectory;
+  return attributes;
+}
+
 uint32_t AttributesFromExternal(uint32_t external) {
   uint32_t attributes = kAttrNormal;
   // Bit 30 is the directory type of a Unix mode in the upper half; bit 4
@@ -230,14 +245,7 @@ ArchiveResult BuildRecord(ArchiveReader* reader, int32_t index,
   entry->index = index;
   std::memcpy(entry->name, name, info.size_filename);
   entry->name[info.size_filename] = '\0';
-  entry->attributes =
-      AttributesFromExternal(static_cast<uint32_t>(info.external_fa));
-  // Some writers (Java's among them) give folder entries no folder bits. No
-  // file system makes a file whose name ends in a separator, so such a name
-  // with no data is a folder, whatever the attributes say.
-  const char last = info.size_filename > 0 ? name[info.size_filename - 1] : 0;
-  if ((last == '/' || last == '\\') && info.uncompressed_size == 0)
-    entry->attributes |= kAttrDirectory;
+  entry->attributes = RecordAttributes(info, name);
   entry->compressed_size = static_cast<uint32_t>(info.compressed_size);
   entry->uncompressed_size = static_cast<uint32_t>(info.uncompressed_size);
   const uint32_t dos = static_cast<uint32_t>(info.dosDate);
@@ -586,6 +594,9 @@ ArchiveResult ArchiveGetEntryFormat(ArchiveHandle* handle, int32_t index,
   std::memcpy(format->name, name, info.size_filename);
   format->method = static_cast<uint32_t>(info.compression_method);
   format->encrypted = (info.flag & kEncryptedFlag) != 0;
+  format->folder = (RecordAttributes(info, name) & kAttrDirectory) != 0;
+  format->uncompressed_size = static_cast<uint32_t>(
+      std::min<uint64_t>(info.uncompressed_size, UINT32_MAX));
   return ArchiveOk;
 }
 

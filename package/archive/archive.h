@@ -217,12 +217,17 @@ struct ArchiveEntryCheck {
 ArchiveResult ArchiveVerifyEntry(ArchiveHandle* handle, int32_t index,
                                  ArchiveEntryCheck* check);
 
-// How an entry's data is stored, for tools that say why the reader refuses
-// an entry.
+// How an entry's data is stored, from its central record alone: for tools
+// that say why the reader refuses an entry, and for a look at every entry
+// that reads nothing but the central directory.
 struct ArchiveEntryFormat {
   char name[kArchiveNameSize] = {};  // as in ArchiveEntry
   uint32_t method = 0;     // the compression method; only 0 and 8 are read
   bool encrypted = false;  // bit 0 of the general-purpose flags
+  bool folder = false;     // as ArchiveEntry's directory attribute says
+  // The central record's size of the data unpacked, 0xFFFFFFFF for 4 GiB
+  // or more.
+  uint32_t uncompressed_size = 0;
 };
 
 // Fills *format for entry `index` (0 <= index < count) from its central

@@ -37,6 +37,34 @@ def trace(proc):
     return read(proc.err_path).decode("utf-8", "replace").splitlines()
 
 
+def large_tour(player, folder):
+    """A tour with scenes of 1 GB of zeros in all: a small package that
+    takes a while to write out."""
+    exe = os.path.join(folder, "Large")
+    pack_tour(player, exe, tour_files("Large", PAGE, 640, 480))
+    with open(exe, "rb") as f:
+        f.seek(-4, os.SEEK_END)
+        size = int.from_bytes(f.read(4), "little")
+    with open(exe, "r+b") as f:
+        f.truncate(os.path.getsize(exe) - 4 - size)
+    zip_path = os.path.join(folder, "large.zip")
+    with zipfile.ZipFile(zip_path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in tour_files("Large", PAGE, 640, 480).items():
+            z.writestr(name, data)
+        for scene in range(2):
+            with z.open("_flash/scenes/huge%d.jpg" % scene, "w",
+                        force_zip64=True) as big:
+                chunk = bytes(1 << 24)
+                for _ in range(32):
+                    big.write(chunk)
+    with open(exe, "ab") as f, open(zip_path, "rb") as z:
+        data = z.read()
+        f.write(data)
+        f.write(len(data).to_bytes(4, "little"))
+    os.remove(zip_path)
+    return exe
+
+
 class EndingTest(SessionTest):
 
     @classmethod
@@ -119,45 +147,26 @@ class EndingTest(SessionTest):
                          ORANGE)
         self.assert_ends_clean(proc, signal.SIGALRM)
 
-    def test_signal_while_a_large_tour_unpacks(self):
+    def test_a_large_tour_shows_at_once_and_ends_clean_while_it_unpacks(self):
         s = self.session
-        exe = os.path.join(s.work, "Large")
-        pack_tour(self.player, exe, tour_files("Large", PAGE, 640, 480))
-        # A scene of 600 MB of zeros: a small package that takes a while
-        # to write out.
-        with open(exe, "rb") as f:
-            f.seek(-4, os.SEEK_END)
-            size = int.from_bytes(f.read(4), "little")
-        with open(exe, "r+b") as f:
-            f.truncate(os.path.getsize(exe) - 4 - size)
-        zip_path = os.path.join(s.work, "large.zip")
-        with zipfile.ZipFile(zip_path, "w", zipfile.ZIP_DEFLATED) as z:
-            for name, data in tour_files("Large", PAGE, 640, 480).items():
-                z.writestr(name, data)
-            with z.open("_flash/scenes/huge.jpg", "w", force_zip64=True) as big:
-                chunk = bytes(1 << 24)
-                for _ in range(36):
-                    big.write(chunk)
-        with open(exe, "ab") as f, open(zip_path, "rb") as z:
-            data = z.read()
-            f.write(data)
-            f.write(len(data).to_bytes(4, "little"))
-        os.remove(zip_path)
+        exe = large_tour(self.player, s.work)
 
-        proc = s.start([exe], MORVA_TRACE="1")
-        deadline = time.monotonic() + 20
-        huge = None
-        while huge is None and time.monotonic() < deadline:
-            for name in os.listdir(s.tmp):
-                path = os.path.join(s.tmp, name, "_flash", "scenes",
-                                    "huge.jpg")
-                if os.path.exists(path) and os.path.getsize(path) > 0:
-                    huge = path
-            time.sleep(0.01)
-        self.assertIsNotNone(huge, "the unpack never started")
-        self.assert_ends_clean(proc, signal.SIGTERM)
-        self.assertFalse([l for l in trace(proc) if "load finished" in l],
-                         "the unpack was over before the signal")
+        for end in ("signal", "close"):
+            with self.subTest(end=end):
+                proc = s.start([exe], MORVA_TRACE="1")
+                window = s.wait_window("^Large  -  Morva$")
+                # At its final place and size from its first moment.
+                self.assertEqual(s.geometry(window), (0, 0, 640, 480))
+                if end == "signal":
+                    self.assert_ends_clean(proc, signal.SIGTERM)
+                else:
+                    s.request_close(window)
+                    self.assertEqual(wait_exit(proc, 5), 0)
+                    self.assertEqual(s.leftovers(), [])
+                lines = trace(proc)
+                self.assertIn("stopping the unpack", lines,
+                              "the unpack was over before the end")
+                self.assertFalse([l for l in lines if "load finished" in l])
 
     def test_signal_in_the_first_moments(self):
         # A race: before the handlers, during the toolkit's start, the copy,
@@ -191,6 +200,21 @@ class DisplayLossTest(SessionTest):
             s.xvfb.wait()
             self.assertEqual(wait_exit(proc, 10), 1)
             self.assertEqual(s.leftovers(), [])
+        finally:
+            s.close()
+
+    def test_display_going_away_while_a_large_tour_unpacks(self):
+        s = Session("DisplayLossUnpacking")
+        try:
+            exe = large_tour(self.player, s.work)
+            proc = s.start([exe], MORVA_TRACE="1")
+            s.wait_window("^Large  -  Morva$")
+            s.xvfb.kill()
+            s.xvfb.wait()
+            self.assertEqual(wait_exit(proc, 10), 1)
+            self.assertEqual(s.leftovers(), [])
+            self.assertIn("stopping the unpack", trace(proc),
+                          "the unpack was over before the display went")
         finally:
             s.close()
 

@@ -1,5 +1,6 @@
-"""The sample tour, packed by morva-pack onto the real player, plays in the
-real window: the panorama renders, and closing the window leaves nothing.
+"""The sample tour, a web export packed by morva-pack --page onto the real
+player, plays in the real window: the panorama renders, and closing the
+window leaves nothing.
 
 Needs the assembled sample tour (the sample_tour target, which fetches
 Pannellum from npm): MORVA_SAMPLE_TOUR names its folder, MORVA_PACK the
@@ -13,7 +14,7 @@ import time
 
 from guitest import SessionTest, main, read, toolkit_complaints, wait_exit
 
-TITLE = "Sample Tour Start  -  Morva"
+TITLE = "Sample Tour  -  Morva"
 
 # A blank or black page has a grey-level standard deviation of 0. The
 # viewer's own error page (a panorama it cannot load) varies as much as a
@@ -56,8 +57,8 @@ class SampleTourTest(SessionTest):
     def test_packed_sample_tour_renders_its_panorama(self):
         s = self.session
         exe = os.path.join(s.work, "sample-tour")
-        built = self.run_pack("build", self.tour_dir, "-o", exe, "--player",
-                              self.player)
+        built = self.run_pack("build", self.tour_dir, "-o", exe, "--page",
+                              "index.html", "--player", self.player)
         self.assertEqual(built.returncode, 0, built.stderr.decode())
         checked = self.run_pack("check", exe)
         self.assertEqual(checked.returncode, 0, checked.stderr.decode())
@@ -108,8 +109,7 @@ class SampleTourTest(SessionTest):
 
 if __name__ == "__main__":
     tour = os.environ["MORVA_SAMPLE_TOUR"]
-    if not os.path.isfile(os.path.join(tour, "_flash", "pannellum",
-                                       "pannellum.js")):
+    if not os.path.isfile(os.path.join(tour, "pannellum", "pannellum.js")):
         print("SKIPPED: the sample tour in %s is not assembled (Pannellum "
               "could not be fetched from the npm registry)" % tour,
               file=sys.stderr)

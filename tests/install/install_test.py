@@ -119,7 +119,8 @@ class Scratch(unittest.TestCase):
         pack = os.path.join(bindir, "morva-pack")
         tour = os.path.join(self.dir, "Sample Tour")
         run([pack, "build", os.path.join(SOURCE, "examples", "sample-tour",
-                                         "tour"), "-o", tour], env=self.env)
+                                         "tour"), "-o", tour, "--page",
+             "index.html"], env=self.env)
         with open(tour, "rb") as t, open(os.path.join(bindir, "morva"),
                                          "rb") as player:
             size = os.fstat(player.fileno()).st_size
@@ -127,12 +128,13 @@ class Scratch(unittest.TestCase):
                              "the tour starts with another player")
         check = run([pack, "check", tour], env=self.env)
         self.assertIn(tour + ": plays intact\n", check)
-        self.assertIn("  title           Sample Tour Start  -  Morva\n", check)
+        self.assertIn("  title           Sample Tour  -  Morva\n", check)
         self.assertEqual(os.listdir(self.env["TMPDIR"]), [])
 
         for program, subcommands in (("morva", []),
-                                     ("morva-pack", ["build", "check",
-                                                     "list", "extract"])):
+                                     ("morva-pack", ["build", "init",
+                                                     "check", "list",
+                                                     "extract"])):
             page = manual(os.path.join(mandir, program + ".1.gz"))
             self.assertTrue(page.startswith(program.upper()), page[:80])
             self.assertIn(version.split()[-1], page)
