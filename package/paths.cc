@@ -1,12 +1,25 @@
 #include "package/paths.h"
 
+#include <string_view>
 #include <vector>
 
 #include "platform/ansi_text.h"
 #include "platform/files.h"
 #include "platform/path.h"
+#include "platform/windows_names.h"
 
 namespace morva {
+namespace {
+
+// Windows opens a device or another file's stream for some names; elsewhere
+// they are names like any other.
+#ifdef _WIN32
+constexpr bool kSystemReservesNames = true;
+#else
+constexpr bool kSystemReservesNames = false;
+#endif
+
+}  // namespace
 
 std::string GetDirPart(const std::string& path) {
   const size_t k = LastSeparator(path);
@@ -50,7 +63,9 @@ bool NormalizeEntryName(const std::string& name, std::string* relative) {
   while (start <= out.size()) {
     size_t end = out.find(kPathSeparator, start);
     if (end == std::string::npos) end = out.size();
-    if (out.compare(start, end - start, "..") == 0 && end - start == 2)
+    const std::string_view part =
+        std::string_view(out).substr(start, end - start);
+    if (part == ".." || (kSystemReservesNames && WindowsReservesName(part)))
       return false;
     start = end + 1;
   }

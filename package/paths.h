@@ -27,7 +27,9 @@ int CreateDirPath(const std::string& path);
 // (AnsiToUtf8), as Windows turns such a name into the file's Unicode name:
 // the web view reaches no file whose name is not UTF-8. Returns false for a
 // name that would lead outside the work folder: an absolute one, one that
-// starts with a drive designator ("C:"), or one with a ".." component.
+// starts with a drive designator ("C:"), or one with a ".." component; on
+// Windows also one with a component that the system takes for a device or
+// a stream of another file (WindowsReservesName).
 bool NormalizeEntryName(const std::string& name, std::string* relative);
 
 }  // namespace morva

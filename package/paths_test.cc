@@ -40,6 +40,17 @@ TEST(NormalizeEntryNameTest, BothSlashesSeparateAndEscapesAreRefused) {
                           "a\\..\\..\\x", "..", "a/..", "a/../b"}) {
     EXPECT_FALSE(NormalizeEntryName(bad, &rel)) << bad;
   }
+  // Devices and streams: refused where the system would open them instead
+  // of a file of the work folder, ordinary names elsewhere.
+#ifdef _WIN32
+  constexpr bool kRefused = true;
+#else
+  constexpr bool kRefused = false;
+#endif
+  for (const char* name : {"aux.js", "a/CON", "Nul .txt/x", "a/b.txt:hidden",
+                           "lpt1", "x/com9.png"}) {
+    EXPECT_EQ(NormalizeEntryName(name, &rel), !kRefused) << name;
+  }
 }
 
 }  // namespace

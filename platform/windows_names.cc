@@ -86,4 +86,22 @@ size_t FilePartOfAddress(const std::string& address) {
   return address.size();
 }
 
+bool WindowsReservesName(std::string_view component) {
+  if (component.find(':') != std::string_view::npos) return true;
+  std::string_view base = component.substr(0, component.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (EqualIgnoringAsciiCase(base, device)) return true;
+  }
+  if (base.size() < 4) return false;
+  const std::string_view stem = base.substr(0, 3);
+  if (!EqualIgnoringAsciiCase(stem, "COM") &&
+      !EqualIgnoringAsciiCase(stem, "LPT")) {
+    return false;
+  }
+  const std::string_view number = base.substr(3);
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
+         number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
 }  // namespace morva

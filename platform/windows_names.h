@@ -36,6 +36,14 @@ std::string FindPackageFile(const std::string& folder, std::string_view name);
 // "?" or "#" under which something exists; otherwise all of address.
 size_t FilePartOfAddress(const std::string& address);
 
+// True when Windows would not give a file of this name (one path component)
+// its own place in a folder: a device name (CON, PRN, AUX, NUL, COM0-COM9,
+// LPT0-LPT9, COM and LPT with a superscript 1 to 3, CONIN$, CONOUT$), in any
+// letter case, with any extension and with spaces before it ("nul .txt"),
+// which names the device wherever the folder is; or a name holding ":",
+// which names a stream inside another file.
+bool WindowsReservesName(std::string_view component);
+
 }  // namespace morva
 
 #endif  // MORVA_PLATFORM_WINDOWS_NAMES_H_

@@ -66,5 +66,18 @@ TEST_F(WindowsNamesTest, QueryAndFragmentOnlyWhenNoFileHasTheWholeName) {
   EXPECT_EQ(split(tmp_.Join("missing.html?x")), "");
 }
 
+TEST(WindowsReservesNameTest, DevicesInAnyDressAndStreams) {
+  for (const char* name : {"CON", "con", "nul.txt", "Aux.tar.gz", "PRN  .html",
+                           "com1", "COM9.x", "lpt0", "LPT\xC2\xB3", "conin$",
+                           "CONOUT$.log", "a:b", "file.txt:ads", ":"}) {
+    EXPECT_TRUE(WindowsReservesName(name)) << name;
+  }
+  for (const char* name :
+       {"", "CONS", "icon", "con_", "aux-x.js", "nul2", "com", "com10", "lpt",
+        "COM\xC2\xB4", ".con", "x.con", "auxiliary.html", "CON\xC2"}) {
+    EXPECT_FALSE(WindowsReservesName(name)) << name;
+  }
+}
+
 }  // namespace
 }  // namespace morva
