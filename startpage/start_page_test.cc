@@ -24,7 +24,8 @@ constexpr char kCall[] =
 class StartPageTest : public ::testing::Test {
  protected:
   StartPageTest()
-      : work_(folder_.path() + "/work"), content_(work_ + "/content") {}
+      : work_(testing::Native(folder_.path() + "/work")),
+        content_(testing::Native(work_ + "/content")) {}
 
   void WriteAutorun(std::string_view value) {
     folder_.Write("work/content/autorun.inf",
@@ -53,8 +54,8 @@ TEST_F(StartPageTest, PackageAsShipped) {
   ASSERT_EQ(Find(), StartPageStatus::kOk);
   EXPECT_EQ(titles_, std::vector<std::string>{"Tour name  -  Morva"});
   EXPECT_EQ(page_.title, "Tour name  -  Morva");
-  EXPECT_EQ(page_.launcher_path, content_ + "/Tour name.html");
-  EXPECT_EQ(page_.start_address, content_ + "/A B.html");
+  EXPECT_EQ(page_.launcher_path, testing::Native(content_ + "/Tour name.html"));
+  EXPECT_EQ(page_.start_address, testing::Native(content_ + "/A B.html"));
   EXPECT_EQ(page_.width, 800);
   EXPECT_EQ(page_.height, 600);
 }
@@ -136,8 +137,8 @@ TEST_F(StartPageTest, BackslashesAreFolderSeparators) {
       "height=2'");
   ASSERT_EQ(Find(), StartPageStatus::kOk);
   EXPECT_EQ(page_.title, "sub\\Tour  -  Morva");
-  EXPECT_EQ(page_.launcher_path, content_ + "/sub/Tour.html");
-  EXPECT_EQ(page_.start_address, content_ + "/pages/p q.html");
+  EXPECT_EQ(page_.launcher_path, testing::Native(content_ + "/sub/Tour.html"));
+  EXPECT_EQ(page_.start_address, testing::Native(content_ + "/pages/p q.html"));
 }
 
 TEST_F(StartPageTest, OnlyBlanksAreDecoded) {
@@ -146,7 +147,8 @@ TEST_F(StartPageTest, OnlyBlanksAreDecoded) {
                 "javascript:window.open('it%27s%2520a%20b%2%2020%20%20.html',"
                 "'w','left=0,width=1,height=2'");
   ASSERT_EQ(Find(), StartPageStatus::kOk);
-  EXPECT_EQ(page_.start_address, content_ + "/it%27s%2520a b%2 20  .html");
+  EXPECT_EQ(page_.start_address,
+            testing::Native(content_ + "/it%27s%2520a b%2 20  .html"));
 }
 
 TEST_F(StartPageTest, APackageMadeOnWindows) {
@@ -163,15 +165,17 @@ TEST_F(StartPageTest, APackageMadeOnWindows) {
   folder_.Write("work/content/sc /p\xE2\x80\x9Age.html", "");
   ASSERT_EQ(Find(), StartPageStatus::kOk);
   EXPECT_EQ(page_.title, "caf\xC3\xA9  -  Morva");
-  EXPECT_EQ(page_.launcher_path, content_ + "/CAF\xC3\xA9.html");
-  EXPECT_EQ(page_.start_address, content_ + "/sc /p\xE2\x80\x9Age.html");
+  EXPECT_EQ(page_.launcher_path,
+            testing::Native(content_ + "/CAF\xC3\xA9.html"));
+  EXPECT_EQ(page_.start_address,
+            testing::Native(content_ + "/sc /p\xE2\x80\x9Age.html"));
   EXPECT_EQ(page_.width, 640);
 
   // The exact name wins over AUTORUN.INF, and a name that nothing has stays
   // as written, for the messages.
   WriteAutorun("Missing.html");
   EXPECT_EQ(Find(), StartPageStatus::kNoLauncher);
-  EXPECT_EQ(page_.launcher_path, content_ + "/Missing.html");
+  EXPECT_EQ(page_.launcher_path, testing::Native(content_ + "/Missing.html"));
 }
 
 TEST_F(StartPageTest, QueryOrFragmentWhenNoFileHasTheWholeName) {

@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "gtest/gtest.h"
 #include "package/trailer.h"
@@ -50,17 +48,34 @@ std::vector<std::string> ScopedTempDir::ListAllBut(
   return names;
 }
 
+// Both through the real file system, whatever a test installed, so that
+// names reach the disk as the code under test writes them (UTF-8 on every
+// system, where the C++ streams take Windows' ANSI code page).
 void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
-  ASSERT_TRUE(out.good()) << "cannot write " << path;
+  FileSystem* fs = RealFiles();
+  const FileHandle fd = fs->OpenAt(
+      kCurrentFolder, path, kOpenWrite | kOpenCreate | kOpenTruncate, 0666);
+  bool written = fd >= 0;
+  for (size_t done = 0; written && done < data.size();) {
+    const int64_t n = fs->Write(fd, data.data() + done, data.size() - done);
+    written = n > 0;
+    if (written) done += static_cast<size_t>(n);
+  }
+  if (fd >= 0 && fs->Close(fd) != 0) ADD_FAILURE() << "cannot close " << path;
+  ASSERT_TRUE(written) << "cannot write " << path;
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  FileSystem* fs = RealFiles();
+  const FileHandle fd = fs->OpenAt(kCurrentFolder, path, kOpenRead, 0);
+  std::string bytes;
+  if (fd < 0) return bytes;
+  char buffer[65536];
+  for (int64_t n; (n = fs->Read(fd, buffer, sizeof buffer)) > 0;) {
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  fs->Close(fd);
+  return bytes;
 }
 
 bool Exists(const std::string& path) { return PathExists(path); }

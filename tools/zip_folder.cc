@@ -98,7 +98,7 @@ class FolderZipper {
     bool ok = AddFolderContents(root, "");
     fs_->Close(root);
     if (ok && !added_.empty()) {
-      ok = Fail(JoinPath(source_, added_.begin()->first) +
+      ok = Fail(PathOf(added_.begin()->first) +
                 ": cannot be added; the folder has no folder for it");
     }
     if (zipClose(zip_, nullptr) != ZIP_OK && ok) {
@@ -122,9 +122,11 @@ class FolderZipper {
     if (error_->empty()) *error_ = message;
     return false;
   }
+  // The path on disk of an entry name, in the system's separator.
   std::string PathOf(const std::string& entry_name) const {
     std::string rel = entry_name;
     if (!rel.empty() && rel.back() == '/') rel.pop_back();
+    std::replace(rel.begin(), rel.end(), '/', kPathSeparator);
     return JoinPath(source_, rel);
   }
 
@@ -170,7 +172,7 @@ class FolderZipper {
 
   bool AddItem(FileHandle dir_fd, const std::string& name,
                const std::string& rel) {
-    const std::string path = JoinPath(source_, rel);
+    const std::string path = PathOf(rel);
     if (rel.find('\\') != std::string::npos) {
       return Fail(path +
                   ": the name holds \"\\\", which the player takes for a "

@@ -173,7 +173,8 @@ TEST_F(ZipFolderTest, AddedFilesJoinTheirFolderInOrder) {
        {AddedFile{"sub/z.txt", "again", 0}, AddedFile{"new/x.txt", "x", 0}}) {
     EXPECT_FALSE(
         ZipFolder(src, archive_, &entries_, &notes_, &error_, {clash}));
-    EXPECT_NE(error_.find(src + "/" + clash.name + ": "), std::string::npos)
+    EXPECT_NE(error_.find(testing::Native(src + "/" + clash.name) + ": "),
+              std::string::npos)
         << error_;
     EXPECT_FALSE(testing::Exists(archive_));
   }
