@@ -65,9 +65,7 @@ TEST_F(CreateTempZipTest, CopiesExactlyTheRegionBeforeTheTrailer) {
     ASSERT_FALSE(zip_path_.empty());
     EXPECT_EQ(zip_path_.rfind(tmp_.Join("QZ"), 0), 0u) << zip_path_;
     EXPECT_EQ(testing::ReadFile(zip_path_), archive);
-    struct stat st;
-    ASSERT_EQ(stat(zip_path_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    testing::ExpectPrivate(zip_path_, 0600);
     ASSERT_TRUE(RemoveFile(zip_path_));
   }
 }

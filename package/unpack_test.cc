@@ -57,9 +57,7 @@ TEST_F(UnpackTest, ContentFolderIsWhereTheLastViewerMovieWent) {
   EXPECT_EQ(Rel(content_), testing::Native("/_flash"));
   EXPECT_EQ(work_.rfind(tmp_.Join("QZ"), 0), 0u) << work_;
   EXPECT_EQ(work_.substr(work_.size() - 4), ".tmp");
-  struct stat st;
-  ASSERT_EQ(stat(work_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  testing::ExpectPrivate(work_, 0700);
   EXPECT_EQ(testing::ReadFile(content_ + "/qzviewer.swf"), "swf");
 
   struct Case {

@@ -86,6 +86,16 @@ FileInfo InfoOf(const std::string& path) {
   return info;
 }
 
+void ExpectPrivate(const std::string& path, uint32_t posix_permissions) {
+  const FileInfo info = InfoOf(path);
+  EXPECT_TRUE(info.shut_to_others) << path;
+#ifndef _WIN32
+  EXPECT_EQ(info.permissions & 0777, posix_permissions) << path;
+#else
+  static_cast<void>(posix_permissions);
+#endif
+}
+
 std::string Native(std::string path) {
   std::replace(path.begin(), path.end(), '/', kPathSeparator);
   return path;

@@ -35,6 +35,10 @@ bool Exists(const std::string& path);
 // What the real file system says of path, links not followed; fails the
 // test (and gives an empty record) when it cannot.
 FileInfo InfoOf(const std::string& path);
+// Expects the file or folder at path shut to other users: on POSIX with
+// exactly these permission bits; Windows has none and keeps it private by
+// the per-user folder it is in.
+void ExpectPrivate(const std::string& path, uint32_t posix_permissions);
 // path with "/" made the platform's separator, for expected paths.
 std::string Native(std::string path);
 // Seconds since 1970 of a file time.
