@@ -359,6 +359,7 @@ bool MakeConventions(const std::string& folder_arg, const StartRequest& request,
                      std::string* error) {
   *out = Conventions();
   std::string folder = AbsolutePath(folder_arg);
+  std::replace(folder.begin(), folder.end(), '/', kPathSeparator);
   while (folder.size() > 1 && folder.back() == kPathSeparator)
     folder.pop_back();
   const std::string page_arg = Quoted(request.page);
@@ -369,9 +370,13 @@ bool MakeConventions(const std::string& folder_arg, const StartRequest& request,
     const std::string real = RealPath(folder);
     const std::string real_folder = real.empty() ? folder : real;
     bool inside = false;
+    // Either slash separates on Windows; the page below the folder is
+    // written with "/", as the call names it.
+    std::replace(page.begin(), page.end(), '/', kPathSeparator);
     for (const std::string& top : {folder, real_folder}) {
       if (page.compare(0, top.size() + 1, top + kPathSeparator) == 0) {
         page = page.substr(top.size() + 1);
+        std::replace(page.begin(), page.end(), kPathSeparator, '/');
         inside = true;
         break;
       }

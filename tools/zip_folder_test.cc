@@ -257,7 +257,7 @@ TEST_F(ZipFolderTest, TimesOutsideThirtyTwoBitsKeepOnlyTheDosTime) {
   SetTime(tmp_.Join("src/future"), time_t{1} << 32);
   ASSERT_TRUE(Zip(tmp_.Join("src"))) << error_;
   ASSERT_EQ(notes_.size(), 1u);
-  EXPECT_EQ(notes_[0], tmp_.Join("src/future") +
+  EXPECT_EQ(notes_[0], testing::Native(tmp_.Join("src/future")) +
                            ": its time does not fit the archive's 32-bit "
                            "seconds; the DOS date-time alone is kept");
   const std::vector<CentralRecord> records = ReadCentral(archive_);
