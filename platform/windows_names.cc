@@ -9,6 +9,12 @@
 namespace morva {
 namespace {
 
+#ifdef _WIN32
+constexpr bool kNamesInTheCodePageReachUtf8 = true;
+#else
+constexpr bool kNamesInTheCodePageReachUtf8 = false;
+#endif
+
 bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -52,8 +58,13 @@ std::string FindPackageFile(const std::string& folder, std::string_view name) {
   std::string written(name);
   std::replace(written.begin(), written.end(), '\\', kPathSeparator);
   const std::string exact = JoinPath(folder, written);
-  if (PathExists(exact)) return exact;
   const std::string utf8 = AnsiToUtf8(written);
+  // Windows itself reads a name that is not UTF-8 in the package code page,
+  // so there the name as written reaches the UTF-8 form's file; the path
+  // given back is that form, which the web view can load.
+  if ((!kNamesInTheCodePageReachUtf8 || utf8 == written) && PathExists(exact)) {
+    return exact;
+  }
   if (utf8 != written && PathExists(JoinPath(folder, utf8))) {
     return JoinPath(folder, utf8);
   }

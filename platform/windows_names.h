@@ -16,7 +16,9 @@ namespace morva {
 // The path below `folder` of what the package name `name` ("\" and "/" both
 // separate folders) names, trying in this order and taking the first that
 // exists:
-//  1. the name as written;
+//  1. the name as written (on Windows only when it is UTF-8: there the
+//     system reads any other name in the package code page, so step 2
+//     finds the same file and gives back the UTF-8 spelling);
 //  2. its UTF-8 form (AnsiToUtf8), under which the unpack wrote a name that
 //     is not UTF-8;
 //  3. that form folder by folder without regard to ASCII letter case: in

@@ -288,7 +288,9 @@ TEST_F(PackTest, NamesInAWindowsCodePageShowAsTheTitleDoes) {
   EXPECT_TRUE(testing::Exists(tmp_.Join("out/_flash/P\xE2\x80\x9Age.html")));
 
   // A page the web view cannot reach is never "plays intact": here the
-  // temporary folder's own name is not UTF-8.
+  // temporary folder's own name is not UTF-8. Windows has no such name: it
+  // reads any name in the code page and keeps it in UTF-16.
+#ifndef _WIN32
   const std::string odd_tmp = tmp_.Join("tmp\xE9");
   ASSERT_EQ(mkdir(odd_tmp.c_str(), 0700), 0);
   const char* old_tmpdir = getenv("TMPDIR");
@@ -303,6 +305,7 @@ TEST_F(PackTest, NamesInAWindowsCodePageShowAsTheTitleDoes) {
                        "\"_flash/P\xE2\x80\x9Age.html?scene=2\": its path \""),
             std::string::npos)
       << r.err;
+#endif
 }
 
 TEST_F(PackTest, ReadOnlyFilesAndFileTimesSurviveBuildAndExtract) {
