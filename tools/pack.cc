@@ -46,6 +46,14 @@ bool StatPath(const std::string& path, FileInfo* info) {
   return Files()->StatAt(kCurrentFolder, path, info, true) == 0;
 }
 
+// True when both paths name one file (links not followed).
+bool SameFile(const std::string& a, const std::string& b) {
+  FileInfo x, y;
+  return Files()->StatAt(kCurrentFolder, a, &x, false) == 0 &&
+         Files()->StatAt(kCurrentFolder, b, &y, false) == 0 &&
+         x.volume == y.volume && x.file_id == y.file_id;
+}
+
 bool IsFile(const std::string& path) {
   FileInfo info;
   return StatPath(path, &info) && info.kind == FileKind::kFile;
@@ -544,8 +552,12 @@ int Init(const std::string& folder_arg, const StartRequest& request, bool force,
       return 1;
     }
   }
-  // An AUTORUN.INF in another letter case would stand beside the new one.
+  // An AUTORUN.INF in another letter case would stand beside the new one,
+  // where the file system tells letter case apart; where it does not, the
+  // old name is the new file.
   if (!autorun.empty() && autorun != conventions.autorun.name &&
+      !SameFile(JoinPath(folder, autorun),
+                JoinPath(folder, conventions.autorun.name)) &&
       !RemoveFile(JoinPath(folder, autorun))) {
     Complain(err, JoinPath(folder, autorun), ErrnoMessage("unlink", autorun));
     return 1;
