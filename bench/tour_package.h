@@ -24,6 +24,8 @@
 
 #include <minizip/zip.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -482,13 +484,29 @@ inline std::string EnsureTourArchive(const std::string& work,
   const std::string path = work + "/tour-" + shape.name + "-v3.zip";
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && st.st_size > 0) return path;
-  JpegPool pool;
-  if (!LoadJpegPool(work + "/jpeg-pool-v3", &pool)) return "";
+  // A child process writes it: the pictures and the writer's buffers would
+  // otherwise raise this process's peak RSS, and every program it starts
+  // afterwards reports that peak as its own (wait4's ru_maxrss carries the
+  // parent's high-water mark over fork and exec), so the benchmarks' memory
+  // figures would be this writer's.
   std::printf("writing %s ...\n", path.c_str());
-  std::fflush(stdout);
-  const std::string partial = path + ".part";
-  if (!WriteTourArchive(partial, shape, pool)) return "";
-  return std::rename(partial.c_str(), path.c_str()) == 0 ? path : "";
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    JpegPool pool;
+    const std::string partial = path + ".part";
+    const bool ok = LoadJpegPool(work + "/jpeg-pool-v3", &pool) &&
+                    WriteTourArchive(partial, shape, pool) &&
+                    std::rename(partial.c_str(), path.c_str()) == 0;
+    std::fflush(nullptr);
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    return "";
+  }
+  return path;
 }
 
 // Where the generated packages and their JPEG pool are kept between runs and
