@@ -104,8 +104,7 @@ class CHtmlCtrl {
                              WebKitNavigationAction* action, gpointer self);
   static void OnReadyToShow(WebKitWebView* view, gpointer self);
   static void OnPopupDestroyed(GtkWidget* window, gpointer self);
-  static void OnPopupTitle(WebKitWebView* view, GParamSpec* pspec,
-                           gpointer window);
+  static void OnPopupTitle(WebKitWebView* view, GParamSpec*, gpointer window);
 
   TourSandbox sandbox_;
   bool confining_ = false;

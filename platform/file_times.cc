@@ -26,9 +26,9 @@ FileTime UnixSecondsToFileTime(int64_t seconds) {
       kFileTimeTicksPerSecond);
 }
 
-timespec FileTimeToTimespec(FileTime time) {
+UnixTime FileTimeToUnixTime(FileTime time) {
   const uint64_t v = time.value();
-  timespec ts{};
+  UnixTime ts{};
   ts.tv_sec =
       static_cast<time_t>(static_cast<int64_t>(v / kFileTimeTicksPerSecond) -
                           kSecondsFrom1601To1970);
@@ -36,7 +36,7 @@ timespec FileTimeToTimespec(FileTime time) {
   return ts;
 }
 
-FileTime TimespecToFileTime(const timespec& time) {
+FileTime UnixTimeToFileTime(const UnixTime& time) {
   const int64_t seconds = static_cast<int64_t>(time.tv_sec);
   if (seconds < -kSecondsFrom1601To1970) return FileTime{};
   return FileTime::FromValue(

@@ -35,9 +35,12 @@ inline int64_t FileTimeToUnixSeconds(FileTime time) {
          kSecondsFrom1601To1970;
 }
 
-timespec FileTimeToTimespec(FileTime time);
+// Seconds and nanoseconds since 1970, as the POSIX file calls take them.
+using UnixTime = ::timespec;
+
+UnixTime FileTimeToUnixTime(FileTime time);
 // Times before 1601 give 0.
-FileTime TimespecToFileTime(const timespec& time);
+FileTime UnixTimeToFileTime(const UnixTime& time);
 
 // The calendar date and time in UTC of a time (tm_year counts from 1900,
 // tm_mon from 0). False for the zero time's year 1601 and before: nothing

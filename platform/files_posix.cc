@@ -60,8 +60,8 @@ FileInfo InfoFromStat(const struct stat& st) {
   info.size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
   info.allocated = static_cast<uint64_t>(st.st_blocks) * 512;
   info.attributes = AttributesForMode(st.st_mode);
-  info.access_time = TimespecToFileTime(st.st_atim);
-  info.write_time = TimespecToFileTime(st.st_mtim);
+  info.access_time = UnixTimeToFileTime(st.st_atim);
+  info.write_time = UnixTimeToFileTime(st.st_mtim);
   info.volume = st.st_dev;
   info.file_id = st.st_ino;
   info.links = static_cast<uint32_t>(st.st_nlink);
@@ -147,10 +147,10 @@ class PosixFileSystem : public FileSystem {
   int SetTimes(FileHandle file, const FileTime*, const FileTime* access,
                const FileTime* write) override {
     timespec times[2];
-    times[0] = access != nullptr ? FileTimeToTimespec(*access)
+    times[0] = access != nullptr ? FileTimeToUnixTime(*access)
                                  : timespec{0, UTIME_OMIT};
     times[1] =
-        write != nullptr ? FileTimeToTimespec(*write) : timespec{0, UTIME_OMIT};
+        write != nullptr ? FileTimeToUnixTime(*write) : timespec{0, UTIME_OMIT};
     return futimens(static_cast<int>(file), times);
   }
   int SetCurrentFolder(const std::string& path) override {

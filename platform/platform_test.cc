@@ -126,12 +126,12 @@ TEST(FileTimeTest, UnixAndTimespecConversions) {
   EXPECT_EQ(UnixSecondsToFileTime(-kSecondsFrom1601To1970 - 1).value(), 0u);
   FileTime t = UnixSecondsToFileTime(1600000000);
   EXPECT_EQ(t.high, static_cast<uint32_t>(t.value() >> 32));
-  timespec ts = FileTimeToTimespec(FileTime::FromValue(t.value() + 1234567));
+  timespec ts = FileTimeToUnixTime(FileTime::FromValue(t.value() + 1234567));
   EXPECT_EQ(ts.tv_sec, 1600000000);
   EXPECT_EQ(ts.tv_nsec, 123456700);
-  EXPECT_EQ(TimespecToFileTime(ts).value(), t.value() + 1234567);
+  EXPECT_EQ(UnixTimeToFileTime(ts).value(), t.value() + 1234567);
   timespec before{-100, 0};
-  EXPECT_EQ(FileTimeToTimespec(TimespecToFileTime(before)).tv_sec, -100);
+  EXPECT_EQ(FileTimeToUnixTime(UnixTimeToFileTime(before)).tv_sec, -100);
 }
 
 TEST(FileTimeTest, UtcCalendarMatchesTheSystemsOwn) {

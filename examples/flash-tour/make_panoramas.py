@@ -56,17 +56,17 @@ def blend(a, b, t):
 
 
 def draw(scene):
-    spec = SCENES[scene]
+    colours = SCENES[scene]
     rows = []
     belt = b"".join(bytes(band_colour(scene, x)) for x in range(WIDTH))
     for y in range(HEIGHT):
         if y < BELT_TOP:
-            row = bytes(blend(*spec["sky"], y / BELT_TOP)) * WIDTH
+            row = bytes(blend(*colours["sky"], y / BELT_TOP)) * WIDTH
         elif y < BELT_BOTTOM:
             row = belt
         else:
             t = (y - BELT_BOTTOM) / (HEIGHT - BELT_BOTTOM)
-            row = bytes(blend(*spec["ground"], t)) * WIDTH
+            row = bytes(blend(*colours["ground"], t)) * WIDTH
         rows.append(row)
     return b"P6\n%d %d\n255\n" % (WIDTH, HEIGHT) + b"".join(rows)
 
