@@ -1,7 +1,8 @@
 // Windows file-attribute bits, as archive records carry them, and what they
-// become on this platform. Only read-only and directory have a counterpart
-// here: read-only is a mode without write bits. Hidden, system and archive
-// stay in the record and are dropped on disk.
+// become on POSIX. Only read-only and directory have a counterpart there:
+// read-only is a mode without write bits. Hidden, system and archive stay in
+// the record and are dropped on disk; Windows keeps them all
+// (FileSystem::SetAttributes).
 #ifndef MORVA_PLATFORM_ATTRIBUTES_H_
 #define MORVA_PLATFORM_ATTRIBUTES_H_
 

@@ -109,6 +109,11 @@ class FileSystem {
   virtual int SetPermissions(FileHandle file, uint32_t permissions) = 0;
   virtual int SetPermissionsAt(FileHandle folder, const std::string& path,
                                uint32_t permissions) = 0;
+  // Gives the open file the hidden, system and archive attributes as
+  // `attributes` has them (platform/attributes.h); its other attributes,
+  // read-only among them (SetPermissions), stay. POSIX has none of the
+  // three, and there the call does nothing.
+  virtual int SetAttributes(FileHandle file, uint32_t attributes) = 0;
   // Sets the times given; a null one stays as it is. POSIX has no creation
   // time to set and ignores it.
   virtual int SetTimes(FileHandle file, const FileTime* creation,
@@ -169,6 +174,9 @@ class FileSystemWrapper : public FileSystem {
   int SetPermissionsAt(FileHandle folder, const std::string& path,
                        uint32_t permissions) override {
     return target_->SetPermissionsAt(folder, path, permissions);
+  }
+  int SetAttributes(FileHandle file, uint32_t attributes) override {
+    return target_->SetAttributes(file, attributes);
   }
   int SetTimes(FileHandle file, const FileTime* creation,
                const FileTime* access, const FileTime* write) override {

@@ -144,6 +144,7 @@ class PosixFileSystem : public FileSystem {
     return fchmodat(FolderFd(folder), path.c_str(),
                     static_cast<mode_t>(permissions), 0);
   }
+  int SetAttributes(FileHandle, uint32_t) override { return 0; }
   int SetTimes(FileHandle file, const FileTime*, const FileTime* access,
                const FileTime* write) override {
     timespec times[2];

@@ -319,12 +319,29 @@ class Win32FileSystem : public FileSystem {
                                              : FILE_ATTRIBUTE_NORMAL;
     DWORD extra = FILE_FLAG_BACKUP_SEMANTICS;
     if (flags & kOpenNoFollow) extra |= FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE handle =
-        CreateFileW(wide.c_str(), access,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, disposition, attributes | extra, nullptr);
+    auto create = [&](DWORD with_attributes) {
+      return CreateFileW(wide.c_str(), access,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, disposition, with_attributes | extra,
+                         nullptr);
+    };
+    HANDLE handle = create(attributes);
+    DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (error == ERROR_ACCESS_DENIED &&
+        (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)) {
+      // A hidden or system file is overwritten only by a call that names
+      // those attributes again.
+      constexpr DWORD kRepeated = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+      const DWORD existing = GetFileAttributesW(wide.c_str());
+      if (existing != INVALID_FILE_ATTRIBUTES && (existing & kRepeated) &&
+          !(existing & FILE_ATTRIBUTE_DIRECTORY)) {
+        handle =
+            create((attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) |
+                   (existing & kRepeated));
+        if (handle == INVALID_HANDLE_VALUE) error = GetLastError();
+      }
+    }
     if (handle == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
       // A name that is a folder opened for writing.
       const DWORD existing = GetFileAttributesW(wide.c_str());
       if (error == ERROR_ACCESS_DENIED && existing != INVALID_FILE_ATTRIBUTES &&
@@ -476,6 +493,35 @@ class Win32FileSystem : public FileSystem {
     std::wstring wide;
     if (!Resolve(folder, path, &wide)) return -1;
     return SetAttributesOf(wide, permissions);
+  }
+
+  int SetAttributes(FileHandle file, uint32_t attributes) override {
+    constexpr DWORD kPassed =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    auto with = [&](DWORD current) {
+      const DWORD kept =
+          current & ~(kPassed | static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+      const DWORD wanted = kept | (attributes & kPassed);
+      return wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL;
+    };
+    // A folder is opened for listing only: set it through its path.
+    std::wstring path;
+    if (Folders().Find(AsHandle(file), &path)) {
+      const DWORD current = GetFileAttributesW(path.c_str());
+      if (current == INVALID_FILE_ATTRIBUTES) return Failed();
+      return SetFileAttributesW(path.c_str(), with(current)) ? 0 : Failed();
+    }
+    BY_HANDLE_FILE_INFORMATION data;
+    if (!GetFileInformationByHandle(AsHandle(file), &data)) return Failed();
+    const DWORD wanted = with(data.dwFileAttributes);
+    if (wanted == data.dwFileAttributes) return 0;
+    // Times of 0 are left as they are.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = wanted;
+    return SetFileInformationByHandle(AsHandle(file), FileBasicInfo, &basic,
+                                      sizeof basic)
+               ? 0
+               : Failed();
   }
 
   int SetTimes(FileHandle file, const FileTime* creation,

@@ -369,6 +369,9 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, int32_t index,
         (Files()->Stat(fd, &info) == 0 && info.kind == FileKind::kFile)) {
       SetFileTimes(fd, entry);
     }
+    // Hidden, system and archive, last, since writing marks a file for
+    // archiving; they are lost on POSIX.
+    if (by_name) Files()->SetAttributes(fd, entry.attributes);
   }
   if (by_name) Files()->Close(fd);
   return ok ? ArchiveOk : ArchiveWriteFailed;

@@ -856,6 +856,48 @@ TEST_F(ArchiveTest, ReplacesAWritableFileButNoReadOnlyOne) {
   EXPECT_EQ(Stat(tmp_.Join("was-writable")).permissions & 0222, 0u);
 }
 
+TEST_F(ArchiveTest, FilesKeepTheAttributesTheirRecordsGive) {
+  // POSIX keeps read-only alone, as a mode; Windows keeps hidden and system
+  // too. Wine reports every file as marked for archiving, so the archive
+  // attribute is only expected where the record gives it.
+#ifdef _WIN32
+  constexpr uint32_t kKept = kAttrReadOnly | kAttrHidden | kAttrSystem;
+#else
+  constexpr uint32_t kKept = kAttrReadOnly;
+#endif
+  const uint32_t externals[] = {0x81800000, 0x81800002, 0x81800004, 0x81800020,
+                                0x81800027};
+  ZipWriter zip;
+  for (size_t i = 0; i < std::size(externals); ++i) {
+    ZipEntryDef e = Entry("e" + std::to_string(i), "data");
+    e.external_attributes = externals[i];
+    zip.Add(e);
+  }
+  ArchivePtr archive = OpenWritten(zip);
+  ASSERT_NE(archive, nullptr);
+  auto expect_as_recorded = [&](int32_t index, const std::string& path) {
+    const uint32_t recorded = Get(archive.get(), index).attributes;
+    const uint32_t on_disk = Stat(path).attributes;
+    EXPECT_EQ(on_disk & kKept, recorded & kKept)
+        << std::hex << "record 0x" << recorded << ", file 0x" << on_disk;
+    if (kKept & kAttrHidden) {
+      EXPECT_EQ(on_disk & recorded & kAttrArchive, recorded & kAttrArchive);
+    }
+  };
+  for (int32_t i = 0; i < static_cast<int32_t>(std::size(externals)); ++i) {
+    const std::string path = tmp_.Join("e" + std::to_string(i));
+    ASSERT_EQ(ExtractTo(archive.get(), i, path), ArchiveOk) << i;
+    expect_as_recorded(i, path);
+  }
+  // A hidden file is replaced by a plain one, and the other way round.
+  ASSERT_EQ(ExtractTo(archive.get(), 0, tmp_.Join("e1")), ArchiveOk);
+  expect_as_recorded(0, tmp_.Join("e1"));
+  ASSERT_EQ(ExtractTo(archive.get(), 2, tmp_.Join("e0")), ArchiveOk);
+  expect_as_recorded(2, tmp_.Join("e0"));
+  ASSERT_EQ(ExtractTo(archive.get(), 1, tmp_.Join("e0")), ArchiveOk);
+  expect_as_recorded(1, tmp_.Join("e0"));
+}
+
 TEST_F(ArchiveTest, NoFileWhereNoPlainFileCanBeWritten) {
   SKIP_ON_WINDOWS("no symbolic links without privileges, and Wine makes none");
   ZipWriter zip;
