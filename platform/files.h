@@ -306,6 +306,9 @@ int MoveIntoPlace(const std::string& from, const std::string& to);
 std::wstring WidePath(const std::string& path);
 // The UTF-8 form of a name the system gives.
 std::string Utf8FromWide(const wchar_t* text, size_t length);
+// The errno value nearest to this thread's last Win32 error, for calls made
+// outside the FileSystem.
+int ErrnoFromLastError();
 #endif
 
 // True when this user may run the file at path (on Windows: any file).

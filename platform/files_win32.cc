@@ -650,6 +650,8 @@ std::string Utf8FromWide(const wchar_t* text, size_t length) {
   return utf8;
 }
 
+int ErrnoFromLastError() { return ErrnoFor(GetLastError()); }
+
 std::string TempFolder() {
   wchar_t buffer[MAX_PATH + 2];
   const DWORD n = GetTempPathW(MAX_PATH + 2, buffer);

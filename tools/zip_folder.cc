@@ -33,7 +33,11 @@ zipFile OpenZipToWrite(const std::string& path) {
   zlib_filefunc64_def functions;
   fill_win32_filefunc64W(&functions);
   const std::wstring wide = WidePath(path);
-  return zipOpen2_64(wide.c_str(), APPEND_STATUS_CREATE, nullptr, &functions);
+  zipFile zip =
+      zipOpen2_64(wide.c_str(), APPEND_STATUS_CREATE, nullptr, &functions);
+  // Its functions leave the reason in the last error, not in errno.
+  if (zip == nullptr) errno = ErrnoFromLastError();
+  return zip;
 #else
   return zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
 #endif
