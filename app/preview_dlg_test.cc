@@ -171,8 +171,11 @@ TEST_F(FullLaunchTest, APackageAsBuiltOpensItsTourPageAtTheRequestedSize) {
             0u)
       << confine;
   const std::string work = confine.substr(15, confine.size() - 16);
-  EXPECT_EQ(navigate.rfind("Navigate(" + work + "/_flash/", 0), 0u) << navigate;
-  EXPECT_NE(navigate.find(".tmp/_flash/Tour page.html,0,_self,,)"),
+  EXPECT_EQ(navigate.rfind("Navigate(" + work + testing::Native("/_flash/"), 0),
+            0u)
+      << navigate;
+  EXPECT_NE(navigate.find(testing::Native(".tmp/_flash/Tour page.html") +
+                          ",0,_self,,)"),
             std::string::npos)
       << navigate;
   EXPECT_EQ(window_.calls.back(), "Close");
@@ -265,7 +268,8 @@ TEST_F(FullLaunchTest, AWindowShownWhileTheLaunchRunsGetsThePageOnlyAfterIt) {
   EXPECT_EQ(calls_after_run, shown.size());
   const Calls navigate = window_.CallsStartingWith("Navigate");
   ASSERT_EQ(navigate.size(), 1u);
-  EXPECT_NE(navigate[0].find(".tmp/_flash/Tour page.html,0,_self,,)"),
+  EXPECT_NE(navigate[0].find(testing::Native(".tmp/_flash/Tour page.html") +
+                             ",0,_self,,)"),
             std::string::npos);
   EXPECT_EQ(window_.CallsStartingWith("SetWindowPos").size(), 1u);
   EXPECT_EQ(stop_, LaunchStop::kNone);

@@ -62,6 +62,15 @@ inline size_t LastSeparator(std::string_view path) {
 #endif
 }
 
+// Makes every "/" and "\" of path from `from` on this platform's separator:
+// a package may write its names with either.
+inline void MakeSeparatorsNative(std::string* path, size_t from = 0) {
+  for (size_t i = from; i < path->size(); ++i) {
+    char& c = (*path)[i];
+    if (c == '/' || c == '\\') c = kPathSeparator;
+  }
+}
+
 inline std::string JoinPath(std::string_view folder, std::string_view name) {
   std::string path(folder);
   path += kPathSeparator;

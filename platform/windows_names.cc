@@ -56,7 +56,7 @@ std::string FindPackageFile(const std::string& folder, std::string_view name) {
   // No longer name can be a file's, and a hostile launcher may hold one.
   if (name.size() > kMaxPathLength) return "";
   std::string written(name);
-  std::replace(written.begin(), written.end(), '\\', kPathSeparator);
+  MakeSeparatorsNative(&written);
   const std::string exact = JoinPath(folder, written);
   const std::string utf8 = AnsiToUtf8(written);
   // Windows itself reads a name that is not UTF-8 in the package code page,

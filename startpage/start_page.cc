@@ -64,6 +64,12 @@ std::string DecodeBlanks(std::string_view s) {
   return out;
 }
 
+#ifdef _WIN32
+constexpr bool kNamesCanBeInvalid = true;
+#else
+constexpr bool kNamesCanBeInvalid = false;
+#endif
+
 // "/a/./b//c/../d" -> "/a/b/d"; ".." at the top stays at the top. The root
 // ("/", or "C:\" on Windows) stays as it is.
 std::string FoldPath(std::string_view path) {
@@ -105,7 +111,10 @@ std::string ResolvedPath(const std::string& path) {
       return resolved + rest;
     }
     const size_t root = RootLength(existing);
-    if ((errno != ENOENT && errno != ENOTDIR) || existing.size() <= root) {
+    // A name Windows cannot hold ("?", say) is as absent as a missing one.
+    const bool absent = errno == ENOENT || errno == ENOTDIR ||
+                        (kNamesCanBeInvalid && errno == EINVAL);
+    if (!absent || existing.size() <= root) {
       return "";
     }
     const size_t slash = existing.rfind(kPathSeparator);
@@ -191,7 +200,7 @@ std::string PackagePath(const std::string& folder, std::string_view name) {
   std::string found = FindPackageFile(folder, name);
   if (!found.empty()) return found;
   std::string path = JoinPath(folder, name);
-  std::replace(path.begin() + folder.size(), path.end(), '\\', kPathSeparator);
+  MakeSeparatorsNative(&path, folder.size());
   return path;
 }
 
