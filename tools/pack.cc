@@ -268,8 +268,8 @@ std::string FindLink(const std::string& folder) {
 std::string FindDefaultPlayer(const std::string& tool_path) {
   const std::string folder = GetDirPart(tool_path);
   const std::string base = folder.empty() ? "." : folder;
-  for (const char* candidate : {"morva", "../morva"}) {
-    const std::string path = JoinPath(base, candidate) + kExecutableSuffix;
+  for (const std::string& candidate : {base, JoinPath(base, "..")}) {
+    const std::string path = JoinPath(candidate, "morva") + kExecutableSuffix;
     if (IsFile(path) && CanExecute(path)) return path;
   }
   return "";
@@ -502,6 +502,13 @@ bool ReplaceFile(const std::string& path, const std::string& bytes,
   return ok;
 }
 
+// The file `name` (an archive name, with "/") of folder, as this platform
+// writes paths.
+std::string PathIn(const std::string& folder, std::string name) {
+  std::replace(name.begin(), name.end(), '/', kPathSeparator);
+  return JoinPath(folder, name);
+}
+
 }  // namespace
 
 int Init(const std::string& folder_arg, const StartRequest& request, bool force,
@@ -547,7 +554,7 @@ int Init(const std::string& folder_arg, const StartRequest& request, bool force,
   // The launcher first: autorun.inf never names a launcher that is not
   // there.
   for (const AddedFile* file : {&conventions.launcher, &conventions.autorun}) {
-    if (!ReplaceFile(JoinPath(folder, file->name), file->bytes, &error)) {
+    if (!ReplaceFile(PathIn(folder, file->name), file->bytes, &error)) {
       err << kTool << ": " << error << "\n";
       return 1;
     }
@@ -557,13 +564,13 @@ int Init(const std::string& folder_arg, const StartRequest& request, bool force,
   // old name is the new file.
   if (!autorun.empty() && autorun != conventions.autorun.name &&
       !SameFile(JoinPath(folder, autorun),
-                JoinPath(folder, conventions.autorun.name)) &&
+                PathIn(folder, conventions.autorun.name)) &&
       !RemoveFile(JoinPath(folder, autorun))) {
     Complain(err, JoinPath(folder, autorun), ErrnoMessage("unlink", autorun));
     return 1;
   }
-  out << "wrote " << JoinPath(folder, conventions.autorun.name) << " and "
-      << JoinPath(folder, conventions.launcher.name) << "\n";
+  out << "wrote " << PathIn(folder, conventions.autorun.name) << " and "
+      << PathIn(folder, conventions.launcher.name) << "\n";
   Row(out, "title", conventions.title + kTitleSuffix);
   Row(out, "tour page", conventions.page);
   Row(out, "window size",

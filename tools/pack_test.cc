@@ -8,6 +8,7 @@
 #include "package/cleanup.h"
 #include "package/paths.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "tests/faulty_files.h"
 #include "tests/killed_player.h"
 #include "tests/posix_calls.h"
@@ -109,12 +110,15 @@ TEST_F(PackTest, FolderRoundTripBuildCheckListExtract) {
   EXPECT_EQ(trailer, testing::LittleEndian32(static_cast<uint32_t>(
                          bytes.size() - player.size() - 4)));
   EXPECT_EQ(bytes.substr(player.size(), 4), std::string("PK\x03\x04", 4));
+#ifndef _WIN32
+  // Windows runs a file by its name, and has no mode to give.
   struct stat st;
   ASSERT_EQ(stat(tour.c_str(), &st), 0);
   const mode_t mask = umask(0);
   umask(mask);
   EXPECT_EQ(st.st_mode & 0777, 0777 & ~mask);
   EXPECT_NE(st.st_mode & 0100, 0u) << "executable";
+#endif
   ExpectOnly({"player", "src", "tour.run"});
 
   r = Run({"check", tour});
@@ -994,11 +998,13 @@ TEST_F(PackTest, PageNamesTheCallCarriesAndThoseItCannot) {
        "the file"},
       {"a%20b.html", "a%20b.html",
        "holds \"%20\", which the player reads as a blank"},
+#ifndef _WIN32  // no Windows file name holds a "<"
       {"x<y.html", "x<y.html", "could end the launcher's script"},
+#endif
       {"page.html", "page.html?who='me'", "holds an apostrophe"},
       {"page.html", "missing.html", "the page \"missing.html\" is not in "},
       {"page.html", "../src/page.html", "leads out of"},
-      {"page.html", "/etc/passwd", "lies outside"},
+      {"page.html", tmp_.Join("page.html"), "lies outside"},
       {"sub/page.html", "sub", "is not a file"},
       {"page.html", "./", "names " + tmp_.Join("src") + " itself"},
   };
@@ -1092,8 +1098,9 @@ TEST_F(PackTest, ConventionsOnlyWhereTheFolderLacksThem) {
   Result r = Run({"init", tour_folder, "--page", "_flash/Tour page.html"});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "morva-pack: " + tour_folder +
-                       ": has an autorun.inf already (_flash/autorun.inf); "
-                       "--force replaces it and the launcher it names\n");
+                       ": has an autorun.inf already (" +
+                       testing::Native("_flash/autorun.inf") +
+                       "); --force replaces it and the launcher it names\n");
   EXPECT_EQ(Snapshot(tour_folder), before);
   ASSERT_EQ(rename(tmp_.Join("src/_flash/autorun.inf").c_str(),
                    tmp_.Join("src/_flash/AUTORUN.INF").c_str()),
@@ -1102,12 +1109,14 @@ TEST_F(PackTest, ConventionsOnlyWhereTheFolderLacksThem) {
     r = Run({"init", tour_folder, "--page", "_flash/Tour page.html", "--title",
              "Tour name", "--size", "640x480", "--force"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "wrote " + tour_folder + "/_flash/autorun.inf and " +
-                         tour_folder +
-                         "/_flash/Tour name.html\n"
-                         "  title           Tour name  -  Morva\n"
-                         "  tour page       Tour%20page.html\n"
-                         "  window size     640 x 480\n");
+    EXPECT_EQ(r.out,
+              "wrote " + testing::Native(tour_folder + "/_flash/autorun.inf") +
+                  " and " +
+                  testing::Native(tour_folder + "/_flash/Tour name.html") +
+                  "\n"
+                  "  title           Tour name  -  Morva\n"
+                  "  tour page       Tour%20page.html\n"
+                  "  window size     640 x 480\n");
   }
   EXPECT_EQ(ListTree(tour_folder),
             (Tree{"_flash/", "_flash/Tour name.html", "_flash/Tour page.html",
@@ -1230,29 +1239,33 @@ TEST_F(PackTest, CommandLine) {
 }
 
 TEST_F(PackTest, DefaultPlayerBesideTheToolOrInItsBuildTree) {
+  auto path = [&](const std::string& name) {
+    return testing::Native(tmp_.Join(name)) + kExecutableSuffix;
+  };
   auto exe = [&](const std::string& name) {
-    const std::string path = tmp_.Write(name, "x");
-    chmod(path.c_str(), 0755);
-    return path;
+    tmp_.Write(name + kExecutableSuffix, "x");
+    chmod(path(name).c_str(), 0755);
   };
   exe("installed/bin/morva-pack");
-  EXPECT_EQ(FindDefaultPlayer(tmp_.Join("installed/bin/morva-pack")), "");
+  EXPECT_EQ(FindDefaultPlayer(path("installed/bin/morva-pack")), "");
   exe("installed/bin/morva");
-  EXPECT_EQ(FindDefaultPlayer(tmp_.Join("installed/bin/morva-pack")),
-            tmp_.Join("installed/bin/morva"));
+  EXPECT_EQ(FindDefaultPlayer(path("installed/bin/morva-pack")),
+            path("installed/bin/morva"));
 
   exe("build/tools/morva-pack");
   exe("build/morva");
-  EXPECT_EQ(FindDefaultPlayer(tmp_.Join("build/tools/morva-pack")),
-            tmp_.Join("build/tools/../morva"));
+  EXPECT_EQ(FindDefaultPlayer(path("build/tools/morva-pack")),
+            path("build/tools/../morva"));
   // The player is built at the top of the build tree, nowhere else.
   exe("build/app/morva");
-  ASSERT_TRUE(RemoveTree(tmp_.Join("build/morva")));
-  EXPECT_EQ(FindDefaultPlayer(tmp_.Join("build/tools/morva-pack")), "");
+  ASSERT_TRUE(RemoveTree(tmp_.Join("build/morva") + kExecutableSuffix));
+  EXPECT_EQ(FindDefaultPlayer(path("build/tools/morva-pack")), "");
 
-  // Not executable: not a player.
+#ifndef _WIN32
+  // Not executable: not a player. Windows runs any file named so.
   tmp_.Write("other/tools/morva", "x");
-  EXPECT_EQ(FindDefaultPlayer(tmp_.Join("other/tools/morva-pack")), "");
+  EXPECT_EQ(FindDefaultPlayer(path("other/tools/morva-pack")), "");
+#endif
 }
 
 }  // namespace
