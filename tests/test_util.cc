@@ -1,6 +1,11 @@
 #include "tests/test_util.h"
 
 #include <minizip/zip.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -93,6 +98,26 @@ void ExpectPrivate(const std::string& path, uint32_t posix_permissions) {
   EXPECT_EQ(info.permissions & 0777, posix_permissions) << path;
 #else
   static_cast<void>(posix_permissions);
+#endif
+}
+
+int OpenHandleCount() {
+#ifdef _WIN32
+  // Handle values are small multiples of 4. GetProcessHandleCount would do,
+  // but Wine answers 0.
+  int count = 0;
+  DWORD flags = 0;
+  for (uintptr_t value = 4; value < (1u << 14); value += 4) {
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+  }
+  return count;
+#else
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
 #endif
 }
 

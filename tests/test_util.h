@@ -39,6 +39,9 @@ FileInfo InfoOf(const std::string& path);
 // exactly these permission bits; Windows has none and keeps it private by
 // the per-user folder it is in.
 void ExpectPrivate(const std::string& path, uint32_t posix_permissions);
+// The descriptors (on Windows: handles) this process holds, for tests that
+// check that nothing is left open.
+int OpenHandleCount();
 // path with "/" made the platform's separator, for expected paths.
 std::string Native(std::string path);
 // Seconds since 1970 of a file time.

@@ -1,6 +1,5 @@
 #include "package/archive/archive.h"
 
-#include <dirent.h>
 #include <zlib.h>
 
 #include <cerrno>
@@ -94,15 +93,6 @@ int Patch(std::string* bytes, const std::string& from, const std::string& to) {
        at = bytes->find(from, at + 1)) {
     bytes->replace(at, to.size(), to);
     ++count;
-  }
-  return count;
-}
-
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
   }
   return count;
 }
@@ -255,7 +245,7 @@ TEST_F(ArchiveTest, SpansFollowEachOtherFromTheArchivesFirstByte) {
 }
 
 TEST_F(ArchiveTest, RefusesWhatIsNoArchiveAndLeavesNothingOpen) {
-  const int before = OpenDescriptors();
+  const int before = testing::OpenHandleCount();
   WriteFile(tmp_.Join("empty"), "");
   WriteFile(tmp_.Join("text"), std::string(5000, 'x'));
   ASSERT_EQ(mkdir(tmp_.Join("folder").c_str(), 0700), 0);
@@ -286,7 +276,7 @@ TEST_F(ArchiveTest, RefusesWhatIsNoArchiveAndLeavesNothingOpen) {
   close(pipe_fds[1]);
   FileHandle invalid = kNoFile;
   EXPECT_EQ(ArchiveOpen(&invalid, 0, ArchiveIoKind::ByHandle), nullptr);
-  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(testing::OpenHandleCount(), before);
 }
 
 TEST_F(ArchiveTest, ReadsAnArchiveBehindAnExecutable) {
@@ -316,7 +306,7 @@ TEST_F(ArchiveTest, ReadsThroughADuplicateFromTheDescriptorsOffset) {
   ZipWriter zip;
   zip.AddFile("a.txt", "alpha").AddFile("b.txt", "beta");
   WriteFile(archive_path(), std::string(1234, 'J') + Bytes(zip));
-  const int before = OpenDescriptors();
+  const int before = testing::OpenHandleCount();
   const int fd = open(archive_path().c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(lseek(fd, 1234, SEEK_SET), 1234);
@@ -328,7 +318,7 @@ TEST_F(ArchiveTest, ReadsThroughADuplicateFromTheDescriptorsOffset) {
   EXPECT_EQ(ExtractTo(archive, 1, tmp_.Join("b.txt")), ArchiveOk);
   EXPECT_EQ(ReadFile(tmp_.Join("b.txt")), "beta");
   EXPECT_EQ(ArchiveClose(archive), ArchiveOk);
-  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(testing::OpenHandleCount(), before);
 }
 
 TEST_F(ArchiveTest, HandleChecksComeFirst) {
