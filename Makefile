@@ -155,6 +155,7 @@ test-windows: windows-deps build
 	bash tools/check_under_wine_test.sh $(BUILD)/tools/morva-pack \
 	  $(WINDOWS_BUILD)/core/tools/morva-pack.exe $(BUILD)/examples/sample-tour \
 	  $(WINDOWS_BUILD)/test-tmp
+	bash cmake/wine-run.sh --root $(abspath $(WINDOWS_BUILD))/wine --start
 	ctest --test-dir $(WINDOWS_BUILD)/core --output-on-failure -j$(JOBS) \
 	  --timeout 120
 
