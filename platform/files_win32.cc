@@ -8,6 +8,7 @@
 // opened is refused as a link would be on POSIX.
 #include <windows.h>
 // After windows.h, which they need.
+#include <aclapi.h>
 #include <bcrypt.h>
 #include <winioctl.h>
 
@@ -194,6 +195,62 @@ DWORD WithPermissions(DWORD attributes, uint32_t permissions) {
   return attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
 
+// The owners this process gives what it makes: its user, and the token's
+// default owner, which for an elevated administrator is the Administrators
+// group.
+class ThisUser {
+ public:
+  ThisUser() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    user_ = Query(token, TokenUser);
+    owner_ = Query(token, TokenOwner);
+    CloseHandle(token);
+  }
+  bool Owns(PSID owner) const {
+    if (owner == nullptr || !IsValidSid(owner)) return false;
+    PSID user =
+        user_.empty()
+            ? nullptr
+            : reinterpret_cast<const TOKEN_USER*>(user_.data())->User.Sid;
+    PSID default_owner =
+        owner_.empty()
+            ? nullptr
+            : reinterpret_cast<const TOKEN_OWNER*>(owner_.data())->Owner;
+    return (user != nullptr && EqualSid(owner, user)) ||
+           (default_owner != nullptr && EqualSid(owner, default_owner));
+  }
+
+ private:
+  static std::vector<BYTE> Query(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
+    DWORD size = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<BYTE> data(size);
+    if (size == 0 ||
+        !GetTokenInformation(token, kind, data.data(), size, &size)) {
+      data.clear();
+    }
+    return data;
+  }
+  std::vector<BYTE> user_, owner_;
+};
+
+// True when the owner of what handle is open on is this user. False when
+// the owner cannot be read, as through a handle without READ_CONTROL.
+bool OwnedByThisUser(HANDLE handle) {
+  static const ThisUser* const me = new ThisUser;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                      &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool mine = me->Owns(owner);
+  LocalFree(descriptor);
+  return mine;
+}
+
 int InfoFromHandle(HANDLE handle, FileInfo* info) {
   BY_HANDLE_FILE_INFORMATION data;
   if (!GetFileInformationByHandle(handle, &data)) {
@@ -231,9 +288,9 @@ int InfoFromHandle(HANDLE handle, FileInfo* info) {
   result.volume = data.dwVolumeSerialNumber;
   result.file_id = (uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow;
   result.links = data.nNumberOfLinks;
-  // Whatever lies in the per-user temporary folder is this user's, and the
-  // folder's access list shuts it to others.
-  result.mine = true;
+  result.mine = OwnedByThisUser(handle);
+  // The per-user temporary folder's access list shuts what is made in it to
+  // others; the access lists are not read here.
   result.shut_to_others = true;
   result.permissions = PermissionsFor(attributes);
   *info = result;
@@ -300,11 +357,15 @@ class Win32FileSystem : public FileSystem {
     if (mode == kOpenRead || mode == kOpenReadWrite) access |= GENERIC_READ;
     if (mode == kOpenWrite || mode == kOpenReadWrite) {
       access |= (flags & kOpenAppend)
-                    ? FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE
+                    ? FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | READ_CONTROL |
+                          SYNCHRONIZE
                     : GENERIC_WRITE;
     }
-    if (flags & kOpenFolder)
-      access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    // READ_CONTROL lets Stat read the owner.
+    if (flags & kOpenFolder) {
+      access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL |
+               SYNCHRONIZE;
+    }
     DWORD disposition = OPEN_EXISTING;
     if ((flags & kOpenCreate) && (flags & kOpenExclusive)) {
       disposition = CREATE_NEW;
@@ -327,6 +388,12 @@ class Win32FileSystem : public FileSystem {
     };
     HANDLE handle = create(attributes);
     DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (error == ERROR_ACCESS_DENIED && (flags & kOpenFolder)) {
+      // A folder that may be listed but whose owner may not be read.
+      access &= ~static_cast<DWORD>(READ_CONTROL);
+      handle = create(attributes);
+      error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    }
     if (error == ERROR_ACCESS_DENIED &&
         (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)) {
       // A hidden or system file is overwritten only by a call that names
@@ -423,7 +490,11 @@ class Win32FileSystem : public FileSystem {
              bool follow_links) override {
     std::wstring wide;
     if (!Resolve(folder, path, &wide)) return -1;
-    HANDLE handle = OpenForQuery(wide, FILE_READ_ATTRIBUTES, follow_links);
+    // With the owner, where it may be read.
+    HANDLE handle =
+        OpenForQuery(wide, FILE_READ_ATTRIBUTES | READ_CONTROL, follow_links);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+      handle = OpenForQuery(wide, FILE_READ_ATTRIBUTES, follow_links);
     if (handle == INVALID_HANDLE_VALUE) return Failed();
     const int rc = InfoFromHandle(handle, info);
     CloseHandle(handle);

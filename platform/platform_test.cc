@@ -52,6 +52,15 @@ TEST(TempFileTest, CreatesDistinctPrivateEmptyFiles) {
   EXPECT_EQ(info.kind, FileKind::kFile);
   EXPECT_EQ(info.size, 0u);
   testing::ExpectPrivate(a, 0600);
+  // Ours, as the stale-folder sweep asks of the folders it opens.
+  EXPECT_TRUE(info.mine);
+  const FileHandle open_folder = RealFiles()->OpenAt(
+      kCurrentFolder, tmp.path(), kOpenRead | kOpenFolder | kOpenNoFollow, 0);
+  ASSERT_GE(open_folder, 0);
+  FileInfo folder_info;
+  EXPECT_EQ(RealFiles()->Stat(open_folder, &folder_info), 0);
+  EXPECT_TRUE(folder_info.mine);
+  RealFiles()->Close(open_folder);
 }
 
 TEST(TempFileTest, FailsWithEmptyTextInAMissingFolder) {
