@@ -42,7 +42,7 @@ TEST_F(WindowsNamesTest, LetterCaseIsIgnoredOnlyWhenTheExactNameIsMissing) {
 }
 
 TEST_F(WindowsNamesTest, TheCaseBlindWalkEntersNoLinkAndNoParent) {
-  SKIP_ON_WINDOWS("no symbolic links without privileges, and Wine makes none");
+  SKIP_WITHOUT_LINKS();
   tmp_.Write("real/page.html", "");
   ASSERT_EQ(symlink("real", tmp_.Join("Linked").c_str()), 0);
   // The exact path is the caller's to judge; the case-blind walk follows

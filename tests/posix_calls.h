@@ -2,8 +2,11 @@
 //
 // On POSIX these are the system's own. On Windows the ones it has an
 // equivalent for (mkdir with a mode, pipe, lstat, setenv, gmtime_r) map to
-// it; the ones it lacks (symbolic links, FIFOs, owners) fail with ENOSYS, and
-// the tests that need them skip themselves there first (SKIP_ON_WINDOWS).
+// it; the ones it lacks (symbolic links, FIFOs, owners) fail with ENOSYS.
+// A test leaves out there the steps that plant a link or a FIFO
+// (kCanPlantLinks, kCanPlantFifos) and runs the rest; one whose whole point
+// is such a step skips itself there first (SKIP_WITHOUT_LINKS,
+// SKIP_WITHOUT_FORK, SKIP_ON_WINDOWS).
 #ifndef MORVA_TESTS_POSIX_CALLS_H_
 #define MORVA_TESTS_POSIX_CALLS_H_
 
@@ -25,6 +28,17 @@
 
 // Skips the test on Windows, saying what Windows lacks for it.
 #define SKIP_ON_WINDOWS(what) GTEST_SKIP() << "Windows: " << what
+// Windows makes symbolic links only with a privilege, and Wine makes none.
+constexpr bool kCanPlantLinks = false;
+#define SKIP_WITHOUT_LINKS() \
+  SKIP_ON_WINDOWS("no symbolic links without privileges, and Wine makes none")
+// Windows has no FIFOs in its file system.
+constexpr bool kCanPlantFifos = false;
+// Windows removes no folder that is a process's current folder.
+constexpr bool kCanRemoveCurrentFolder = false;
+// Windows has no fork, so no player to kill in a child process.
+#define SKIP_WITHOUT_FORK() \
+  SKIP_ON_WINDOWS("no fork to run a player and kill it")
 // gmtime_s refuses times before 1970.
 constexpr bool kPlatformGmtimeNeedsEpoch = true;
 
@@ -63,6 +77,11 @@ using namespace morva::testing::posix;  // NOLINT: they stand in for ::
 inline morva::FileHandle HandleOf(int fd) { return fd; }
 
 #define SKIP_ON_WINDOWS(what) static_cast<void>(0)
+constexpr bool kCanPlantLinks = true;
+#define SKIP_WITHOUT_LINKS() static_cast<void>(0)
+constexpr bool kCanPlantFifos = true;
+constexpr bool kCanRemoveCurrentFolder = true;
+#define SKIP_WITHOUT_FORK() static_cast<void>(0)
 constexpr bool kPlatformGmtimeNeedsEpoch = false;
 #endif
 
