@@ -220,13 +220,17 @@ TEST_F(StartPageTest, QueryOrFragmentWhenNoFileHasTheWholeName) {
 // A package names its pages itself; none of them may lead the player to a
 // file of the user's, whatever the path does on the way.
 TEST_F(StartPageTest, NothingOutsideTheWorkFolderIsReadOrShown) {
-  SKIP_ON_WINDOWS("no symbolic links without privileges, and Wine makes none");
   folder_.Write("outside/x.html", kCall);
   folder_.Write("work2/x.html", kCall);  // the work folder's name and more
   WriteAutorun("Tour.html");
-  ASSERT_EQ(symlink((folder_.path() + "/outside").c_str(),
-                    (content_ + "/link").c_str()),
-            0);
+  if (kCanPlantLinks) {
+    ASSERT_EQ(symlink((folder_.path() + "/outside").c_str(),
+                      (content_ + "/link").c_str()),
+              0);
+  }
+  const auto through_link = [](std::string_view page) {
+    return !kCanPlantLinks && page.starts_with("link/");
+  };
   struct Case {
     const char* page;
     StartPageStatus status;
@@ -243,6 +247,7 @@ TEST_F(StartPageTest, NothingOutsideTheWorkFolderIsReadOrShown) {
       {"sub/./../%2e%2e/x.html", StartPageStatus::kOk},
   };
   for (const Case& c : pages) {
+    if (through_link(c.page)) continue;
     SCOPED_TRACE(c.page);
     WriteLauncher("Tour.html", "javascript:window.open('"s + c.page +
                                    "','w','left=0,width=1,height=2'");
@@ -254,6 +259,7 @@ TEST_F(StartPageTest, NothingOutsideTheWorkFolderIsReadOrShown) {
   for (const char* launcher :
        {"../../outside/x.html", "link/x.html", "../../work2/x.html",
         "../../../../../../../../../../dev/./zero"}) {
+    if (through_link(launcher)) continue;
     SCOPED_TRACE(launcher);
     WriteAutorun(launcher);
     EXPECT_EQ(Find(), StartPageStatus::kLauncherOutside);

@@ -41,7 +41,6 @@ TEST(FlashMovieAddressesTest, FindsMoviesInMarkupAndScripts) {
 }
 
 TEST(FindFlashMoviesTest, ResolvesAgainstEachPageAndTellsWhatIsMissing) {
-  SKIP_ON_WINDOWS("no symbolic links without privileges, and Wine makes none");
   ScopedTempDir dir;
   dir.Write("work/_flash/qzviewer.swf", "FWS");
   dir.Write("work/_flash/Menu Bar.swf", "FWS");
@@ -54,9 +53,11 @@ TEST(FindFlashMoviesTest, ResolvesAgainstEachPageAndTellsWhatIsMissing) {
             "<embed src=\"http://example.invalid/web.swf\">");
   // Not pages, and a link that is never followed.
   dir.Write("work/_flash/notes.txt", "<embed src=\"text.swf\">");
-  ASSERT_EQ(symlink(dir.Join("work/_flash/Tour.html").c_str(),
-                    dir.Join("work/_flash/Link.html").c_str()),
-            0);
+  if (kCanPlantLinks) {
+    ASSERT_EQ(symlink(dir.Join("work/_flash/Tour.html").c_str(),
+                      dir.Join("work/_flash/Link.html").c_str()),
+              0);
+  }
 
   const std::vector<FlashMovie> movies = FindFlashMovies(dir.Join("work"));
   ASSERT_EQ(movies.size(), 5u);
