@@ -6,7 +6,7 @@
 // A test leaves out there the steps that plant a link or a FIFO
 // (kCanPlantLinks, kCanPlantFifos) and runs the rest; one whose whole point
 // is such a step skips itself there first (SKIP_WITHOUT_LINKS,
-// SKIP_WITHOUT_FORK, SKIP_ON_WINDOWS).
+// SKIP_ON_WINDOWS).
 #ifndef MORVA_TESTS_POSIX_CALLS_H_
 #define MORVA_TESTS_POSIX_CALLS_H_
 
@@ -36,9 +36,9 @@ constexpr bool kCanPlantLinks = false;
 constexpr bool kCanPlantFifos = false;
 // Windows removes no folder that is a process's current folder.
 constexpr bool kCanRemoveCurrentFolder = false;
-// Windows has no fork, so no player to kill in a child process.
-#define SKIP_WITHOUT_FORK() \
-  SKIP_ON_WINDOWS("no fork to run a player and kill it")
+// Folders' access lists are not read on Windows: every folder of this user
+// counts as shut to others, so none can be planted open to them.
+constexpr bool kCanOpenFoldersToOthers = false;
 // gmtime_s refuses times before 1970.
 constexpr bool kPlatformGmtimeNeedsEpoch = true;
 
@@ -81,7 +81,7 @@ constexpr bool kCanPlantLinks = true;
 #define SKIP_WITHOUT_LINKS() static_cast<void>(0)
 constexpr bool kCanPlantFifos = true;
 constexpr bool kCanRemoveCurrentFolder = true;
-#define SKIP_WITHOUT_FORK() static_cast<void>(0)
+constexpr bool kCanOpenFoldersToOthers = true;
 constexpr bool kPlatformGmtimeNeedsEpoch = false;
 #endif
 

@@ -666,7 +666,6 @@ TEST_F(PackTest, CheckReadsBackEveryEntrysData) {
 }
 
 TEST_F(PackTest, CheckNotesWhatKilledPlayersLeftWithoutTouchingIt) {
-  SKIP_WITHOUT_FORK();
   const std::string tour = HandMadeTour("tour.run", TourZip());
   Result r = Run({"check", tour});
   EXPECT_EQ(r.out.find("note"), std::string::npos) << r.out;
