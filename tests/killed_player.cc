@@ -48,27 +48,6 @@ void LaunchTour(const std::string& tour) {
   dlg.DoModal();
 }
 
-#ifdef _WIN32
-std::wstring Wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
-                                    static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(n, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                      wide.data(), n);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
-                                    static_cast<int>(wide.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string utf8(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                      utf8.data(), n, nullptr, nullptr);
-  return utf8;
-}
-#endif
-
 }  // namespace
 
 #ifdef _WIN32
@@ -86,7 +65,7 @@ bool LaunchAndKill(const std::string& tour) {
     self.resize(self.size() * 2);
   }
   std::wstring command = L"\"" + std::wstring(self.data()) + L"\"";
-  if (!SetEnvironmentVariableW(kTourVariable, Wide(tour).c_str())) {
+  if (!SetEnvironmentVariableW(kTourVariable, WidePath(tour).c_str())) {
     return false;
   }
   STARTUPINFOW startup{};
@@ -113,7 +92,7 @@ void RunKilledPlayerIfAsked() {
   const DWORD got = GetEnvironmentVariableW(kTourVariable, tour.data(), n);
   if (got == 0 || got >= n) ExitProcess(1);
   tour.resize(got);
-  LaunchTour(Utf8(tour));
+  LaunchTour(Utf8FromWide(tour.data(), tour.size()));
   ExitProcess(1);  // the window ends the process; reaching here is a failure
 }
 
