@@ -327,7 +327,7 @@ void CHtmlCtrl::ShowPopup(WebKitWebView* view) {
   gtk_widget_show_all(window);
 }
 
-void CHtmlCtrl::OnPopupTitle(WebKitWebView* view, GParamSpec* /*property*/,
+void CHtmlCtrl::OnPopupTitle(WebKitWebView* view, gpointer /*property*/,
                              gpointer window) {
   const char* title = webkit_web_view_get_title(view);
   const std::string name = title && *title

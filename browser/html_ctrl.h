@@ -104,7 +104,10 @@ class CHtmlCtrl {
                              WebKitNavigationAction* action, gpointer self);
   static void OnReadyToShow(WebKitWebView* view, gpointer self);
   static void OnPopupDestroyed(GtkWidget* window, gpointer self);
-  static void OnPopupTitle(WebKitWebView* view, GParamSpec*, gpointer window);
+  // Also a "notify" handler, whose second argument (the property that
+  // changed) it does not need.
+  static void OnPopupTitle(WebKitWebView* view, gpointer property,
+                           gpointer window);
 
   TourSandbox sandbox_;
   bool confining_ = false;

@@ -147,11 +147,11 @@ class PosixFileSystem : public FileSystem {
   int SetAttributes(FileHandle, uint32_t) override { return 0; }
   int SetTimes(FileHandle file, const FileTime*, const FileTime* access,
                const FileTime* write) override {
-    timespec times[2];
+    UnixTime times[2];
     times[0] = access != nullptr ? FileTimeToUnixTime(*access)
-                                 : timespec{0, UTIME_OMIT};
+                                 : UnixTime{0, UTIME_OMIT};
     times[1] =
-        write != nullptr ? FileTimeToUnixTime(*write) : timespec{0, UTIME_OMIT};
+        write != nullptr ? FileTimeToUnixTime(*write) : UnixTime{0, UTIME_OMIT};
     return futimens(static_cast<int>(file), times);
   }
   int SetCurrentFolder(const std::string& path) override {

@@ -131,7 +131,7 @@ TEST(FilesTest, ModuleFileNameIsThisExecutable) {
   EXPECT_EQ(access(path.c_str(), X_OK), 0);
 }
 
-TEST(FileTimeTest, UnixAndTimespecConversions) {
+TEST(FileTimeTest, UnixSecondsAndUnixTimeConversions) {
   EXPECT_EQ(UnixSecondsToFileTime(0).value(), 116444736000000000ull);
   EXPECT_EQ(UnixSecondsToFileTime(1).value(), 116444736010000000ull);
   // Before 1970 the seconds count signed.
@@ -139,11 +139,11 @@ TEST(FileTimeTest, UnixAndTimespecConversions) {
   EXPECT_EQ(UnixSecondsToFileTime(-kSecondsFrom1601To1970 - 1).value(), 0u);
   FileTime t = UnixSecondsToFileTime(1600000000);
   EXPECT_EQ(t.high, static_cast<uint32_t>(t.value() >> 32));
-  timespec ts = FileTimeToUnixTime(FileTime::FromValue(t.value() + 1234567));
+  UnixTime ts = FileTimeToUnixTime(FileTime::FromValue(t.value() + 1234567));
   EXPECT_EQ(ts.tv_sec, 1600000000);
   EXPECT_EQ(ts.tv_nsec, 123456700);
   EXPECT_EQ(UnixTimeToFileTime(ts).value(), t.value() + 1234567);
-  timespec before{-100, 0};
+  UnixTime before{-100, 0};
   EXPECT_EQ(FileTimeToUnixTime(UnixTimeToFileTime(before)).tv_sec, -100);
 }
 

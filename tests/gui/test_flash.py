@@ -24,8 +24,8 @@ DIRECT = ((128, 0, 128), (255, 255, 255), (100, 50, 200, 100))
 OUTSIDE = ((0, 255, 255), (255, 0, 255), (0, 0, 400, 300))
 
 
-def movie(spec):
-    background, colour, rect = spec
+def movie(colours):
+    background, colour, rect = colours
     return rectangle_movie(400, 300, background, colour, rect)
 
 
