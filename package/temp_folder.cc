@@ -1,6 +1,5 @@
 #include "package/temp_folder.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "package/cleanup.h"
@@ -36,15 +35,7 @@ std::string ScopedTempFolder::Join(const std::string& name) const {
 
 std::vector<std::string> ScopedTempFolder::List() const {
   std::vector<std::string> names;
-  FileSystem* fs = RealFiles();
-  const FileHandle fd =
-      fs->OpenAt(kCurrentFolder, path_, kOpenRead | kOpenFolder, 0);
-  if (fd < 0) return names;
-  std::vector<DirEntry> entries;
-  fs->ListFolder(fd, &entries);
-  fs->Close(fd);
-  for (DirEntry& entry : entries) names.push_back(std::move(entry.name));
-  std::sort(names.begin(), names.end());
+  SortedFolderNames(path_, &names, RealFiles());
   return names;
 }
 

@@ -108,6 +108,23 @@ std::vector<std::string> ListTree(const std::string& folder, FileSystem* fs) {
   return paths;
 }
 
+bool SortedFolderNames(const std::string& folder,
+                       std::vector<std::string>* names, FileSystem* fs) {
+  names->clear();
+  const FileHandle fd =
+      fs->OpenAt(kCurrentFolder, folder, kOpenRead | kOpenFolder, 0);
+  if (fd < 0) return false;
+  std::vector<DirEntry> entries;
+  const bool listed = fs->ListFolder(fd, &entries) == 0;
+  const int saved = errno;
+  fs->Close(fd);
+  errno = saved;
+  if (!listed) return false;
+  for (DirEntry& entry : entries) names->push_back(std::move(entry.name));
+  std::sort(names->begin(), names->end());
+  return true;
+}
+
 std::string ErrnoMessage(const char* call, const std::string& path) {
   std::string message(call);
   message += "(" + path + "): ";

@@ -358,6 +358,12 @@ std::string AbsolutePath(const std::string& path);
 std::vector<std::string> ListTree(const std::string& folder,
                                   FileSystem* fs = Files());
 
+// The names in folder (not below it), sorted by byte value. False, with errno
+// set and *names empty, when the folder cannot be opened or listed.
+bool SortedFolderNames(const std::string& folder,
+                       std::vector<std::string>* names,
+                       FileSystem* fs = Files());
+
 // "call(path): reason" from errno, for messages.
 std::string ErrnoMessage(const char* call, const std::string& path);
 

@@ -59,16 +59,7 @@ std::string CollapseBlanks(std::string_view text) {
 
 std::vector<std::string> SortedNames(const std::string& folder) {
   std::vector<std::string> names;
-  FileSystem* fs = Files();
-  const FileHandle dir =
-      fs->OpenAt(kCurrentFolder, folder, kOpenRead | kOpenFolder, 0);
-  if (dir < 0) return names;
-  std::vector<DirEntry> entries;
-  if (fs->ListFolder(dir, &entries) == 0) {
-    for (DirEntry& entry : entries) names.push_back(std::move(entry.name));
-  }
-  fs->Close(dir);
-  std::sort(names.begin(), names.end());
+  SortedFolderNames(folder, &names);
   return names;
 }
 

@@ -2,7 +2,6 @@
 
 #include <re2/re2.h>
 
-#include <algorithm>
 #include <map>
 #include <set>
 
@@ -40,16 +39,8 @@ bool IsPageName(const std::string& name) {
 void FindPages(const std::string& folder, const std::string& relative,
                std::vector<std::string>* pages) {
   FileSystem* fs = Files();
-  const FileHandle fd =
-      fs->OpenAt(kCurrentFolder, folder, kOpenRead | kOpenFolder, 0);
-  if (fd < 0) return;
-  std::vector<DirEntry> entries;
-  const bool listed = fs->ListFolder(fd, &entries) == 0;
-  fs->Close(fd);
-  if (!listed) return;
   std::vector<std::string> names;
-  for (DirEntry& entry : entries) names.push_back(std::move(entry.name));
-  std::sort(names.begin(), names.end());
+  if (!SortedFolderNames(folder, &names, fs)) return;
   for (const std::string& name : names) {
     const std::string path = folder + "/" + name;
     const std::string rel = relative.empty() ? name : relative + "/" + name;
