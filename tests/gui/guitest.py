@@ -551,6 +551,15 @@ class SessionTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.session.close()
 
+    def assert_closes_quietly(self, proc, window):
+        """Closes the window as a user would: the player ends with 0, leaves
+        nothing, and neither it nor the toolkit wrote anything."""
+        self.session.request_close(window)
+        self.assertEqual(wait_exit(proc, 15), 0)
+        self.assertEqual(self.session.leftovers(), [])
+        self.assertEqual(read(proc.out_path), b"")
+        self.assertEqual(toolkit_complaints(proc), [])
+
 
 def main():
     unittest.main(verbosity=2)
