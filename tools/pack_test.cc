@@ -399,8 +399,8 @@ TEST_F(PackTest, CheckNamesTheStepThatWouldLeaveTheWindowEmpty) {
                      TourZip().AddFile("../outside.txt", "x").Bytes(scratch)),
        empty,
        "unpacking: entry \"../outside.txt\" would land outside the work folder "
-       "(an absolute name, a drive letter or a \"..\" component); the player "
-       "stops there"},
+       "(an absolute name, a drive letter or a \"..\" component, or on "
+       "Windows a device or stream name); the player stops there"},
       {"a method the reader lacks, named",
        AppendPackage(kPlayerBytes, TourZip().Add(method12).Bytes(scratch)),
        empty,
@@ -794,8 +794,9 @@ TEST_F(PackTest, ExtractRefusesUnsafeNamesLikeThePlayer) {
     EXPECT_EQ(r.err, "morva-pack: " + tour + ": unpacking: entry \"" +
                          std::string(name) +
                          "\" would land outside the work folder (an absolute "
-                         "name, a drive letter or a \"..\" component); the "
-                         "player stops there\n");
+                         "name, a drive letter or a \"..\" component, or on "
+                         "Windows a device or stream name); the player stops "
+                         "there\n");
     EXPECT_FALSE(testing::Exists(tmp_.Join("deep")));
     // A folder that was there stays, unpacked up to the unsafe entry, as the
     // player would, and no further.

@@ -167,7 +167,8 @@ std::string UnpackProblemText(const UnpackReport& report,
     case UnpackStatus::kUnsafeName:
       return "unpacking: entry " + Quoted(report.entry) +
              " would land outside the work folder (an absolute name, a drive "
-             "letter or a \"..\" component); the player stops there";
+             "letter or a \"..\" component, or on Windows a device or stream "
+             "name); the player stops there";
     case UnpackStatus::kOverlapping:
       return "unpacking: entry " + Quoted(report.entry) +
              " shares its data with another entry, as crafted archives do; "
